@@ -1,0 +1,117 @@
+// The job's settings: PPD marked choices, job options, command line and each
+// page's raster header folded into one record that the rest of the filter reads.
+//
+// The rules are pure functions over choice keywords (nullptr = not marked);
+// the PPD look-ups live in the thin layer at the end of this header.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include <cups/cups.h>
+#include <cups/ppd.h>
+#include <cups/raster.h>
+
+#include "imaging/paper_table.h"
+
+// Which page loop reads the settings: they differ in their log lines.
+enum class PageLoop { Simplex, Duplex };
+
+// Density order used everywhere: colour-major, then High, Mid, Low.
+enum DensityColour { kBlack = 0, kCyan = 1, kMagenta = 2, kYellow = 3 };
+enum DensityLevel { kHigh = 0, kMid = 1, kLow = 2 };
+
+struct JobSettings {
+  // Job level.
+  int paperIndex = 0;      // 0..11, rewritten to 11 by a custom page
+  int resolution = 600;    // DrvResolution, dpi
+  int duplexMode = 0;      // 0 simplex, 1 long edge (NoTumble), 2 short edge (Tumble)
+  int collate = 0;
+  std::string jobTitle;    // argv[3]
+  std::string jobUser;     // argv[2]
+
+  // Page level.
+  int colorMode = 0;       // 1: four planes; 0: one plane (cupsBitsPerPixel 8)
+  uint8_t paperCode = 0;
+  int lineWidth = 0;       // padded device line, dots at the header resolution
+  int printableWidth = 0;  // dots at 600 dpi
+  uint16_t pageWidth10 = 0;   // tenths of a millimetre
+  uint16_t pageHeight10 = 0;
+  uint8_t mediaCode = 1;
+  int tonerMode = 0;       // keeps its value on a page without a TonerMode choice
+  std::array<int, 12> density{};      // [colour * 3 + level], -3..3
+  std::array<int, 4> densityCode{};   // black, cyan, magenta, yellow; 12 bits each
+  int brightness = 0;
+  int contrastBackground = 0, contrastImage = 0, contrastGraphics = 0, contrastText = 0;
+  int chromaBackground = 0, chromaImage = 0, chromaGraphics = 0, chromaText = 0;
+  int adjustFlags = 0;     // 8: a density is set; 4: brightness is set
+  int imageType = 0;
+  int complementary = 0;
+  int grayGuarantee = 0;
+  int screenMode = 0;
+  int rotate180 = 0;       // keeps its value on a page without an ImageRotation choice
+};
+
+// ---- Pure rules (choice == nullptr means "not marked") ----
+
+// Exact, case-sensitive PageSize keyword lookup: 0..11, or -1 for no match.
+int paperIndexFromKeyword(const char* keyword);
+int resolutionFromChoice(const char* choice);              // "600dpi" 600, other 1200, none 600
+int duplexModeFromChoice(const char* choice);              // NoTumble 1, Tumble 2, else 0
+int collateFromChoice(const char* choice);                 // "True" (any case) 1
+int tonerModeFromChoice(const char* choice, int previous);
+int densityFromChoice(const char* choice);                 // -3..3
+int densityCodeOf(int level);                              // -3..3 -> 1,2,3,0,4,5,6
+int densityCodeFor(int high, int mid, int low);            // code(H)<<8 | code(M)<<4 | code(L)
+int brightnessFromChoice(const char* choice);              // v-200 for 100<=v<=1000
+int stepFromChoice(const char* choice);                    // contrast and chroma
+int mediaCodeFor(bool coversMarked, unsigned cupsMediaType);
+int imageTypeFromChoice(const char* choice);
+int complementaryFromChoice(const char* choice);
+int grayGuaranteeFromChoice(const char* choice);
+int screenModeFromChoice(const char* choice);
+int rotate180FromChoice(const char* choice, int previous);
+int adjustFlagsFor(const std::array<int, 12>& density, int brightness);
+// Points to tenths of a millimetre (x * 254 / 72, truncating, low 16 bits).
+uint16_t pointsToTenthMm(unsigned points);
+
+// ---- PPD layer ----
+
+// The marked choice keyword of a PPD option, or nullptr.
+const char* markedChoice(ppd_file_t* ppd, const char* keyword);
+
+// Job start: paper index (marked PageSize, else the "PageSize" option, missing
+// gives 11), resolution, then the settings dump to the log. Title and user from argv.
+void readJobSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options,
+                     int argc, char* argv[], JobSettings& settings);
+
+// The settings dump, as one block of log lines.
+void dumpSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options,
+                  char* argv[]);
+
+// True when any of PageSize, Media or PageRegion has a marked choice.
+bool pageSizeMarked(ppd_file_t* ppd);
+
+// Result of reading a page's settings.
+enum class PageSettingsResult { Ok, NoPageSize, BadGeometry };
+
+// Page start, in order: presence check, page geometry (may swap the header's
+// PageSize and rewrite row 11 of the paper table), paper size in 0.1 mm,
+// TonerMode, colorMode, densities, brightness, contrast and chroma,
+// adjustFlags and densityCode, imageType/complementary, grayGuarantee,
+// mediaCode (Covers writes the header's cupsMediaType), screenMode.
+// The simplex loop logs its three "STATE:" lines. On anything but Ok the
+// caller prints the error line (see pageSettingsError) and ends the job.
+PageSettingsResult readPageSettings(ppd_file_t* ppd, cups_page_header2_t& header,
+                                    PaperTable& paperTable, JobSettings& settings,
+                                    PageLoop loop);
+
+// The "ERROR: ...\n" line for a failed page.
+const char* pageSettingsError(PageSettingsResult result);
+
+// ImageRotation, read after the engine's page set-up.
+void readRotate180(ppd_file_t* ppd, JobSettings& settings);
+
+// AKSaveBlankSheet marked "true" (any case).
+bool saveBlankSheet(ppd_file_t* ppd);

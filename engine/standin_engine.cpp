@@ -1,0 +1,1 @@
+// Stand-in colour library (first cut: not yet written).

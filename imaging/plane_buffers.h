@@ -1,0 +1,29 @@
+// A page's bit planes and their compressed forms.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Plane numbers: colour pages use 0..3 (engine output segments 0..3);
+// a grayscale page uses plane 3, the black plane, alone.
+inline constexpr int kBlackPlane = 3;
+
+struct PlaneBuffers {
+  int planeCount = 0;          // 4 colour, 1 grayscale
+  int lineWidth = 0;           // dots
+  size_t bytesPerLine = 0;     // lineWidth / 8
+  size_t lines = 0;            // cupsHeight
+  // 8 dots per byte, most significant bit leftmost, 1 = dot. Zero-filled.
+  std::array<std::vector<uint8_t>, 4> plane;
+  // JBIG entities, filled by compression; sized for the worst case.
+  std::array<std::vector<uint8_t>, 4> compressed;
+  std::array<uint32_t, 4> compressedLength{};
+
+  bool usesPlane(int p) const { return planeCount == 4 || p == kBlackPlane; }
+};
+
+// Allocates the planes of a page (sizes checked for overflow in size_t).
+// Returns false when a size overflows or memory cannot be had.
+bool allocatePlaneBuffers(PlaneBuffers& buffers, int colorMode, int lineWidth, size_t lines);

@@ -1,0 +1,28 @@
+// Page blocks of the job stream: page records in spool files, and sending them.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "imaging/plane_buffers.h"
+#include "stream/command_record.h"
+
+inline constexpr size_t kCopyBufferSize = 32768;
+
+// Writes the sealed page-start record, then the planes (colour: 2, 1, 0, 3;
+// grayscale: 3), with checked unbuffered writes. Returns false when any
+// write fails or is short (errno is set).
+bool WritePageRecord(int fd, PageStartRecord& record, const PlaneBuffers& planes);
+
+// Writes a block to `out`, offering it again while the failure is one that
+// can pass (EINTR, EAGAIN) with a short bounded back-off. Returns false on a
+// permanent failure.
+bool writeOutputBlock(FILE* out, const void* data, size_t length);
+
+enum class SendResult { Sent, Cancelled, OutputFailed };
+
+// Copies the spool file to `out` in blocks of copyBuffer.size(), then writes
+// the page-end record (cancel mark from cancelRequested), flushes and closes.
+// A file that cannot be opened sends no page data but still its page-end record.
+SendResult SendSpooledPage(FILE* out, const char* spoolName, std::vector<uint8_t>& copyBuffer);

@@ -1,0 +1,45 @@
+// The PJL job envelope: job header, trailer and the failure comment line.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include <cups/raster.h>
+
+// The nine bytes ESC %-12345X.
+inline constexpr char kUel[] = "\x1b%-12345X";
+
+// What the job header says besides the raster header's own fields.
+struct JobHeaderInputs {
+  uint8_t startFlag = 1;
+  std::string title;
+  std::string user;
+  std::string host;
+  std::string date;        // "%m/%d/%Y"
+  std::string time;        // "%H:%M:%S"
+  int duplexMode = 0;
+  int paperIndex = 0;
+  int pageCount = 0;
+  int blankBackAdded = 0;
+};
+
+// The job header bytes, a pure function of its inputs. Control bytes of
+// title, user and host become blanks; a line that would exceed 255 bytes has
+// its value cut, keeping its CR LF.
+std::string buildJobHeader(const cups_page_header2_t& header, const JobHeaderInputs& inputs);
+
+// The page geometry line for the log (without its trailing newline handling).
+std::string jobHeaderLogLine(const cups_page_header2_t& header, int paperIndex);
+
+// Writes the job header to `out`, with host, date and time read from the
+// system; appends the geometry line to the log. A null header writes nothing.
+void setup(FILE* out, const cups_page_header2_t* header, uint8_t startFlag,
+           const char* title, const char* user, int duplexMode, int paperIndex,
+           int pageCount, int blankBackAdded);
+
+std::string buildJobTrailer(bool cancelled);
+void WriteJobTrailer(FILE* out, bool cancelled);
+
+// "@PJL COMMENT %s\r\n".
+void WritePjlComment(FILE* out, const char* text);

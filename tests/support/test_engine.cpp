@@ -1,0 +1,1 @@
+// Deterministic test engine (not yet written).
