@@ -1,0 +1,71 @@
+#include "driver/log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr int kLogFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+constexpr mode_t kLogMode = 0644;
+
+// Appends one buffer with a single write(), so that concurrent lines stay whole.
+void appendRaw(const char* data, size_t length) {
+  int fd = open(kLogPath, kLogFlags | O_APPEND, kLogMode);
+  if (fd < 0) return;
+  ssize_t written = write(fd, data, length);
+  (void)written;  // a lost log line is not worth failing the job for
+  close(fd);
+}
+
+}  // namespace
+
+void logTruncate() {
+  int fd = open(kLogPath, kLogFlags | O_TRUNC, kLogMode);
+  if (fd >= 0) close(fd);
+}
+
+void logLine(const char* text) {
+  char buffer[1024];
+  size_t length = strnlen(text, sizeof buffer - 1);
+  memcpy(buffer, text, length);
+  buffer[length++] = '\n';
+  appendRaw(buffer, length);
+}
+
+void logFormat(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  int length = vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (length >= 0) {
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    vsnprintf(text.data(), text.size(), format, args);
+    text.back() = '\n';
+    appendRaw(text.data(), text.size());
+  }
+  va_end(args);
+}
+
+LogBlock::LogBlock() {
+  int fd = open(kLogPath, kLogFlags | O_APPEND, kLogMode);
+  if (fd < 0) return;
+  file_ = fdopen(fd, "a");
+  if (!file_) close(fd);
+}
+
+LogBlock::~LogBlock() {
+  if (file_) fclose(file_);
+}
+
+void LogBlock::printf(const char* format, ...) {
+  if (!file_) return;
+  va_list args;
+  va_start(args, format);
+  vfprintf(file_, format, args);
+  va_end(args);
+}

@@ -1,0 +1,63 @@
+#include "driver/signals.h"
+
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "driver/log.h"
+#include "driver/spool.h"
+
+volatile sig_atomic_t cancelRequested = 0;
+
+namespace {
+
+constexpr int kTimerSeconds = 25;
+
+void writeStderr(const char* text) {
+  ssize_t written = write(STDERR_FILENO, text, strlen(text));
+  (void)written;  // nothing more can be done from a handler
+}
+
+void onPipe(int) {
+  writeStderr("ERROR: SIGPIPE Job Abort.\n");
+  removeAllSpoolFilesFromSignal();
+  _exit(0);
+}
+
+void onTerm(int) {
+  writeStderr("INFO: Ready to print - Job canceled.\n");
+  cancelRequested = 1;
+}
+
+void onAlarm(int) {
+  int savedErrno = errno;
+  logLine("INFO: Enter dummy command sub-routine\n");
+  logLine("INFO: Exit dummy command sub-routine\n");
+  errno = savedErrno;
+}
+
+void install(int signalNumber, void (*handler)(int), int flags) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = flags;
+  sigaction(signalNumber, &action, nullptr);
+}
+
+}  // namespace
+
+void installPipeHandler() { install(SIGPIPE, onPipe, 0); }
+
+void installTimer() {
+  install(SIGALRM, onAlarm, SA_RESTART);
+  itimerval timer{};
+  timer.it_value.tv_sec = kTimerSeconds;
+  timer.it_interval.tv_sec = kTimerSeconds;
+  setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
+void installTermHandler() {
+  cancelRequested = 0;
+  install(SIGTERM, onTerm, SA_RESTART);
+}

@@ -1,0 +1,1 @@
+// Shared pieces of the test support library.
