@@ -1,2 +1,4 @@
-// rastertozeru: CUPS raster to the printer's job stream.
-int main() { return 0; }
+// rastertozeru: CUPS raster in, the printer's job stream out.
+#include "driver/job.h"
+
+int main(int argc, char* argv[]) { return runFilter(argc, argv); }

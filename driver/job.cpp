@@ -1,0 +1,385 @@
+#include "driver/job.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include <cups/ppd.h>
+#include <cups/raster.h>
+
+#include "driver/job_settings.h"
+#include "driver/job_state.h"
+#include "driver/log.h"
+#include "driver/page_order.h"
+#include "driver/signals.h"
+#include "driver/spool.h"
+#include "imaging/compression.h"
+#include "imaging/engine_loader.h"
+#include "imaging/engine_setup.h"
+#include "imaging/paper_table.h"
+#include "imaging/plane_buffers.h"
+#include "imaging/rasterize.h"
+#include "status/status_probe.h"
+#include "stream/command_record.h"
+#include "stream/page_stream.h"
+#include "stream/pjl.h"
+
+namespace {
+
+constexpr int kExitEngineRefused = 255;
+constexpr const char* kSpoolTemplate = "/tmp/tmp-XXXXXX";
+
+// Everything one job holds from start-up to shutdown.
+struct Job {
+  int argc = 0;
+  char** argv = nullptr;
+  JobSettings settings;
+  JobState state;
+  PaperTable paperTable;
+  EngineLibrary library;
+  ppd_file_t* ppd = nullptr;
+  cups_raster_t* raster = nullptr;
+  int numOptions = 0;
+  cups_option_t* options = nullptr;
+  PageStartRecord pageRecord;
+  const char* modelPath = nullptr;
+  std::vector<uint8_t> copyBuffer = std::vector<uint8_t>(kCopyBufferSize);
+};
+
+// A fatal condition: the spool files still on disk are removed, the line is
+// printed, the process ends with `status`.
+[[noreturn]] void fail(int status, const char* line) {
+  removeAllSpoolFiles();
+  if (line) fputs(line, stderr);
+  fflush(stdout);
+  _exit(status);
+}
+
+[[noreturn]] void failWithErrno(const char* prefix, int error) {
+  removeAllSpoolFiles();
+  fprintf(stderr, "%s%s\n", prefix, strerror(error));
+  fflush(stdout);
+  _exit(1);
+}
+
+const char* productOf(ppd_file_t* ppd) {
+  ppd_attr_t* attr = ppdFindAttr(ppd, "Product", nullptr);
+  return attr ? attr->value : nullptr;
+}
+
+// Only 8-bit gray and 24-bit RGB pages can be converted.
+bool supportedPixelFormat(const cups_page_header2_t& header) {
+  return header.cupsBitsPerPixel == 8 || header.cupsBitsPerPixel == 24;
+}
+
+// The page-start record fields known once the page's settings are read.
+void preparePageRecord(Job& job, const cups_page_header2_t& header) {
+  const JobSettings& s = job.settings;
+  uint64_t planes = s.colorMode ? 4 : 1;
+  uint64_t rawSize = planes * header.cupsHeight * static_cast<uint64_t>(s.lineWidth / 8);
+  job.pageRecord.setPaper(s.paperCode, s.mediaCode, s.pageWidth10, s.pageHeight10);
+  job.pageRecord.setRaster(static_cast<uint32_t>(s.lineWidth), header.cupsHeight,
+                           static_cast<uint32_t>(rawSize),
+                           static_cast<uint16_t>(header.HWResolution[0]));
+  job.pageRecord.clearPlaneLengths();
+}
+
+// Compresses the page and writes its record and planes into the slot's file.
+void spoolPage(Job& job, PlaneBuffers& planes, int fd, bool writeRecord) {
+  compressPage(planes, job.pageRecord);
+  if (writeRecord && !WritePageRecord(fd, job.pageRecord, planes)) {
+    int error = errno;
+    close(fd);
+    failWithErrno("ERROR: Unable to write the page spool file: ", error);
+  }
+  close(fd);
+}
+
+enum class PageOutcome { Kept, Dropped };
+
+// One page of either loop, from its settings to its spool file.
+PageOutcome processPage(Job& job, PageLoop loop) {
+  cups_page_header2_t& header = job.state.currentHeader;
+  JobSettings& settings = job.settings;
+
+  if (!supportedPixelFormat(header)) {
+    fprintf(stderr, "ERROR: Unsupported raster format: %u bits per pixel\n",
+            header.cupsBitsPerPixel);
+    fail(1, nullptr);
+  }
+  PageSettingsResult result =
+      readPageSettings(job.ppd, header, job.paperTable, settings, loop);
+  if (result != PageSettingsResult::Ok) fail(1, pageSettingsError(result));
+
+  preparePageRecord(job, header);
+
+  if (!job.library.canRenderPages()) {
+    fprintf(stderr, "ERROR: The colour library has no entry point %s\n",
+            job.library.firstMissingEntry());
+    fail(1, nullptr);
+  }
+  job.modelPath = modelPathFor(productOf(job.ppd), loop, job.modelPath);
+
+  PageRenderRequest request;
+  request.library = &job.library;
+  request.raster = job.raster;
+  request.header = &header;
+  request.ppd = job.ppd;
+  request.settings = &settings;
+  request.loop = loop;
+  request.pageCount = job.state.pageCount;
+  request.modelPath = job.modelPath;
+  request.afterScreenThreads = [&job, loop] {
+    if (job.settings.colorMode) RequestDeviceStatus(loop);
+    readRotate180(job.ppd, job.settings);
+  };
+
+  PlaneBuffers planes;
+  bool hasContent = false;
+  switch (renderPage(request, planes, hasContent)) {
+    case RenderResult::Ok:
+      break;
+    case RenderResult::EngineRefused:
+      fail(kExitEngineRefused, nullptr);
+    case RenderResult::AllocationFailed:
+      fail(1, "ERROR: Unable to allocate memory for the page\n");
+  }
+
+  if (!hasContent) {
+    --job.state.pageCount;   // the next page takes this number
+    return PageOutcome::Dropped;
+  }
+
+  int fd = createSpoolFile(job.state.pageCount);
+  if (fd < 0) {
+    int error = errno;
+    if (loop == PageLoop::Simplex) {
+      removeAllSpoolFiles();
+      fprintf(stderr, "ERROR: Collating enabled mkstemp [/tmp/] -> %s", strerror(error));
+    } else {
+      WritePjlComment(stdout, kSpoolTemplate);
+      removeAllSpoolFiles();
+      fprintf(stderr, "ERROR: Duplex enabled mkstemp -> %s", strerror(error));
+    }
+    fflush(stdout);
+    _exit(1);
+  }
+  // A single-sided colour page asked for zero copies is never sent: its file
+  // stays empty.
+  bool writeRecord = loop == PageLoop::Duplex || !settings.colorMode || header.NumCopies != 0;
+  spoolPage(job, planes, fd, writeRecord);
+  return PageOutcome::Kept;
+}
+
+// Phase 1: every page of the raster stream into its spool file.
+void runPageLoop(Job& job, PageLoop loop) {
+  cups_page_header2_t header;
+  cups_page_header2_t held{};
+  bool any = false;
+  while (job.raster && cupsRasterReadHeader2(job.raster, &header)) {
+    const char* collateChoice = markedChoice(job.ppd, "Collate");
+    if (loop == PageLoop::Duplex || collateChoice)
+      header.Collate = job.settings.collate ? CUPS_TRUE : CUPS_FALSE;
+    else
+      job.settings.collate = static_cast<int>(header.Collate);
+
+    job.state.currentHeader = header;
+    held = header;
+    any = true;
+    if (cancelRequested) break;
+
+    ++job.state.pageCount;
+    fprintf(stderr, "PAGE: %d %u\n", job.state.pageCount, header.NumCopies);
+
+    PageOutcome outcome = processPage(job, loop);
+    bool colourPage = job.settings.colorMode == 1;
+    if (outcome == PageOutcome::Kept && cancelRequested &&
+        (loop == PageLoop::Simplex || colourPage))
+      break;
+  }
+  if (any) job.state.currentHeader = held;
+}
+
+// Duplex: a white page makes an odd page count even, so that the last sheet
+// has a back.
+void addBlankBack(Job& job) {
+  job.state.blankBackAdded = 0;
+  if (job.state.pageCount % 2 == 0) return;
+  job.state.blankBackAdded = 1;
+  ++job.state.pageCount;
+
+  cups_page_header2_t header = job.state.currentHeader;
+  PageSettingsResult result =
+      readPageSettings(job.ppd, header, job.paperTable, job.settings, PageLoop::Duplex);
+  if (result != PageSettingsResult::Ok) fail(1, pageSettingsError(result));
+  preparePageRecord(job, header);
+
+  PlaneBuffers planes;
+  if (!allocatePlaneBuffers(planes, job.settings.colorMode, job.settings.lineWidth,
+                            header.cupsHeight))
+    fail(1, "ERROR: Unable to allocate memory for the page\n");
+
+  int fd = createSpoolFile(job.state.pageCount);
+  if (fd < 0) {
+    WritePjlComment(stdout, kSpoolTemplate);
+    fail(1, nullptr);
+  }
+  spoolPage(job, planes, fd, true);
+}
+
+// Phase 2: the spooled pages to standard output, in `order`.
+void sendPages(Job& job, const std::vector<SendStep>& order) {
+  for (const SendStep& step : order) {
+    if (cancelRequested) break;
+    if (!step.message.empty()) fputs(step.message.c_str(), stderr);
+    SendResult result = SendSpooledPage(stdout, spoolName(step.page), job.copyBuffer);
+    if (result == SendResult::OutputFailed)
+      failWithErrno("ERROR: Unable to write the job to the printer: ", errno);
+    if (step.removeAfter) removeSpoolFile(step.page);
+    if (result == SendResult::Cancelled) break;
+  }
+  // Whatever was not sent for the last time (cancellation, or no pass at all
+  // for zero collated copies) leaves nothing behind.
+  removeAllSpoolFiles();
+}
+
+void writeJobHeader(Job& job) {
+  const cups_page_header2_t& header = job.state.currentHeader;
+  setup(stdout, &header, 1, job.argv[3], job.argv[2], job.settings.duplexMode,
+        job.settings.paperIndex, job.state.pageCount, job.state.blankBackAdded);
+  logLine("STATE: Setup");
+  if (fflush(stdout) != 0)
+    failWithErrno("ERROR: Unable to write the job to the printer: ", errno);
+}
+
+void runSimplex(Job& job) {
+  runPageLoop(job, PageLoop::Simplex);
+  writeJobHeader(job);
+  const cups_page_header2_t& header = job.state.currentHeader;
+  sendPages(job, simplexOrder(job.state.pageCount, static_cast<int>(header.NumCopies),
+                              static_cast<int>(header.Collate)));
+}
+
+void runDuplex(Job& job) {
+  runPageLoop(job, PageLoop::Duplex);
+  if (!cancelRequested) addBlankBack(job);
+  logLine("INFO: IPC done, start setup()");
+  writeJobHeader(job);
+  const cups_page_header2_t& header = job.state.currentHeader;
+  sendPages(job, duplexOrder(job.state.pageCount, static_cast<int>(header.NumCopies),
+                             static_cast<int>(header.Collate)));
+}
+
+// Option marking with the one fix the PPD's constraints allow.
+void markOptions(Job& job) {
+  ppdMarkDefaults(job.ppd);
+  if (cupsMarkOptions(job.ppd, job.numOptions, job.options)) {
+    fputs("INFO: Option conflicts exist. Fixing...\n", stderr);
+    if (ppdMarkOption(job.ppd, "MediaType", "Covers"))
+      fail(1, "ERROR: Option conflicts exist. Unable to fix.\n");
+    fputs("INFO: Option conflicts exist. Fixing... Done.\n", stderr);
+  }
+}
+
+void readDuplexMode(Job& job) {
+  fputs("INFO: ppdFindMarkedChoice DrvDuplex start\n", stderr);
+  const char* choice = markedChoice(job.ppd, "DrvDuplex");
+  job.settings.duplexMode = duplexModeFromChoice(choice);
+  if (job.settings.duplexMode != 0 && ppdMarkOption(job.ppd, "DrvDuplex", choice))
+    fail(1, "ERROR: Option conflicts exist\n");
+}
+
+void shutdown(Job& job) {
+  WriteJobTrailer(stdout, cancelRequested != 0);
+  fflush(stdout);
+  logLine("STATE: Shutdown Filter");
+  ppdClose(job.ppd);
+  if (job.raster) cupsRasterClose(job.raster);
+  logLine("STATE: cupsRasterClose");
+  if (job.state.rasterFd != 0) close(job.state.rasterFd);
+  unloadEngineLibrary(job.library);
+  cupsFreeOptions(job.numOptions, job.options);
+  logLine("STATE: Job Finished");
+  if (!cancelRequested) fputs("INFO: Ready to print.\n", stderr);
+}
+
+}  // namespace
+
+int addImpliedOptions(int numOptions, cups_option_t** options) {
+  const char* media = cupsGetOption("media", numOptions, *options);
+  if (!cupsGetOption("PageSize", numOptions, *options) && media)
+    numOptions = cupsAddOption("PageSize", media, numOptions, options);
+
+  // Applications ask for two sides with the IPP option "sides", which libcups
+  // never maps onto DrvDuplex.
+  const char* sides = cupsGetOption("sides", numOptions, *options);
+  if (sides && !cupsGetOption("DrvDuplex", numOptions, *options)) {
+    const char* duplex = nullptr;
+    if (!strcmp(sides, "two-sided-long-edge"))
+      duplex = "DrvDuplexNoTumble";
+    else if (!strcmp(sides, "two-sided-short-edge"))
+      duplex = "DrvDuplexTumble";
+    else if (!strcmp(sides, "one-sided"))
+      duplex = "None";
+    if (duplex) numOptions = cupsAddOption("DrvDuplex", duplex, numOptions, options);
+  }
+  return numOptions;
+}
+
+int runFilter(int argc, char* argv[]) {
+  installPipeHandler();
+  installTimer();
+  clearDeviceStatus();
+  logTruncate();
+
+  setvbuf(stderr, nullptr, _IONBF, 0);
+  Job job;
+  job.argc = argc;
+  job.argv = argv;
+  job.settings.rotate180 = 0;
+  job.settings.colorMode = 0;
+
+  if (argc != 6 && argc != 7) return 1;
+
+  if (argc == 7) {
+    job.state.rasterFd = open(argv[6], O_RDONLY | O_CLOEXEC);
+    if (job.state.rasterFd < 0) {
+      perror("ERROR: Unable to open raster file - ");
+      sleep(1);
+      return 1;
+    }
+  }
+
+  if (!loadEngineLibrary(job.library)) return 1;
+  installTermHandler();
+
+  job.numOptions = cupsParseOptions(argv[5], 0, &job.options);
+  const char* ppdPath = getenv("PPD");
+  job.ppd = ppdPath ? ppdOpenFile(ppdPath) : nullptr;
+  if (!job.ppd) fail(1, "ERROR: Unable to load PPD\n");
+
+  job.numOptions = addImpliedOptions(job.numOptions, &job.options);
+  markOptions(job);
+  readJobSettings(job.ppd, job.numOptions, job.options, argc, argv, job.settings);
+  readDuplexMode(job);
+
+  fputs("INFO: cupsRasterOpen  start\n", stderr);
+  job.raster = cupsRasterOpen(job.state.rasterFd, CUPS_RASTER_READ);
+  if (!job.raster) logLine("INFO: cupsRasterOpen returns NULL.\n");
+  job.state.pageCount = 0;
+
+  job.settings.collate = collateFromChoice(markedChoice(job.ppd, "Collate"));
+  fputs("INFO: cupsRasterReadHeader2 start\n", stderr);
+
+  if (job.settings.duplexMode == 0)
+    runSimplex(job);
+  else
+    runDuplex(job);
+
+  shutdown(job);
+  return 0;
+}

@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "driver/page_order.h"
+
+namespace {
+
+std::vector<int> pages(const std::vector<SendStep>& order) {
+  std::vector<int> result;
+  for (const SendStep& step : order) result.push_back(step.page);
+  return result;
+}
+
+// Every page is removed exactly once, at its last sending.
+void expectEachRemovedOnceAtLastSending(const std::vector<SendStep>& order) {
+  std::set<int> removed;
+  for (size_t i = 0; i < order.size(); ++i) {
+    if (!order[i].removeAfter) continue;
+    EXPECT_TRUE(removed.insert(order[i].page).second) << "page " << order[i].page;
+    for (size_t j = i + 1; j < order.size(); ++j)
+      EXPECT_NE(order[j].page, order[i].page) << "page sent after its removal";
+  }
+}
+
+}  // namespace
+
+TEST(SimplexOrder, LastPageFirstOncePerCollatedCopy) {
+  auto collated = simplexOrder(3, 2, 1);
+  EXPECT_EQ(pages(collated), (std::vector<int>{3, 2, 1, 3, 2, 1}));
+  expectEachRemovedOnceAtLastSending(collated);
+  EXPECT_FALSE(collated[0].removeAfter);
+  EXPECT_TRUE(collated[3].removeAfter);
+  EXPECT_TRUE(collated[0].startsCopy && collated[3].startsCopy);
+
+  // Uncollated copies are the printer's: one pass.
+  auto uncollated = simplexOrder(3, 2, 0);
+  EXPECT_EQ(pages(uncollated), (std::vector<int>{3, 2, 1}));
+  expectEachRemovedOnceAtLastSending(uncollated);
+
+  EXPECT_TRUE(simplexOrder(0, 1, 0).empty());
+  EXPECT_TRUE(simplexOrder(3, 0, 1).empty());
+}
+
+TEST(DuplexOrder, EvenSidesFirstThenOddSides) {
+  auto single = duplexOrder(4, 1, 0);
+  EXPECT_EQ(pages(single), (std::vector<int>{4, 2, 3, 1}));
+  EXPECT_EQ(single[0].message, "INFO: Printing side-2 page 4 ...\n");
+  EXPECT_EQ(single[1].message, "INFO: Printing side-2 page 2 ...\n");
+  EXPECT_EQ(single[2].message, "INFO: Printing side-1 page 3 ...\n");
+  EXPECT_EQ(single[3].message, "INFO: Printing side-1 page 1 ...\n");
+  expectEachRemovedOnceAtLastSending(single);
+
+  // Uncollated copies go to the printer: still one run.
+  EXPECT_EQ(pages(duplexOrder(4, 2, 0)), (std::vector<int>{4, 2, 3, 1}));
+  EXPECT_TRUE(duplexOrder(0, 1, 0).empty());
+}
+
+TEST(DuplexOrder, CollatedCopiesRepeatEachRunPerCopy) {
+  auto order = duplexOrder(4, 2, 1);
+  EXPECT_EQ(pages(order), (std::vector<int>{4, 2, 4, 2, 3, 1, 3, 1}));
+  EXPECT_EQ(order[0].message, "INFO: Printing side-1 page 4... (1/2)\n");
+  EXPECT_EQ(order[1].message, "INFO: Printing side-1 page 2... (1/2)\n");
+  EXPECT_EQ(order[6].message, "INFO: Printing side-2 page 3... (2/2)\n");
+  EXPECT_EQ(order[7].message, "INFO: Printing side-2 page 1... (2/2)\n");
+  expectEachRemovedOnceAtLastSending(order);
+  EXPECT_TRUE(order[2].removeAfter && order[3].removeAfter);
+  EXPECT_FALSE(order[0].removeAfter);
+}
