@@ -15,6 +15,7 @@
 #include "driver/job_state.h"
 #include "driver/log.h"
 #include "driver/page_order.h"
+#include "driver/raster_check.h"
 #include "driver/signals.h"
 #include "driver/spool.h"
 #include "imaging/compression.h"
@@ -71,11 +72,6 @@ const char* productOf(ppd_file_t* ppd) {
   return attr ? attr->value : nullptr;
 }
 
-// Only 8-bit gray and 24-bit RGB pages can be converted.
-bool supportedPixelFormat(const cups_page_header2_t& header) {
-  return header.cupsBitsPerPixel == 8 || header.cupsBitsPerPixel == 24;
-}
-
 // The page-start record fields known once the page's settings are read.
 void preparePageRecord(Job& job, const cups_page_header2_t& header) {
   const JobSettings& s = job.settings;
@@ -106,11 +102,7 @@ PageOutcome processPage(Job& job, PageLoop loop) {
   cups_page_header2_t& header = job.state.currentHeader;
   JobSettings& settings = job.settings;
 
-  if (!supportedPixelFormat(header)) {
-    fprintf(stderr, "ERROR: Unsupported raster format: %u bits per pixel\n",
-            header.cupsBitsPerPixel);
-    fail(1, nullptr);
-  }
+  if (const char* problem = rasterHeaderProblem(header)) fail(1, problem);
   PageSettingsResult result =
       readPageSettings(job.ppd, header, job.paperTable, settings, loop);
   if (result != PageSettingsResult::Ok) fail(1, pageSettingsError(result));

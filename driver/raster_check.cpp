@@ -1,0 +1,31 @@
+#include "driver/raster_check.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "imaging/paper_table.h"
+
+const char* rasterHeaderProblem(const cups_page_header2_t& header) {
+  if (header.cupsBitsPerPixel != 8 && header.cupsBitsPerPixel != 24)
+    return "ERROR: Unsupported raster format: only 8-bit gray and 24-bit colour pages can be printed\n";
+  unsigned xRes = header.HWResolution[0];
+  unsigned yRes = header.HWResolution[1];
+  // The printers print at 600 and 1200 dpi only; the device line is sized for them.
+  if ((xRes != 600 && xRes != 1200) || yRes == 0 || yRes > kMaxResolution)
+    return "ERROR: Unsupported raster resolution\n";
+  unsigned width = header.PageSize[0];
+  unsigned height = header.PageSize[1];
+  if (width == 0 || height == 0 || width > kMaxPagePoints || height > kMaxPagePoints)
+    return "ERROR: Invalid page size in the raster\n";
+  // The raster may be landscape or portrait; either way it fits in a square
+  // of the page's longer side, plus a few dots of rounding.
+  uint64_t longSide = std::max(width, height);
+  uint64_t maxLines = longSide * yRes / 72 + 16;
+  uint64_t maxDots = longSide * xRes / 72 + 16;
+  if (header.cupsHeight > maxLines || header.cupsWidth > maxDots)
+    return "ERROR: Raster page is larger than its page size\n";
+  uint64_t bytesPerPixel = header.cupsBitsPerPixel / 8;
+  if (header.cupsBytesPerLine > maxDots * bytesPerPixel + 16)
+    return "ERROR: Raster line is longer than its page width\n";
+  return nullptr;
+}
