@@ -1,4 +1,5 @@
 #include "driver/job.h"
+#include "driver/job_options.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -300,27 +301,6 @@ void shutdown(Job& job) {
 }
 
 }  // namespace
-
-int addImpliedOptions(int numOptions, cups_option_t** options) {
-  const char* media = cupsGetOption("media", numOptions, *options);
-  if (!cupsGetOption("PageSize", numOptions, *options) && media)
-    numOptions = cupsAddOption("PageSize", media, numOptions, options);
-
-  // Applications ask for two sides with the IPP option "sides", which libcups
-  // never maps onto DrvDuplex.
-  const char* sides = cupsGetOption("sides", numOptions, *options);
-  if (sides && !cupsGetOption("DrvDuplex", numOptions, *options)) {
-    const char* duplex = nullptr;
-    if (!strcmp(sides, "two-sided-long-edge"))
-      duplex = "DrvDuplexNoTumble";
-    else if (!strcmp(sides, "two-sided-short-edge"))
-      duplex = "DrvDuplexTumble";
-    else if (!strcmp(sides, "one-sided"))
-      duplex = "None";
-    if (duplex) numOptions = cupsAddOption("DrvDuplex", duplex, numOptions, options);
-  }
-  return numOptions;
-}
 
 int runFilter(int argc, char* argv[]) {
   installPipeHandler();
