@@ -14,3 +14,18 @@ void RequestDeviceStatus(PageLoop loop);
 
 // The job's last decoded status block (for tests).
 const DeviceStatus& deviceStatus();
+
+// ---- Pure rules of the probe ----
+
+// True when the spooler offers the side channel: SOFTWARE is set and its first
+// eight characters are neither "CUPS/1.1" nor "CUPS/1.2".
+bool sideChannelAvailable(const char* software);
+
+// What the probe does for a device URI.
+enum class DeviceUriClass {
+  Unset,      // no DEVICE_URI: nothing at all
+  NoScheme,   // empty, or none of the four scheme texts: the no-scheme line
+  Direct,     // "usb://" or "hal://" anywhere
+  Discovery,  // else "mdns://" or "dnssd://" anywhere
+};
+DeviceUriClass classifyDeviceUri(const char* uri);

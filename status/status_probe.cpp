@@ -1,0 +1,148 @@
+#include "status/status_probe.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include <cups/sidechannel.h>
+
+#include "driver/log.h"
+
+namespace {
+
+// The device ID as received (2048 bytes at most) and its terminating NUL.
+constexpr int kDeviceIdCapacity = 2048;
+constexpr double kRequestTimeout = 1.0;
+
+// Written and read by the page loop's thread only.
+char deviceIdBuffer[kDeviceIdCapacity + 1];
+int deviceIdLength = 0;
+DeviceStatus jobDeviceStatus{};
+
+// The probe's log lines; the two page loops word them differently, and some
+// moments log nothing in one loop (nullptr).
+struct ProbeLines {
+  const char* noScheme;
+  const char* directBeforeRequest[2];
+  const char* discoveryBeforeRequest;
+  const char* directRequestDone;
+  const char* requestFailed;
+  const char* statusDecoded[2];
+};
+
+constexpr char kSimplexNotBonjour[] = "INFO: Is Not Bonjour URI. ";
+
+constexpr ProbeLines kSimplexLines = {
+    "INFO: Is Bonjour URI. ",
+    {kSimplexNotBonjour, "INFO: cupsSideChannelDoRequest START"},
+    kSimplexNotBonjour,
+    "INFO: cupsSideChannelDoRequest done",
+    "INFO: cupsSideChannelDoRequest failed",
+    {"INFO: DecodStatusFromDeviceID done", "INFO: pfUpdateScreenTRC done"},
+};
+
+constexpr ProbeLines kDuplexLines = {
+    "if(isBonjour==0) ",
+    {"cupsSideChannelDoRequest START", nullptr},
+    nullptr,
+    "cupsSideChannelDoRequest done",
+    "cupsSideChannelDoRequest failed",
+    {"DecodStatusFromDeviceID done", "pfUpdateScreenTRC done"},
+};
+
+void logIfAny(const char* line) {
+  if (line != nullptr) logLine(line);
+}
+
+// Asks the backend for the device ID. libcups writes the request to the side
+// channel with a plain write(); when the backend has closed its end, that
+// write raises SIGPIPE, and our SIGPIPE handler would end the job as if the
+// printer's output had gone. SIGPIPE is therefore blocked around the request
+// and one that the request raised is taken off the pending set before the
+// mask is restored. A SIGPIPE that was pending before stays pending.
+cups_sc_status_t requestDeviceId(char* buffer, int* length) {
+  sigset_t pipeSet;
+  sigemptyset(&pipeSet);
+  sigaddset(&pipeSet, SIGPIPE);
+  sigset_t savedMask;
+  pthread_sigmask(SIG_BLOCK, &pipeSet, &savedMask);
+
+  sigset_t pending;
+  sigpending(&pending);
+  bool pendingBefore = sigismember(&pending, SIGPIPE) == 1;
+
+  cups_sc_status_t status = cupsSideChannelDoRequest(CUPS_SC_CMD_GET_DEVICE_ID, buffer, length,
+                                                     kRequestTimeout);
+
+  if (!pendingBefore) {
+    sigpending(&pending);
+    if (sigismember(&pending, SIGPIPE) == 1) {
+      timespec noWait{};
+      sigtimedwait(&pipeSet, nullptr, &noWait);
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &savedMask, nullptr);
+  return status;
+}
+
+}  // namespace
+
+bool sideChannelAvailable(const char* software) {
+  if (software == nullptr) return false;
+  return strncmp(software, "CUPS/1.1", 8) != 0 && strncmp(software, "CUPS/1.2", 8) != 0;
+}
+
+DeviceUriClass classifyDeviceUri(const char* uri) {
+  if (uri == nullptr) return DeviceUriClass::Unset;
+  if (strstr(uri, "usb://") != nullptr || strstr(uri, "hal://") != nullptr)
+    return DeviceUriClass::Direct;
+  if (strstr(uri, "mdns://") != nullptr || strstr(uri, "dnssd://") != nullptr)
+    return DeviceUriClass::Discovery;
+  return DeviceUriClass::NoScheme;
+}
+
+void clearDeviceStatus() { jobDeviceStatus.fill(0); }
+
+const DeviceStatus& deviceStatus() { return jobDeviceStatus; }
+
+void RequestDeviceStatus(PageLoop loop) {
+  const ProbeLines& lines = loop == PageLoop::Duplex ? kDuplexLines : kSimplexLines;
+  bool available = sideChannelAvailable(getenv("SOFTWARE"));
+
+  DeviceUriClass uriClass = classifyDeviceUri(getenv("DEVICE_URI"));
+  if (uriClass == DeviceUriClass::Unset) return;
+  if (uriClass == DeviceUriClass::NoScheme) {
+    logLine(lines.noScheme);
+    return;
+  }
+  if (!available) return;
+
+  bool direct = uriClass == DeviceUriClass::Direct;
+  if (direct) {
+    logIfAny(lines.directBeforeRequest[0]);
+    logIfAny(lines.directBeforeRequest[1]);
+  } else {
+    logIfAny(lines.discoveryBeforeRequest);
+  }
+
+  deviceIdLength = kDeviceIdCapacity;
+  cups_sc_status_t status = requestDeviceId(deviceIdBuffer, &deviceIdLength);
+  if (direct) logLine(lines.directRequestDone);
+
+  // libcups sets the length only on a good answer: read it only then. The
+  // bound check keeps the NUL inside the buffer whatever the library did.
+  if (status != CUPS_SC_STATUS_OK || deviceIdLength < 1 || deviceIdLength > kDeviceIdCapacity) {
+    deviceIdBuffer[0] = '\0';
+    logLine(lines.requestFailed);
+    return;
+  }
+  deviceIdBuffer[deviceIdLength] = '\0';
+
+  int decoded = DecodStatusFromDeviceID(deviceIdBuffer, jobDeviceStatus.data());
+  if (direct && decoded == 1) {
+    logLine(lines.statusDecoded[0]);
+    logLine(lines.statusDecoded[1]);
+  }
+}
