@@ -73,6 +73,9 @@ int grayGuaranteeFromChoice(const char* choice);
 int screenModeFromChoice(const char* choice);
 int rotate180FromChoice(const char* choice, int previous);
 int adjustFlagsFor(const std::array<int, 12>& density, int brightness);
+// A choice keyword read as a whole decimal number with an optional sign
+// ("250", "-30", "+25"); false for anything else ("12abc", "", out of int range).
+bool parseDecimalChoice(const char* choice, int& value);
 // Points to tenths of a millimetre (x * 254 / 72, truncating, low 16 bits).
 uint16_t pointsToTenthMm(unsigned points);
 
@@ -81,10 +84,19 @@ uint16_t pointsToTenthMm(unsigned points);
 // The marked choice keyword of a PPD option, or nullptr.
 const char* markedChoice(ppd_file_t* ppd, const char* keyword);
 
+// The job's paper index: the marked PageSize keyword, else the job's
+// "PageSize" option (11 when there is none); a keyword naming no row gives 0.
+int jobPaperIndex(ppd_file_t* ppd, int numOptions, cups_option_t* options);
+
 // Job start: paper index (marked PageSize, else the "PageSize" option, missing
 // gives 11), resolution, then the settings dump to the log. Title and user from argv.
 void readJobSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options,
                      int argc, char* argv[], JobSettings& settings);
+
+// The text of the settings dump: one "INFO: ...\n" line per entry, marked
+// choices only. argv needs at least six entries (argv[1], argv[3], argv[5] are shown).
+std::string settingsDumpText(ppd_file_t* ppd, int numOptions, cups_option_t* options,
+                             char* argv[]);
 
 // The settings dump, as one block of log lines.
 void dumpSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options,
