@@ -226,12 +226,7 @@ uint16_t pointsToTenthMm(unsigned points) {
 
 const char* markedChoice(ppd_file_t* ppd, const char* keyword) {
   if (ppd == nullptr) return nullptr;
-  // libcups marks its PPD functions deprecated; PPDs are still how a filter
-  // learns the job's choices.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
   ppd_choice_t* choice = ppdFindMarkedChoice(ppd, keyword);
-#pragma GCC diagnostic pop
   return choice != nullptr ? choice->choice : nullptr;
 }
 

@@ -12,9 +12,6 @@
 
 #include "driver/job_settings.h"
 
-// libcups marks its PPD functions deprecated; PPDs are what the filter reads.
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-
 namespace {
 
 struct PpdOption {
