@@ -1,1 +1,0 @@
-// Stand-in colour library (first cut: not yet written).
