@@ -1,5 +1,6 @@
 #include "imaging/compression.h"
 
+#include <climits>
 #include <limits>
 #include <new>
 #include <thread>
@@ -85,8 +86,11 @@ namespace {
 // record field. Nothing else is shared between the threads.
 void compressOnePlane(PlaneBuffers& planes, PageStartRecord& record, int p) {
   uint32_t length = 0;
-  if (!planes.plane[p].empty() &&
-      planes.plane[p].size() >= planes.bytesPerLine * planes.lines) {
+  // The encoder reads (width + 7) / 8 bytes of every line: a plane shorter
+  // than that is left uncompressed rather than read past its end.
+  size_t lineBytes = planes.lineWidth > 0 ? (static_cast<size_t>(planes.lineWidth) + 7) / 8 : 0;
+  if (lineBytes > 0 && planes.lines > 0 && planes.lines <= UINT_MAX &&
+      planes.plane[p].size() / lineBytes >= planes.lines) {
     length = compressPlane(planes.plane[p].data(), static_cast<unsigned>(planes.lineWidth),
                            static_cast<unsigned>(planes.lines), planes.compressed[p]);
   }

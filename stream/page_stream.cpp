@@ -115,11 +115,12 @@ bool writeOutputBlock(FILE* out, const void* data, size_t length) {
 
 SendResult SendSpooledPage(FILE* out, const char* spoolName, std::vector<uint8_t>& copyBuffer) {
   bool outputOk = true;
+  if (copyBuffer.empty()) copyBuffer.resize(kCopyBufferSize);
   int fd = spoolName ? open(spoolName, O_RDONLY | O_CLOEXEC) : -1;
 
   // A spool file that cannot be opened or read sends no page data; the
   // page-end record still closes the page for the printer.
-  if (fd >= 0 && !copyBuffer.empty()) {
+  if (fd >= 0) {
     for (;;) {
       ssize_t got = read(fd, copyBuffer.data(), copyBuffer.size());
       if (got < 0 && errno == EINTR) continue;

@@ -218,3 +218,13 @@ TEST(PageCompression, EntitySizeMatchesTheRecordsDotsAndLines) {
     EXPECT_EQ(be32(&page.compressed[p][8]), getLe32(record.bytes().data(), 12));
   }
 }
+
+TEST(PageCompression, PlaneShorterThanItsSizeIsNotReadPastItsEnd) {
+  PlaneBuffers page = handFilledPage(1, 64, 10);
+  page.plane[3].resize(8 * 9);  // one line short
+  PageStartRecord record;
+  record.setPlaneLength(3, 99);
+  compressPage(page, record);
+  EXPECT_EQ(page.compressedLength[3], 0u);
+  EXPECT_EQ(record.planeLength(3), 0u);
+}
