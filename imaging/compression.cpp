@@ -1,8 +1,10 @@
 #include "imaging/compression.h"
 
 #include <climits>
+#include <functional>
 #include <limits>
 #include <new>
+#include <system_error>
 #include <thread>
 
 extern "C" {
