@@ -7,11 +7,19 @@
 #include "imaging/plane_buffers.h"
 #include "stream/command_record.h"
 
-// Worst-case size of the JBIG entity of one plane of the given size.
+// Room to reserve for the JBIG entity of one plane of the given size: the
+// header, the raw size plus an eighth, and each stripe's flush and marker.
+// Random noise, the worst any screened page comes to, needs about 1.05 times
+// the raw size. The arithmetic coder has no useful hard bound (an adversarial
+// plane could cost up to 15 bits per dot, stuffing included 30 times the raw
+// size), so compressPlane grows its output past this room rather than
+// overflow; the room only spares a page the reallocation.
 size_t maxCompressedSize(size_t bytesPerLine, size_t lines);
 
 // Compresses one plane (single layer, order 0, options 0x340, l0 128, mx = my = 0)
-// into `out` (grown as needed); returns the entity's length.
+// into `out` (cleared first, grown as needed); returns the entity's length,
+// 0 when no entity could be made (no plane, or no memory for the output).
+// The plane holds (width + 7) / 8 bytes per line.
 uint32_t compressPlane(const uint8_t* plane, unsigned width, unsigned height,
                        std::vector<uint8_t>& out);
 

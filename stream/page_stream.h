@@ -17,7 +17,9 @@ bool WritePageRecord(int fd, PageStartRecord& record, const PlaneBuffers& planes
 
 // Writes a block to `out`, offering it again while the failure is one that
 // can pass (EINTR, EAGAIN) with a short bounded back-off. Returns false on a
-// permanent failure.
+// permanent failure. What `out` still buffers is flushed first and the block
+// goes straight to its descriptor, so that a refused write loses no bytes;
+// a stream without a descriptor is written through its buffer.
 bool writeOutputBlock(FILE* out, const void* data, size_t length);
 
 enum class SendResult { Sent, Cancelled, OutputFailed };
@@ -25,4 +27,6 @@ enum class SendResult { Sent, Cancelled, OutputFailed };
 // Copies the spool file to `out` in blocks of copyBuffer.size(), then writes
 // the page-end record (cancel mark from cancelRequested), flushes and closes.
 // A file that cannot be opened sends no page data but still its page-end record.
+// Returns Cancelled when cancelRequested was set as the record was built,
+// OutputFailed when `out` refused the page for good (nothing more is sent).
 SendResult SendSpooledPage(FILE* out, const char* spoolName, std::vector<uint8_t>& copyBuffer);

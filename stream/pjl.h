@@ -26,10 +26,11 @@ struct JobHeaderInputs {
 
 // The job header bytes, a pure function of its inputs. Control bytes of
 // title, user and host become blanks; a line that would exceed 255 bytes has
-// its value cut, keeping its CR LF.
+// its value cut (never inside a UTF-8 sequence), keeping its CR LF.
 std::string buildJobHeader(const cups_page_header2_t& header, const JobHeaderInputs& inputs);
 
-// The page geometry line for the log (without its trailing newline handling).
+// The page geometry line for the log. It ends in "\n" and the log's append
+// adds its own newline, so an empty line follows it in the log.
 std::string jobHeaderLogLine(const cups_page_header2_t& header, int paperIndex);
 
 // Writes the job header to `out`, with host, date and time read from the

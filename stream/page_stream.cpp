@@ -1,0 +1,146 @@
+#include "stream/page_stream.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "driver/signals.h"
+
+namespace {
+
+// How long a block that standard output refuses for a passing reason
+// (EINTR, EAGAIN) is offered again: up to kOutputRetries tries without
+// progress, kOutputBackoffMs apart, about a second in all.
+constexpr int kOutputRetries = 100;
+constexpr int kOutputBackoffMs = 10;
+
+// Plane order inside a colour page record: the reverse of the order of the
+// length fields (plane 3's field comes first, its data last).
+constexpr int kColourPlaneOrder[4] = {2, 1, 0, 3};
+
+// Writes all of `data` with unbuffered writes, going on after short writes
+// and interruptions. False on any other failure (errno set).
+bool writeAll(int fd, const uint8_t* data, size_t length) {
+  while (length > 0) {
+    ssize_t written = write(fd, data, length);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (written == 0) {
+      errno = EIO;
+      return false;
+    }
+    data += written;
+    length -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+void backOff(int fd) {
+  if (fd >= 0) {
+    pollfd waiter{fd, POLLOUT, 0};
+    poll(&waiter, 1, kOutputBackoffMs);
+  } else {
+    usleep(kOutputBackoffMs * 1000);
+  }
+}
+
+bool passingFailure(int error) { return error == EINTR || error == EAGAIN || error == EWOULDBLOCK; }
+
+// Output through the stream's buffer, for streams without a descriptor.
+bool writeBuffered(FILE* out, const uint8_t* data, size_t length) {
+  int tries = 0;
+  while (length > 0) {
+    size_t written = fwrite(data, 1, length, out);
+    data += written;
+    length -= written;
+    if (length == 0) break;
+    if (written > 0) tries = 0;
+    if (!ferror(out) || !passingFailure(errno) || ++tries > kOutputRetries) return false;
+    clearerr(out);
+    backOff(-1);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WritePageRecord(int fd, PageStartRecord& record, const PlaneBuffers& planes) {
+  // Only what the record announces may follow it: check that every plane's
+  // bytes are there and match its length field before anything is written.
+  for (int p = 0; p < 4; ++p) {
+    uint32_t length = planes.usesPlane(p) ? planes.compressedLength[p] : 0;
+    if (length > planes.compressed[p].size() || record.planeLength(p) != length) {
+      errno = EINVAL;
+      return false;
+    }
+  }
+  const CommandRecord& bytes = record.sealed();
+  if (!writeAll(fd, bytes.data(), bytes.size())) return false;
+
+  for (int p : kColourPlaneOrder) {
+    if (!planes.usesPlane(p)) continue;
+    if (!writeAll(fd, planes.compressed[p].data(), planes.compressedLength[p])) return false;
+  }
+  return true;
+}
+
+bool writeOutputBlock(FILE* out, const void* data, size_t length) {
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  int fd = fileno(out);
+  if (fd < 0) return writeBuffered(out, bytes, length);
+
+  // Whatever the stream still buffers goes first, then the block straight
+  // to the descriptor: a failed buffered write may drop bytes it has
+  // already taken, a direct write says exactly how much went through.
+  if (fflush(out) != 0) return false;
+  int tries = 0;
+  while (length > 0) {
+    ssize_t written = write(fd, bytes, length);
+    if (written > 0) {
+      bytes += written;
+      length -= static_cast<size_t>(written);
+      tries = 0;
+      continue;
+    }
+    if (written == 0) errno = EIO;
+    if (!passingFailure(errno) || ++tries > kOutputRetries) return false;
+    backOff(fd);
+  }
+  return true;
+}
+
+SendResult SendSpooledPage(FILE* out, const char* spoolName, std::vector<uint8_t>& copyBuffer) {
+  bool outputOk = true;
+  if (copyBuffer.empty()) copyBuffer.resize(kCopyBufferSize);
+  int fd = spoolName ? open(spoolName, O_RDONLY | O_CLOEXEC) : -1;
+
+  // A spool file that cannot be opened or read sends no page data; the
+  // page-end record still closes the page for the printer.
+  if (fd >= 0) {
+    for (;;) {
+      ssize_t got = read(fd, copyBuffer.data(), copyBuffer.size());
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      if (!writeOutputBlock(out, copyBuffer.data(), static_cast<size_t>(got))) {
+        outputOk = false;
+        break;
+      }
+    }
+  }
+
+  // The cancel mark is read as the record is built, and the same reading
+  // is reported to the caller.
+  const bool cancelled = cancelRequested != 0;
+  if (outputOk) {
+    CommandRecord pageEnd = makePageEndRecord(cancelled);
+    outputOk = writeOutputBlock(out, pageEnd.data(), pageEnd.size()) && fflush(out) == 0;
+  }
+  if (fd >= 0) close(fd);
+
+  if (!outputOk) return SendResult::OutputFailed;
+  return cancelled ? SendResult::Cancelled : SendResult::Sent;
+}

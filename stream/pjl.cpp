@@ -1,0 +1,207 @@
+#include "stream/pjl.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdarg>
+#include <cstring>
+#include <ctime>
+
+#include "driver/log.h"
+#include "stream/command_record.h"
+#include "stream/page_stream.h"
+
+namespace {
+
+// Every PJL line is formatted as in a 256-byte buffer: at most 255 bytes,
+// CR LF included.
+constexpr size_t kPjlLineMax = 255;
+constexpr size_t kHostNameSize = 256;
+constexpr size_t kClockTextSize = 100;
+
+constexpr const char kCrLf[] = "\r\n";
+constexpr size_t kCrLfLength = 2;
+
+// A value taken from the job (title, user, host) must not break out of its
+// line: a CR, LF, ESC or any other control byte would let a title end the
+// line and inject PJL commands or page-language bytes of its own.
+std::string blankControlBytes(std::string value) {
+  for (char& c : value) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) c = ' ';
+  }
+  return value;
+}
+
+// Appends "<prefix><value>\r\n", cutting the value so that the line stays
+// within kPjlLineMax bytes. A cut never splits a UTF-8 sequence.
+void appendLine(std::string& out, const std::string& prefix, const std::string& value) {
+  size_t room = kPjlLineMax - kCrLfLength - std::min(prefix.size(), kPjlLineMax - kCrLfLength);
+  size_t length = value.size();
+  if (length > room) {
+    length = room;
+    while (length > 0 && (static_cast<unsigned char>(value[length]) & 0xC0) == 0x80) --length;
+  }
+  out += prefix;
+  out.append(value, 0, length);
+  out += kCrLf;
+}
+
+// "@PJL SET JOBATTR=%s:%s\r\n".
+void appendJobAttr(std::string& out, const char* name, const std::string& value) {
+  appendLine(out, std::string("@PJL SET JOBATTR=") + name + ":", value);
+}
+
+// "@PJL SET %s=%d\r\n".
+void appendSetNumber(std::string& out, const char* name, long long value) {
+  appendLine(out, std::string("@PJL SET ") + name + "=", std::to_string(value));
+}
+
+// "@PJL SET %s=%s\r\n" for the fixed-name settings (DUPLEX, RENDERMODE).
+void appendSetText(std::string& out, const char* name, const char* value) {
+  appendLine(out, std::string("@PJL SET ") + name + "=", value);
+}
+
+// One reading of the clock, formatted.
+std::string clockText(const char* format) {
+  time_t now = time(nullptr);
+  struct tm local {};
+  char text[kClockTextSize] = {};
+  if (localtime_r(&now, &local) == nullptr) return "";
+  if (strftime(text, sizeof text, format, &local) == 0) return "";
+  return text;
+}
+
+std::string hostName() {
+  char name[kHostNameSize] = {};
+  if (gethostname(name, kHostNameSize - 1) != 0) return "";
+  name[kHostNameSize - 1] = '\0';
+  return name;
+}
+
+// A raster header's fixed-size text field, which need not be terminated.
+template <size_t N>
+std::string headerText(const char (&field)[N]) {
+  return std::string(field, strnlen(field, N));
+}
+
+std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string formatText(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  int length = vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string text;
+  if (length > 0) {
+    text.resize(static_cast<size_t>(length) + 1);
+    vsnprintf(text.data(), text.size(), format, args);
+    text.pop_back();
+  }
+  va_end(args);
+  return text;
+}
+
+void writeText(FILE* out, const std::string& text) {
+  // The envelope writers report nothing: a lost reader ends the filter
+  // through SIGPIPE, and a failing output is caught by the page sender.
+  (void)writeOutputBlock(out, text.data(), text.size());
+}
+
+}  // namespace
+
+std::string buildJobHeader(const cups_page_header2_t& header, const JobHeaderInputs& inputs) {
+  const bool collated = header.Collate == 1;
+  std::string out = kUel;
+  out += "@PJL JOB NAME=PRINTER\r\n";
+
+  appendJobAttr(out, "HST", blankControlBytes(inputs.host));
+  appendJobAttr(out, "USR", blankControlBytes(inputs.user));
+  appendJobAttr(out, "DOC", blankControlBytes(inputs.title));
+  appendJobAttr(out, "DATE", blankControlBytes(inputs.date));
+  appendJobAttr(out, "TIME", blankControlBytes(inputs.time));
+
+  if (inputs.duplexMode != 0) {
+    // Sheets the printer turns over: half the sides of every set sent, plus one.
+    long long sides = collated ? static_cast<long long>(inputs.pageCount) * header.NumCopies
+                               : inputs.pageCount;
+    long long sheets = sides / 2 + 1;
+    if (sheets > INT_MAX) sheets = INT_MAX;
+    appendSetText(out, "DUPLEX", "ON");
+    appendSetNumber(out, "MDPXS", sheets);
+    int pages = inputs.blankBackAdded ? inputs.pageCount - 1 : inputs.pageCount;
+    char pageText[9];
+    snprintf(pageText, sizeof pageText, "%d", pages);
+    appendJobAttr(out, "PCNT", pageText);
+  } else {
+    appendSetText(out, "DUPLEX", "OFF");
+  }
+
+  appendSetNumber(out, "MEDIASOURCE", 0);
+  appendSetText(out, "RENDERMODE", header.cupsBitsPerPixel == 8 ? "GRAYSCALE" : "COLOR");
+  appendSetNumber(out, "RESOLUTION", header.HWResolution[0]);
+  appendSetNumber(out, "BITSPERPIXEL", 1);
+  // A collated job is sent set by set by the filter itself: the printer
+  // prints what it receives once.
+  if (collated)
+    appendSetNumber(out, "QTY", 1);
+  else
+    appendSetNumber(out, "COPIES", header.NumCopies);
+  out += "@PJL ENTER LANGUAGE=ZERU\r\n";
+
+  uint16_t copies = collated ? 1 : static_cast<uint16_t>(header.NumCopies);
+  CommandRecord jobStart = makeJobStartRecord(inputs.startFlag, copies);
+  out.append(reinterpret_cast<const char*>(jobStart.data()), jobStart.size());
+  return out;
+}
+
+std::string jobHeaderLogLine(const cups_page_header2_t& header, int paperIndex) {
+  return formatText(
+      "PageWidth=%d,PageHeight=%d,cupsMediaType=%d,MediaType=%s,OutputType=%s,Margin0=%d,"
+      "Margin1=%d,cupsBitsPerPixel=%d,cupsColorSpace=%d,cupsBytesPerLine=%d,"
+      "header->HWResolution[0]=%d,header->HWResolution[1]=%d"
+      ",pagemodel=%d\n",
+      static_cast<int>(header.PageSize[0]), static_cast<int>(header.PageSize[1]),
+      static_cast<int>(header.cupsMediaType), headerText(header.MediaType).c_str(),
+      headerText(header.OutputType).c_str(), static_cast<int>(header.Margins[0]),
+      static_cast<int>(header.Margins[1]), static_cast<int>(header.cupsBitsPerPixel),
+      static_cast<int>(header.cupsColorSpace), static_cast<int>(header.cupsBytesPerLine),
+      static_cast<int>(header.HWResolution[0]), static_cast<int>(header.HWResolution[1]),
+      paperIndex);
+}
+
+void setup(FILE* out, const cups_page_header2_t* header, uint8_t startFlag,
+           const char* title, const char* user, int duplexMode, int paperIndex,
+           int pageCount, int blankBackAdded) {
+  if (header == nullptr) return;
+  JobHeaderInputs inputs;
+  inputs.startFlag = startFlag;
+  inputs.title = title ? title : "";
+  inputs.user = user ? user : "";
+  inputs.host = hostName();
+  inputs.date = clockText("%m/%d/%Y");
+  inputs.time = clockText("%H:%M:%S");
+  inputs.duplexMode = duplexMode;
+  inputs.paperIndex = paperIndex;
+  inputs.pageCount = pageCount;
+  inputs.blankBackAdded = blankBackAdded;
+
+  writeText(out, buildJobHeader(*header, inputs));
+  logLine(jobHeaderLogLine(*header, paperIndex).c_str());
+}
+
+std::string buildJobTrailer(bool cancelled) {
+  std::string out = kUel;
+  out += cancelled ? "@PJL EOJ Abort\r\n" : "@PJL EOJ\r\n";
+  return out;
+}
+
+void WriteJobTrailer(FILE* out, bool cancelled) { writeText(out, buildJobTrailer(cancelled)); }
+
+void WritePjlComment(FILE* out, const char* text) {
+  std::string line;
+  appendLine(line, "@PJL COMMENT ", blankControlBytes(text ? text : ""));
+  writeText(out, line);
+}
