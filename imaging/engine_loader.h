@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 
 #include "imaging/engine_abi.h"
 
@@ -36,5 +37,8 @@ struct EngineLibrary {
 // On failure prints "ERROR: zarvelmac open fail:%s\n" and returns false.
 // A missing UpdateScreenThread prints "pfUpdateScreenThread = NULL" on stdout.
 bool loadEngineLibrary(EngineLibrary& library);
+
+// The same over a list of our choosing (tests load other libraries).
+bool loadEngineLibraryFrom(const char* const* paths, size_t count, EngineLibrary& library);
 
 void unloadEngineLibrary(EngineLibrary& library);

@@ -30,6 +30,12 @@ struct PageRenderRequest {
   // Called after UpdateScreenThread, before UpdateScreenTonerTRC: the status
   // probe (colour pages) and the ImageRotation read.
   std::function<void()> afterScreenThreads;
+  // After the last line, how long to wait for the engine to place the lines
+  // it still owes before the workers are joined and the instances ended.
+  int placementWaitMs = 3000;
+  // Instances whose bit is clear convert their lines on the page thread, as
+  // when their worker cannot be started (tests use it to take that path).
+  unsigned lineWorkerMask = 0xF;
 };
 
 enum class RenderResult {

@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+#include <dlfcn.h>
+
+#include <cstring>
+#include <string>
+
+#include "imaging/engine_loader.h"
+
+namespace {
+
+int fakeZARVEL(int, unsigned char*, void*, int, int) { return 0; }
+int fakeInit(EngineSetup*) { return 0; }
+int fakeHandleOnly(int) { return 0; }
+int fakeStartColorAdjust(int, void*) { return 0; }
+int fakeStartAdjustJob(int, AdjustRecord*) { return 0; }
+int fakeThreeInts(int, int, int) { return 0; }
+
+EngineLibrary completeTable() {
+  EngineLibrary library;
+  library.pfZARVEL = fakeZARVEL;
+  library.pfInitZARVEL = fakeInit;
+  library.pfCreateZARVEL = fakeHandleOnly;
+  library.pfEndZARVEL = fakeHandleOnly;
+  library.pfStartColorAdjust = fakeStartColorAdjust;
+  library.pfStartAdjustJob = fakeStartAdjustJob;
+  library.pfUpdateScreenThread = fakeThreeInts;
+  library.pfUpdateScreenTRC = fakeThreeInts;
+  library.pfUpdateScreenTonerTRC = fakeThreeInts;
+  return library;
+}
+
+}  // namespace
+
+TEST(EngineLoader, LibraryPathsAreTriedInTheirFixedOrder) {
+  EXPECT_STREQ(engineLibraryPaths[0], "/opt/ZEMRO/lib/ZEMRO TX 7Mcl.so");
+  EXPECT_STREQ(engineLibraryPaths[1], "/opt/ZEMRO/lib/ZEMRO TX 7cl.so");
+  EXPECT_STREQ(engineLibraryPaths[2], "/opt/ZEMRO/lib/ZEMRO TX 7MNcl.so");
+  EXPECT_STREQ(engineLibraryPaths[3], "/opt/ZEMRO/lib/ZEMRO TX 7Ncl.so");
+}
+
+TEST(EngineLoader, NoLibraryOpensReportsTheLoaderErrorAndFails) {
+  const char* paths[] = {"/nonexistent/first.so", "/nonexistent/second.so"};
+  EngineLibrary library;
+  testing::internal::CaptureStderr();
+  bool loaded = loadEngineLibraryFrom(paths, 2, library);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(loaded);
+  EXPECT_EQ(library.handle, nullptr);
+  EXPECT_EQ(err.rfind("ERROR: zarvelmac open fail:", 0), 0u) << err;
+  EXPECT_NE(err.find("/nonexistent/second.so"), std::string::npos) << err;
+  EXPECT_EQ(err.back(), '\n');
+}
+
+TEST(EngineLoader, FirstPathThatOpensIsUsed) {
+  // libm opens but carries none of the engine's names: every entry stays
+  // null, and the missing UpdateScreenThread is said on standard output.
+  const char* paths[] = {"/nonexistent/first.so", "libm.so.6", "libc.so.6"};
+  EngineLibrary library;
+  testing::internal::CaptureStdout();
+  bool loaded = loadEngineLibraryFrom(paths, 3, library);
+  std::string out = testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(loaded);
+  EXPECT_NE(library.handle, nullptr);
+  EXPECT_NE(dlsym(library.handle, "cos"), nullptr);
+  EXPECT_EQ(out, "pfUpdateScreenThread = NULL");
+  EXPECT_EQ(library.pfZARVEL, nullptr);
+  EXPECT_EQ(library.pfUpdateScreenTonerTRC, nullptr);
+  EXPECT_FALSE(library.canRenderPages());
+  EXPECT_STREQ(library.firstMissingEntry(), "ZARVEL");
+  unloadEngineLibrary(library);
+  EXPECT_EQ(library.handle, nullptr);
+}
+
+#ifdef ZERU_TEST_ENGINE
+TEST(EngineLoader, TestEngineResolvesEveryEntryPoint) {
+  void* probe = dlopen(ZERU_TEST_ENGINE, RTLD_LAZY);
+  if (!probe || !dlsym(probe, "ZARVEL")) {
+    if (probe) dlclose(probe);
+    GTEST_SKIP() << "the test engine does not carry the engine's entry points yet";
+  }
+  dlclose(probe);
+  const char* paths[] = {ZERU_TEST_ENGINE};
+  EngineLibrary library;
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(loadEngineLibraryFrom(paths, 1, library));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_TRUE(library.canRenderPages());
+  EXPECT_NE(library.pfStartColorAdjust, nullptr);
+  EXPECT_NE(library.pfUpdateScreenTRC, nullptr);
+  unloadEngineLibrary(library);
+}
+#endif
+
+TEST(EngineLoader, CompleteTableCanRenderPages) {
+  EngineLibrary library = completeTable();
+  EXPECT_TRUE(library.canRenderPages());
+  EXPECT_EQ(library.firstMissingEntry(), nullptr);
+}
+
+TEST(EngineLoader, EveryEntryAPageUsesIsRequired) {
+  struct Case {
+    const char* name;
+    void (*clear)(EngineLibrary&);
+  };
+  const Case cases[] = {
+      {"ZARVEL", [](EngineLibrary& l) { l.pfZARVEL = nullptr; }},
+      {"InitZARVEL", [](EngineLibrary& l) { l.pfInitZARVEL = nullptr; }},
+      {"CreateZARVEL", [](EngineLibrary& l) { l.pfCreateZARVEL = nullptr; }},
+      {"EndZARVEL", [](EngineLibrary& l) { l.pfEndZARVEL = nullptr; }},
+      {"StartAdjustJob", [](EngineLibrary& l) { l.pfStartAdjustJob = nullptr; }},
+      {"UpdateScreenThread", [](EngineLibrary& l) { l.pfUpdateScreenThread = nullptr; }},
+      {"UpdateScreenTonerTRC", [](EngineLibrary& l) { l.pfUpdateScreenTonerTRC = nullptr; }},
+  };
+  for (const Case& c : cases) {
+    EngineLibrary library = completeTable();
+    c.clear(library);
+    EXPECT_FALSE(library.canRenderPages()) << c.name;
+    EXPECT_STREQ(library.firstMissingEntry(), c.name);
+  }
+}
+
+TEST(EngineLoader, EntriesNeverCalledAreNotRequired) {
+  EngineLibrary library = completeTable();
+  library.pfStartColorAdjust = nullptr;
+  library.pfUpdateScreenTRC = nullptr;
+  EXPECT_TRUE(library.canRenderPages());
+}
+
+TEST(EngineLoader, FirstMissingEntryFollowsLookupOrder) {
+  EngineLibrary library = completeTable();
+  library.pfUpdateScreenTonerTRC = nullptr;
+  library.pfCreateZARVEL = nullptr;
+  EXPECT_STREQ(library.firstMissingEntry(), "CreateZARVEL");
+}
