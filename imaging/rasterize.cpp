@@ -171,17 +171,6 @@ struct EngineInstance {
   bool workerStarted = false;
 };
 
-// AKSaveBlankSheet marked "true": white pages are dropped.
-bool blankSheetSaving(ppd_file_t* ppd) {
-  if (!ppd) return false;
-  // The PPD interface is the one CUPS filters read their PPD through, deprecated or not.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  ppd_choice_t* choice = ppdFindMarkedChoice(ppd, "AKSaveBlankSheet");
-#pragma GCC diagnostic pop
-  return choice && strcasecmp(choice->choice, "true") == 0;
-}
-
 // Sets the page's content flag unless the page may be dropped as blank and
 // the line is white. A pixel is white when every byte of it is 0xFF, so a
 // line has a non-white pixel exactly when it has a byte other than 0xFF.
@@ -383,7 +372,7 @@ RenderResult renderPage(const PageRenderRequest& request, PlaneBuffers& planes,
     state.cursor = backwardFill ? static_cast<int64_t>(lines) : 0;
     state.firstLinePlaced = false;
   }
-  page.saveBlankSheet = blankSheetSaving(request.ppd);
+  page.saveBlankSheet = request.ppd && saveBlankSheet(request.ppd);
   page.mirror = backwardFill;
 
   for (int k = 0; k < kEngineInstances; ++k) {

@@ -17,9 +17,6 @@
 #include "driver/log.h"
 #include "imaging/rasterize.h"
 
-// The tests read their PPDs through the same interface as the filter.
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-
 namespace {
 
 // ---- A fake engine: threshold conversion and a record of what it was given ----
