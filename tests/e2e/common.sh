@@ -2,7 +2,7 @@
 # The tests run the real CUPS chain on what the build installs: they install
 # the build into a staging root and, inside a private mount namespace, put the
 # staged colour library at /opt, where the filter looks for it. Nothing
-# outside the test's own directory is changed.
+# outside the namespace's private /tmp is changed.
 
 UEL=$'\x1b%-12345X'
 
@@ -15,13 +15,16 @@ note() {
   echo "== $*"
 }
 
-# Re-runs the calling script in a private mount namespace (once).
+# Re-runs the calling script in a private mount namespace (once), with a
+# private /tmp: the test's files, the scheduler's socket and the filter's log
+# all live there and go with the namespace.
 enter_private_namespace() {
   if [ -z "${ZERU_E2E_IN_NAMESPACE:-}" ]; then
     [ "$(id -u)" -eq 0 ] || fail "the end-to-end tests run as root"
     export ZERU_E2E_IN_NAMESPACE=1
     exec unshare --mount --propagation private bash "$0" "$@"
   fi
+  mount -t tmpfs -o mode=1777 zeru-e2e /tmp || fail "cannot mount a private /tmp"
 }
 
 # Installs the build into $work/stage (prefix /usr) and mounts the staged /opt
