@@ -15,14 +15,16 @@ note() {
   echo "== $*"
 }
 
-# Re-runs the calling script in a private mount namespace (once), with a
-# private /tmp: the test's files, the scheduler's socket and the filter's log
-# all live there and go with the namespace.
+# Re-runs the calling script in private mount and process namespaces (once),
+# with a private /tmp: the test's files, the scheduler's socket and the
+# filter's log all live there and go with the namespace. The script is the
+# first process of its process namespace, so that nothing it started (a
+# scheduler, filters) outlives it, even when it is killed.
 enter_private_namespace() {
   if [ -z "${ZERU_E2E_IN_NAMESPACE:-}" ]; then
     [ "$(id -u)" -eq 0 ] || fail "the end-to-end tests run as root"
     export ZERU_E2E_IN_NAMESPACE=1
-    exec unshare --mount --propagation private bash "$0" "$@"
+    exec unshare --mount --propagation private --pid --fork --kill-child bash "$0" "$@"
   fi
   mount -t tmpfs -o mode=1777 zeru-e2e /tmp || fail "cannot mount a private /tmp"
 }
