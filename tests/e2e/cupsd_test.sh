@@ -160,9 +160,6 @@ expect_choices AKSaveBlankSheet True False
 job_id() {
   sed -n 's/^request id is .*-\([0-9][0-9]*\) .*/\1/p' <<<"$1"
 }
-job_pending() {
-  lpstat -o "$1" 2>/dev/null | grep -q -- "-$2 "
-}
 job_log() {
   grep -F "[Job $1]" "$work/log/error_log" || true
 }
