@@ -1,7 +1,7 @@
 #!/bin/sh
 # Writes the long, regular parts of the driver information file as ppdc
 # include files, so that they are computed rather than typed:
-#   zemro-media.defs   the twelve paper sizes, from the printer's paper table
+#   zemro-media.defs   the eleven paper sizes of the printer's paper table
 #   zemro-adjust.defs  brightness, contrast, chroma and the twelve densities
 # Usage: gen-defs.sh OUTDIR
 set -eu
