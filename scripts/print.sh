@@ -74,8 +74,17 @@ echo "print: messages of the chain in $log; the filter's own log is /tmp/zemro_f
 
 if [ -x "$build/tools/zerudump" ]; then
   mkdir -p "$out/previews"
-  "$build/tools/zerudump" --png "$out/previews" "$stream"
+  report=$out/$name.txt
+  status=0
+  "$build/tools/zerudump" --png "$out/previews" "$stream" >"$report" 2>&1 || status=$?
+  case $status in
+    0) echo "print: the stream checks out; its report is in $report" ;;
+    1) echo "print: zerudump found problems in the stream; see $report" >&2 ;;
+    *) echo "print: zerudump could not read the stream or write the previews; see $report" >&2
+       exit 1 ;;
+  esac
   echo "print: page previews in $out/previews/"
+  exit "$status"
 else
   echo "print: the build has no zerudump, so there are no previews"
 fi
