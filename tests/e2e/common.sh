@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034,SC2154  # $work and $build are the caller's; it reads STAGED_*
 # Shared parts of the end-to-end tests, sourced by the *_test.sh scripts.
 # The tests run the real CUPS chain on what the build installs: they install
 # the build into a staging root and, inside a private mount namespace, put the
