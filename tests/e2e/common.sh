@@ -1,0 +1,126 @@
+# shellcheck shell=bash disable=SC2034,SC2154  # $work and $build are the caller's; it reads STAGED_*
+# Shared parts of the end-to-end tests, sourced by the *_test.sh scripts.
+# The tests run the real CUPS chain on what the build installs: they install
+# the build into a staging root and, inside a private mount namespace, put the
+# staged colour library at /opt, where the filter looks for it. Nothing
+# outside the namespace's private /tmp is changed.
+
+UEL=$'\x1b%-12345X'
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+note() {
+  echo "== $*"
+}
+
+# Re-runs the calling script in private mount and process namespaces (once),
+# with a private /tmp: the test's files, the scheduler's socket and the
+# filter's log all live there and go with the namespace. The script is the
+# first process of its process namespace, so that nothing it started (a
+# scheduler, filters) outlives it, even when it is killed.
+enter_private_namespace() {
+  if [ -z "${ZERU_E2E_IN_NAMESPACE:-}" ]; then
+    [ "$(id -u)" -eq 0 ] || fail "the end-to-end tests run as root"
+    export ZERU_E2E_IN_NAMESPACE=1
+    exec unshare --mount --propagation private --pid --fork --kill-child bash "$0" "$@"
+  fi
+  mount -t tmpfs -o mode=1777 zeru-e2e /tmp || fail "cannot mount a private /tmp"
+}
+
+# Installs the build into $work/stage (prefix /usr) and mounts the staged /opt
+# over /opt, so that the filter finds the build's colour library.
+stage_install() {
+  local build=$1
+  [ -x "$build/rastertozeru" ] || fail "no filter in $build: build first"
+  DESTDIR=$work/stage cmake --install "$build" --prefix /usr >/dev/null ||
+    fail "cmake --install into the staging root failed"
+  STAGED_FILTER=$work/stage/usr/lib/cups/filter/rastertozeru
+  STAGED_PPD_DIR=$work/stage/usr/share/ppd/zemro
+  [ -x "$STAGED_FILTER" ] || fail "the filter was not installed"
+  [ -d "$work/stage/opt/ZEMRO/lib" ] || fail "the colour library was not installed"
+  mount --bind "$work/stage/opt" /opt || fail "cannot mount the staged /opt"
+  OPT_MOUNTED=1
+}
+
+# Undoes stage_install's mount; for the exit trap.
+unstage() {
+  if [ -n "${OPT_MOUNTED:-}" ]; then
+    umount /opt 2>/dev/null
+    OPT_MOUNTED=
+  fi
+}
+
+# A ServerBin directory: the staged filter beside links to the system's filters.
+make_server_bin() {
+  local dir=$1 f
+  mkdir -p "$dir/filter"
+  for f in /usr/lib/cups/filter/*; do
+    ln -s "$f" "$dir/filter/"
+  done
+  rm -f "$dir/filter/rastertozeru"
+  install -m 0755 "$STAGED_FILTER" "$dir/filter/rastertozeru"
+  for f in backend daemon cgi-bin monitor notifier; do
+    [ -e "/usr/lib/cups/$f" ] && ln -s "/usr/lib/cups/$f" "$dir/$f"
+  done
+  return 0
+}
+
+# make_pdf PAGES FILE: an A4 PDF of PAGES pages with coloured areas, gray
+# and black text on each page, made by Ghostscript from PostScript.
+make_pdf() {
+  local pages=$1 out=$2
+  gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sPAPERSIZE=a4 -dFIXEDMEDIA \
+     -sOutputFile="$out" - <<EOF || fail "ghostscript could not make $out"
+%!PS
+/Helvetica findfont 48 scalefont setfont
+1 1 $pages {
+  /n exch def
+  1 0 0 setrgbcolor 60 640 200 120 rectfill
+  0 0.6 1 setrgbcolor 320 640 200 120 rectfill
+  1 0.9 0 setrgbcolor 60 480 460 100 rectfill
+  0.5 setgray 60 300 460 120 rectfill
+  0 setgray 72 200 moveto (Page ) show n 4 string cvs show
+  0 setlinewidth 30 30 moveto 565 812 lineto stroke
+  showpage
+} for
+EOF
+}
+
+# starts_with FILE TEXT, ends_with FILE TEXT: byte for byte.
+starts_with() {
+  [ "$(head -c "${#2}" "$1" | od -An -tx1)" = "$(printf '%s' "$2" | od -An -tx1)" ]
+}
+ends_with() {
+  [ "$(tail -c "${#2}" "$1" | od -An -tx1)" = "$(printf '%s' "$2" | od -An -tx1)" ]
+}
+
+# check_stream FILE [aborted]: the envelope of a job stream (the abort form of
+# the trailer with "aborted"), and its structure through zerudump when the
+# build has it.
+check_stream() {
+  local file=$1 trailer="@PJL EOJ"
+  [ "${2:-}" = aborted ] && trailer="@PJL EOJ Abort"
+  [ -s "$file" ] || fail "$file is empty"
+  starts_with "$file" "${UEL}@PJL JOB NAME=PRINTER"$'\r\n' ||
+    fail "$file does not start with the UEL and @PJL JOB NAME=PRINTER"
+  has_pjl "$file" "@PJL ENTER LANGUAGE=ZERU"
+  ends_with "$file" "${UEL}${trailer}"$'\r\n' ||
+    fail "$file does not end with the UEL and $trailer"
+  check_with_zerudump "$file"
+}
+
+check_with_zerudump() {
+  local file=$1
+  if [ -x "$build/tools/zerudump" ]; then
+    "$build/tools/zerudump" "$file" >"$file.dump" 2>&1 ||
+      { cat "$file.dump" >&2; fail "zerudump finds $file invalid"; }
+  fi
+}
+
+# has_pjl FILE LINE: the stream carries the PJL line LINE (without CR LF).
+has_pjl() {
+  grep -aqxF "$2"$'\r' "$1" || fail "$1 lacks the line '$2'"
+}
