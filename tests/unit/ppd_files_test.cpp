@@ -12,10 +12,6 @@
 #include <string>
 #include <vector>
 
-// libcups marks its PPD functions deprecated; PPDs are still what a CUPS
-// filter reads, and this whole file is about them.
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-
 namespace {
 
 struct PpdCloser {

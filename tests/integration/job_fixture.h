@@ -1,0 +1,109 @@
+// Shared pieces of the integration tests: small marked pages, a job run of
+// the real filter, and the stream it wrote, read back and decoded.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "support/filter_runner.h"
+#include "support/ppd_writer.h"
+#include "support/raster_writer.h"
+#include "support/temp_dir.h"
+#include "tools/stream_reader.h"
+
+namespace zerutest {
+
+// One-inch pages print as custom size: 600 x 600 dots, device line 1024.
+inline constexpr unsigned kSmallPagePoints = 72;
+
+// A page that says which page it is: a black block of 16 * id lines by 32
+// dots at its top left, so that its black plane holds 512 * id dots however
+// the page is turned.
+inline RasterPage markedPage(int id, bool colour = false, unsigned dpi = 600,
+                             unsigned points = kSmallPagePoints) {
+  cups_page_header2_t header = makeHeader(points, points, dpi, colour);
+  unsigned rows = 16u * static_cast<unsigned>(id);
+  if (colour)
+    return colourPage(header, [rows](unsigned x, unsigned y) {
+      return (x < 32 && y < rows) ? kBlack : kWhite;
+    });
+  return grayPage(header, [rows](unsigned x, unsigned y) {
+    return static_cast<uint8_t>((x < 32 && y < rows) ? 0 : 255);
+  });
+}
+
+inline size_t countDots(const DecodedPlane& plane) {
+  size_t dots = 0;
+  for (uint8_t byte : plane.bits) dots += static_cast<size_t>(__builtin_popcount(byte));
+  return dots;
+}
+
+// The id of a page block made from markedPage (its black plane's dots / 512).
+inline int markedPageId(const PageBlock& page) {
+  const PlaneEntity* black = page.findPlane(3);
+  if (!black || !black->decodedOk) return -1;
+  return static_cast<int>(countDots(black->decoded) / 512);
+}
+
+inline std::vector<int> markedPageIds(const JobStream& stream) {
+  std::vector<int> ids;
+  for (const PageBlock& page : stream.pages) ids.push_back(markedPageId(page));
+  return ids;
+}
+
+inline JobStream readStream(const std::string& bytes) {
+  ParseOptions options;
+  options.keepPlanes = true;
+  return parseJobStream(
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+      options);
+}
+
+inline std::string problemsOf(const JobStream& stream) {
+  std::string text;
+  for (const StreamProblem& p : stream.problems)
+    text += "@" + std::to_string(p.offset) + ": " + p.message + "\n";
+  return text;
+}
+
+inline std::string settingValue(const JobStream& stream, const std::string& key) {
+  for (const auto& [k, v] : stream.settings)
+    if (k == key) return v;
+  return "(none)";
+}
+
+inline bool hasSetting(const JobStream& stream, const std::string& key) {
+  return settingValue(stream, key) != "(none)";
+}
+
+// Count of occurrences of `needle` in `text`.
+inline size_t occurrences(const std::string& text, const std::string& needle) {
+  size_t count = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+    ++count;
+  return count;
+}
+
+// A job for the real filter: a PPD, pages, and how to run it.
+struct JobRun {
+  TempDir dir{"job"};
+  PpdBuilder ppd;
+  std::vector<RasterPage> pages;
+  FilterRun run;
+
+  FilterResult go() {
+    ppd.writeTo(dir.file("job.ppd"));
+    run.ppd = dir.file("job.ppd");
+    run.stdinBytes = rasterJobBytes(pages);
+    return runFilter(run);
+  }
+};
+
+#define ZERU_REQUIRE_FILTER_RUNS() \
+  if (!zerutest::canRunFilter()) GTEST_SKIP() << "needs root for a private mount namespace"
+
+}  // namespace zerutest

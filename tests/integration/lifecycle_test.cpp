@@ -1,0 +1,162 @@
+// The filter's start-up, page walk and shutdown, run as CUPS runs it.
+#include <unistd.h>
+
+#include "job_fixture.h"
+
+using namespace zerutest;
+
+namespace {
+
+size_t positionOf(const std::string& text, const std::string& needle) {
+  size_t at = text.find(needle);
+  EXPECT_NE(at, std::string::npos) << "missing: " << needle;
+  return at;
+}
+
+}  // namespace
+
+TEST(FilterLifecycle, WrongArgumentCountEndsSilentlyAfterTruncatingTheLog) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  TempDir dir("args");
+  PpdBuilder().writeTo(dir.file("t.ppd"));
+  for (size_t count : {5u, 8u}) {
+    FilterRun run;
+    run.ppd = dir.file("t.ppd");
+    std::vector<std::string> argv = {"queue", "1", "user", "title", "1", "", "x", "y"};
+    argv.resize(count);
+    run.argv = argv;
+    run.tmpFiles["zemro_filter.log"] = "an old job's lines\n";
+    FilterResult result = runFilter(run);
+    EXPECT_TRUE(result.exited) << result.describe();
+    EXPECT_EQ(result.exitStatus, 1) << count;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(result.logExists);
+    EXPECT_EQ(result.log, "");
+  }
+}
+
+TEST(FilterLifecycle, StartUpFailuresSayWhy) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  TempDir dir("startup");
+  PpdBuilder().writeTo(dir.file("t.ppd"));
+  std::string raster = rasterJobBytes({markedPage(1)});
+
+  FilterRun missingRaster;
+  missingRaster.ppd = dir.file("t.ppd");
+  missingRaster.rasterFile = dir.file("no-such.ras");
+  FilterResult result = runFilter(missingRaster);
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.err, "ERROR: Unable to open raster file - : No such file or directory\n");
+  EXPECT_EQ(result.out, "");
+
+  FilterRun badPpd;
+  writeFile(dir.file("bad.ppd"), "not a PPD\n");
+  badPpd.ppd = dir.file("bad.ppd");
+  badPpd.stdinBytes = raster;
+  result = runFilter(badPpd);
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_NE(result.err.find("ERROR: Unable to load PPD\n"), std::string::npos) << result.err;
+  EXPECT_EQ(result.out, "");
+
+  FilterRun noPpd;
+  noPpd.stdinBytes = raster;
+  result = runFilter(noPpd);
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_NE(result.err.find("ERROR: Unable to load PPD\n"), std::string::npos);
+
+  FilterRun noEngine;
+  noEngine.ppd = dir.file("t.ppd");
+  noEngine.stdinBytes = raster;
+  noEngine.engine = EngineMount::none();
+  result = runFilter(noEngine);
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.err.rfind("ERROR: zarvelmac open fail:", 0), 0u) << result.err;
+  EXPECT_EQ(result.out, "");
+}
+
+TEST(FilterLifecycle, ThreePagesWalkedAndTheJobEndsReady) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  JobRun job;
+  job.pages = {markedPage(1), markedPage(2), markedPage(3)};
+  FilterResult result = job.go();
+  ASSERT_EQ(result.exitStatus, 0) << result.describe();
+  EXPECT_NE(result.err.find("PAGE: 1 1\n"), std::string::npos);
+  EXPECT_NE(result.err.find("PAGE: 2 1\n"), std::string::npos);
+  EXPECT_NE(result.err.find("PAGE: 3 1\n"), std::string::npos);
+  EXPECT_EQ(result.err.size() - result.err.rfind("INFO: Ready to print.\n"),
+            std::string("INFO: Ready to print.\n").size());
+
+  // The trace lines of a job, in their order.
+  size_t toner = positionOf(result.log, "STATE: TonerMode done\n");
+  size_t balance = positionOf(result.log, "STATE: fillColorBalance done\n");
+  size_t brightness = positionOf(result.log, "STATE: Brightnessgraphic done\n");
+  size_t setup = positionOf(result.log, "STATE: Setup\n");
+  size_t shutdown = positionOf(result.log, "STATE: Shutdown Filter\n");
+  size_t closed = positionOf(result.log, "STATE: cupsRasterClose\n");
+  size_t finished = positionOf(result.log, "STATE: Job Finished\n");
+  EXPECT_LT(toner, balance);
+  EXPECT_LT(balance, brightness);
+  EXPECT_LT(brightness, setup);
+  EXPECT_LT(setup, shutdown);
+  EXPECT_LT(shutdown, closed);
+  EXPECT_LT(closed, finished);
+  EXPECT_EQ(occurrences(result.log, "STATE: TonerMode done\n"), 3u);
+  EXPECT_TRUE(result.leftFiles.empty());
+}
+
+TEST(FilterLifecycle, RasterWithoutPagesGivesHeaderAndTrailerOnly) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  JobRun job;
+  job.ppd.writeTo(job.dir.file("job.ppd"));
+  job.run.ppd = job.dir.file("job.ppd");
+  job.run.stdinBytes = "3SaR";   // a raster stream that holds no page
+  FilterResult result = runFilter(job.run);
+  ASSERT_EQ(result.exitStatus, 0) << result.describe();
+  JobStream stream = readStream(result.out);
+  EXPECT_TRUE(stream.clean()) << problemsOf(stream);
+  EXPECT_TRUE(stream.hasJobStart);
+  EXPECT_TRUE(stream.pages.empty());
+  EXPECT_EQ(stream.trailer, TrailerForm::Eoj);
+  EXPECT_EQ(result.out.substr(result.out.size() - 19), std::string("\x1b%-12345X@PJL EOJ\r\n"));
+  EXPECT_NE(result.err.find("INFO: Ready to print.\n"), std::string::npos);
+
+  // An empty input is no raster at all: still header and trailer.
+  JobRun empty;
+  FilterResult nothing = empty.go();
+  EXPECT_EQ(nothing.exitStatus, 0);
+  EXPECT_EQ(readStream(nothing.out).trailer, TrailerForm::Eoj);
+}
+
+TEST(FilterLifecycle, TermAfterTheLibraryLoadsCancelsTheJob) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  JobRun job;
+  // Full-size pages, so that the job is still running when the signal comes.
+  for (int i = 0; i < 4; ++i) job.pages.push_back(grayPage(a4Header(600, false)));
+  job.run.sigtermOnStderr = "INFO: cupsRasterOpen  start";
+  FilterResult result = job.go();
+  ASSERT_TRUE(result.exited) << result.describe();
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_NE(result.err.find("INFO: Ready to print - Job canceled.\n"), std::string::npos);
+  EXPECT_EQ(result.err.find("INFO: Ready to print.\n"), std::string::npos);
+  JobStream stream = readStream(result.out);
+  EXPECT_EQ(stream.trailer, TrailerForm::EojAbort);
+  EXPECT_TRUE(stream.pages.empty());
+  EXPECT_TRUE(result.leftFiles.empty());
+}
+
+TEST(FilterLifecycle, PlantedSymlinkAtTheLogPathIsNotFollowed) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  JobRun job;
+  job.pages = {markedPage(1)};
+  TempDir victimDir("victim");
+  std::string victim = victimDir.file("precious");
+  writeFile(victim, "keep me\n");
+  // The symlink is made inside the run's /tmp; it points at a host file.
+  job.run.runDir = job.dir.file("run");
+  ASSERT_EQ(mkdir(job.run.runDir->c_str(), 01777), 0);
+  ASSERT_EQ(symlink(victim.c_str(), (*job.run.runDir + "/zemro_filter.log").c_str()), 0);
+  FilterResult result = job.go();
+  EXPECT_EQ(result.exitStatus, 0) << result.describe();
+  EXPECT_EQ(readFile(victim), "keep me\n");
+}
