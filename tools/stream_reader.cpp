@@ -354,7 +354,7 @@ private:
     const size_t dataStart = at + kStreamRecordSize;
     size_t dataEnd;
     if (declared <= s_.size() - dataStart &&
-        (dataStart + declared == s_.size() || isKnownRecordAt(dataStart + declared) ||
+        (dataStart + declared == s_.size() || hasLeadIn(dataStart + declared) ||
          startsWith(dataStart + declared, kStreamUel))) {
       dataEnd = dataStart + declared;
     } else {
