@@ -142,11 +142,25 @@ PreviewImage composeGrayPreview(const DecodedPlane* black, uint32_t width, uint3
 
 PreviewImage composePagePreview(const PageBlock& page, unsigned scale) {
   const DecodedPlane* planes[4] = {};
+  // The page is as large as its record says when every decoded plane agrees;
+  // a damaged record must not size the image, so otherwise the largest
+  // decoded plane does. Without a decoded plane there is nothing to show.
+  uint32_t width = 0, height = 0;
+  bool agree = true;
   for (const auto& entity : page.planes) {
-    if (entity.decodedOk || !entity.decoded.bits.empty()) planes[entity.plane] = &entity.decoded;
+    if (entity.decoded.bits.empty()) continue;
+    planes[entity.plane] = &entity.decoded;
+    width = std::max(width, entity.decoded.width);
+    height = std::max(height, entity.decoded.height);
+    agree &= entity.decoded.width == page.dotsPerLine && entity.decoded.height == page.lines;
   }
-  if (page.colour) return composeColourPreview(planes, page.dotsPerLine, page.lines, scale);
-  return composeGrayPreview(planes[3], page.dotsPerLine, page.lines, scale);
+  if (width == 0 || height == 0) return PreviewImage{};
+  if (agree) {
+    width = page.dotsPerLine;
+    height = page.lines;
+  }
+  if (page.colour) return composeColourPreview(planes, width, height, scale);
+  return composeGrayPreview(planes[3], width, height, scale);
 }
 
 bool writePreviewPng(const std::string& path, const PreviewImage& image, std::string& error) {

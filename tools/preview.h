@@ -26,7 +26,8 @@ PreviewImage composeColourPreview(const DecodedPlane* planes[4], uint32_t width,
 PreviewImage composeGrayPreview(const DecodedPlane* black, uint32_t width, uint32_t height,
                                 unsigned scale);
 
-// The preview of a page block whose planes have been decoded.
+// The preview of a page block whose planes have been decoded; an empty
+// image (width 0) when none of its planes decoded.
 PreviewImage composePagePreview(const PageBlock& page, unsigned scale);
 
 bool writePreviewPng(const std::string& path, const PreviewImage& image, std::string& error);

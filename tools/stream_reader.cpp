@@ -552,6 +552,23 @@ bool decodeJbigEntity(std::span<const uint8_t> entity, DecodedPlane& out, std::s
     reason = "no data";
     return false;
   }
+  // Only what the filter sends is decoded: one plane, one layer, a bounded
+  // size. JBIG-KIT sizes its buffers from the header, so a damaged header
+  // would otherwise make it allocate gigabytes.
+  JbigHeader header;
+  if (!parseJbigHeader(entity, header)) {
+    reason = format("%zu bytes are too few for a JBIG header", entity.size());
+    return false;
+  }
+  if (header.planes != 1 || header.dl != 0 || header.d != 0) {
+    reason = format("not decoded: %u planes, layers DL %u D %u", header.planes, header.dl, header.d);
+    return false;
+  }
+  if (header.width == 0 || header.height == 0 || header.width > kMaxDecodeWidth ||
+      header.height > kMaxDecodeHeight) {
+    reason = format("not decoded: image of %u x %u dots", header.width, header.height);
+    return false;
+  }
   jbg_dec_state state;
   jbg_dec_init(&state);
   jbg_dec_maxsize(&state, kMaxDecodeWidth, kMaxDecodeHeight);

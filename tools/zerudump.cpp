@@ -106,7 +106,10 @@ int main(int argc, char** argv) {
   if (!pngDir.empty()) {
     options.pageDone = [&](PageBlock& page) {
       std::string error;
-      if (!writePreviewPng(pagePath(pngDir, page.number, -1), composePagePreview(page, scale), error)) {
+      const PreviewImage preview = composePagePreview(page, scale);
+      if (preview.width == 0) {
+        std::fprintf(stderr, "zerudump: page %d: no plane decodes, no preview written\n", page.number);
+      } else if (!writePreviewPng(pagePath(pngDir, page.number, -1), preview, error)) {
         std::fprintf(stderr, "zerudump: %s\n", error.c_str());
         writeFailed = true;
       }

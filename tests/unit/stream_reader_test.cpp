@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/preview.h"
 #include "tools/sample_stream.h"
 #include "tools/stream_reader.h"
 
@@ -603,4 +604,63 @@ TEST(StreamReaderPieces, DecoderReportsTruncatedAndOverlongEntities) {
   EXPECT_FALSE(decodeJbigEntity(longEntity, decoded, reason, &extra));
   EXPECT_EQ(extra, 2u) << reason;
   EXPECT_EQ(decoded.bits, plane.bits);
+}
+
+TEST(StreamReaderPieces, PageStartFieldsAreReadFromTheirOffsets) {
+  // A grayscale A4 page at 600 dpi, 7016 lines, a plane 3 of 12345 bytes.
+  Bytes record = {0x1B, 0x4C, 0x48, 0x40, 0x73, 0x70, 0x02, 0x01, 0x00, 0x14, 0x00, 0x00,
+                  0x68, 0x1B, 0x00, 0x00, 0x00, 0x84, 0x44, 0x00, 0x39, 0x30, 0x00, 0x00,
+                  0x39, 0x30, 0x00, 0x00};
+  record.resize(40, 0);
+  for (uint8_t b : {0x00, 0x00, 0x58, 0x02, 0x33, 0x08, 0x9A, 0x0B}) record.push_back(b);
+  record.resize(63, 0);
+  record.push_back(0x08);
+  SampleJob job;
+  Bytes bytes = buildSampleStream(job);
+  const size_t at = bytes.size() - 9 - std::string("@PJL EOJ\r\n").size();
+  bytes.insert(bytes.begin() + long(at), record.begin(), record.end());
+  const JobStream stream = parse(bytes);
+  ASSERT_EQ(stream.pages.size(), 1u);
+  const PageBlock& page = stream.pages[0];
+  EXPECT_TRUE(page.checkByteOk) << problemList(stream);
+  EXPECT_FALSE(page.colour);
+  EXPECT_EQ(page.paperCode, 2);
+  EXPECT_EQ(page.mediaCode, 1);
+  EXPECT_EQ(page.dotsPerLine, 5120u);
+  EXPECT_EQ(page.lines, 7016u);
+  EXPECT_EQ(page.rawSize, 4490240u);
+  EXPECT_EQ(page.compressedSize, 12345u);
+  EXPECT_EQ(page.planeLength[3], 12345u);
+  EXPECT_EQ(page.resolution, 600);
+  EXPECT_EQ(page.paperWidth10, 2099);
+  EXPECT_EQ(page.paperHeight10, 2970);
+  // No plane data follows: the plane is reported cut short at the trailer.
+  EXPECT_TRUE(hasProblemAt(stream, at + 64, "plane 3 is cut short: 0 of 12345"));
+}
+
+TEST(StreamReaderPieces, DecoderRefusesHeadersThatWouldExhaustMemory) {
+  SamplePlane plane(64, 16);
+  Bytes entity = encodeSamplePlane(plane);
+  DecodedPlane decoded;
+  std::string reason;
+  Bytes huge = entity;
+  huge[4] = 0x7F;   // width 2^31 and more
+  EXPECT_FALSE(decodeJbigEntity(huge, decoded, reason));
+  EXPECT_NE(reason.find("not decoded: image of"), std::string::npos) << reason;
+  Bytes planes = entity;
+  planes[2] = 200;
+  EXPECT_FALSE(decodeJbigEntity(planes, decoded, reason));
+  EXPECT_NE(reason.find("200 planes"), std::string::npos) << reason;
+}
+
+TEST(StreamReaderDamage, PreviewOfAPageWithoutDecodablePlanesIsEmpty) {
+  SampleLayout layout;
+  Bytes bytes = buildSampleStream(simplexJob(), &layout);
+  bytes[layout.pageData[0] + 4] = 0x7F;   // the entity's width
+  std::vector<int> previewWidths;
+  ParseOptions options;
+  options.pageDone = [&](PageBlock& page) { previewWidths.push_back(int(composePagePreview(page, 1).width)); };
+  const JobStream stream = parseJobStream(bytes, options);
+  EXPECT_TRUE(hasProblemAt(stream, layout.pageData[0] + 4, "width")) << problemList(stream);
+  EXPECT_EQ(previewWidths, (std::vector<int>{0}));
 }
