@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace zerudump {
+
 namespace {
 
 // A plane's row y, or nullptr when the plane is missing or shorter.
@@ -177,3 +179,5 @@ bool writePlanePng(const std::string& path, const DecodedPlane& plane, std::stri
   // A 1-bit gray PNG stores 0 for black; the plane stores 1 for a dot.
   return writeRows(path, plane.width, plane.height, 1, PNG_COLOR_TYPE_GRAY, true, rows, error);
 }
+
+}  // namespace zerudump

@@ -7,6 +7,8 @@
 
 #include "tools/stream_reader.h"
 
+namespace zerudump {
+
 // 8 bits per sample, 1 channel (gray) or 3 (RGB), rows back to back.
 struct PreviewImage {
   uint32_t width = 0;
@@ -34,3 +36,5 @@ bool writePreviewPng(const std::string& path, const PreviewImage& image, std::st
 
 // One plane as a 1-bit PNG, black dots on white.
 bool writePlanePng(const std::string& path, const DecodedPlane& plane, std::string& error);
+
+}  // namespace zerudump

@@ -9,6 +9,8 @@ extern "C" {
 
 #include "tools/stream_reader.h"
 
+namespace zerudump {
+
 namespace {
 
 void putLe16(uint8_t* b, uint16_t v) {
@@ -142,3 +144,5 @@ std::vector<uint8_t> buildSampleStream(const SampleJob& job, SampleLayout* layou
   if (layout) *layout = where;
   return out;
 }
+
+}  // namespace zerudump

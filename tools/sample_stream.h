@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace zerudump {
+
 // A bit plane: 8 dots per byte, most significant bit leftmost, 1 = dot.
 struct SamplePlane {
   uint32_t width = 0;
@@ -64,3 +66,5 @@ std::vector<std::string> samplePjlLines(bool duplex, int pageCount, bool colour)
 void sealSampleRecord(uint8_t* record);
 
 std::vector<uint8_t> buildSampleStream(const SampleJob& job, SampleLayout* layout = nullptr);
+
+}  // namespace zerudump

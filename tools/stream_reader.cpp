@@ -9,6 +9,8 @@ extern "C" {
 #include <jbig.h>
 }
 
+namespace zerudump {
+
 namespace {
 
 // Offsets in the page-start record.
@@ -645,3 +647,5 @@ JobStream parseJobStream(std::span<const uint8_t> bytes, const ParseOptions& opt
                    [](const StreamProblem& a, const StreamProblem& b) { return a.offset < b.offset; });
   return stream;
 }
+
+}  // namespace zerudump

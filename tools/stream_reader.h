@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+namespace zerudump {
+
 inline constexpr size_t kStreamRecordSize = 64;
 inline constexpr size_t kJbigHeaderSize = 20;
 inline constexpr std::string_view kStreamUel{"\x1b%-12345X", 9};
@@ -153,3 +155,5 @@ const char* trailerFormName(TrailerForm form);
 
 // Whether the raw size says four planes: raw = 4 * lines * dots / 8.
 bool rawSizeIsColour(uint32_t rawSize, uint32_t lines, uint32_t dotsPerLine);
+
+}  // namespace zerudump

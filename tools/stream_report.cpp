@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+namespace zerudump {
+
 namespace {
 
 std::string format(const char* fmt, auto... args) {
@@ -201,3 +203,5 @@ std::string formatJsonReport(const JobStream& stream) {
   out += std::string("  \"clean\": ") + (stream.clean() ? "true" : "false") + "\n}\n";
   return out;
 }
+
+}  // namespace zerudump

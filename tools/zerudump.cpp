@@ -16,6 +16,8 @@
 #include "tools/stream_reader.h"
 #include "tools/stream_report.h"
 
+using namespace zerudump;
+
 namespace {
 
 constexpr int kExitClean = 0;

@@ -10,6 +10,8 @@
 #include "tools/sample_stream.h"
 #include "tools/stream_reader.h"
 
+using namespace zerudump;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

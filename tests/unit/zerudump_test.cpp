@@ -20,6 +20,8 @@
 #include "tools/stream_reader.h"
 #include "tools/stream_report.h"
 
+using namespace zerudump;
+
 namespace {
 
 namespace fs = std::filesystem;
