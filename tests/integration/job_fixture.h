@@ -17,6 +17,8 @@
 
 namespace zerutest {
 
+using namespace zerudump;
+
 // One-inch pages print as custom size: 600 x 600 dots, device line 1024.
 inline constexpr unsigned kSmallPagePoints = 72;
 

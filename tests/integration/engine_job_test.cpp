@@ -1,0 +1,109 @@
+// What the colour library is handed and how its answers end a job.
+#include "job_fixture.h"
+
+#include "support/engine_log.h"
+
+using namespace zerutest;
+
+TEST(EngineJob, CallOrderAndModelPathPerProductAndLoop) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  struct Case {
+    std::optional<std::string> product;
+    bool duplex;
+    std::string path;
+  };
+  const Case cases[] = {
+      {"(ZEMRO TX 7M)", false, "/Library/Printers/ZEMRO/lib/ZEMRO TX 7M"},
+      {"(ZEMRO TX 7MN)", false, "/Library/Printers/ZEMRO/lib/ZEMRO TX 7M"},
+      {"(ZEMRO TX 7N)", false, "/Library/Printers/ZEMRO/lib/ZEMRO TX 7"},
+      {"(ZEMRO TX 7)", true, "/Library/Printers/ZEMRO/ZEMRO TX 7"},
+      {"(ZEMRO TX 7M)", true, "/Library/Printers/ZEMRO/ZEMRO TX 7M"},
+      {"(Another Printer)", false, "(null)"},
+      {std::nullopt, false, "(null)"},
+  };
+  for (const Case& c : cases) {
+    JobRun job;
+    job.ppd.product(c.product);
+    if (c.duplex) job.ppd.setDefault("DrvDuplex", "DrvDuplexNoTumble");
+    job.pages = {markedPage(1, true), markedPage(2, true)};
+    FilterResult result = job.go();
+    ASSERT_EQ(result.exitStatus, 0) << result.describe();
+    std::vector<EngineCall> calls = parseEngineLog(result.engineLog);
+    std::vector<EngineCall> inits = callsNamed(calls, "InitZARVEL");
+    ASSERT_EQ(inits.size(), 8u);
+    for (const EngineCall& init : inits)
+      EXPECT_EQ(init.text("modelPath"), c.path) << c.product.value_or("no Product");
+  }
+
+  // One page: four instances through every step, in order.
+  JobRun job;
+  job.pages = {markedPage(1, true)};
+  FilterResult result = job.go();
+  ASSERT_EQ(result.exitStatus, 0) << result.describe();
+  std::vector<std::string> names = callNames(parseEngineLog(result.engineLog));
+  std::vector<std::string> steps;
+  for (const std::string& name : names)
+    if (name != "ZARVEL") steps.push_back(name);
+  std::vector<std::string> expected;
+  for (const char* step : {"InitZARVEL", "StartAdjustJob", "CreateZARVEL", "UpdateScreenThread",
+                           "UpdateScreenTonerTRC", "EndZARVEL"})
+    for (int k = 0; k < 4; ++k) expected.push_back(step);
+  EXPECT_EQ(steps, expected);
+  EXPECT_EQ(std::count(names.begin(), names.end(), "ZARVEL"), 600);
+}
+
+TEST(EngineJob, RefusedSetUpEndsTheJobWith255) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  for (const char* refusal : {"ZERU_TEST_ENGINE_REFUSE_INIT", "ZERU_TEST_ENGINE_REFUSE_SCREEN"}) {
+    JobRun job;
+    job.pages = {markedPage(1), markedPage(2)};
+    job.run.env[refusal] = "1";
+    FilterResult result = job.go();
+    EXPECT_TRUE(result.exited) << result.describe();
+    EXPECT_EQ(result.exitStatus, 255) << refusal;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err.find("ERROR:"), std::string::npos);
+    EXPECT_TRUE(result.leftFiles.empty());
+  }
+  // Refused on the second page: the first page's spool file goes too.
+  JobRun second;
+  second.pages = {markedPage(1), markedPage(2)};
+  second.run.env["ZERU_TEST_ENGINE_REFUSE_INIT_FROM"] = "5";
+  FilterResult result = second.go();
+  EXPECT_EQ(result.exitStatus, 255);
+  EXPECT_TRUE(result.leftFiles.empty());
+}
+
+TEST(EngineJob, LateEngineGivesTheSamePlanes) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  auto planesOf = [](bool late) {
+    JobRun job;
+    job.pages = {markedPage(3, true), markedPage(2, false)};
+    if (late) job.run.env["ZERU_TEST_ENGINE_LATE"] = "1";
+    FilterResult result = job.go();
+    EXPECT_EQ(result.exitStatus, 0) << result.describe();
+    JobStream stream = readStream(result.out);
+    std::vector<std::vector<uint8_t>> planes;
+    for (const PageBlock& page : stream.pages)
+      for (const PlaneEntity& entity : page.planes) planes.push_back(entity.decoded.bits);
+    return planes;
+  };
+  std::vector<std::vector<uint8_t>> prompt = planesOf(false);
+  EXPECT_EQ(prompt.size(), 5u);
+  EXPECT_EQ(planesOf(true), prompt);
+}
+
+TEST(EngineJob, ProgressIsReportedEvery128Lines) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  JobRun job;
+  RasterPage page = markedPage(1);
+  page.header.cupsHeight = 300;
+  job.pages = {page};
+  FilterResult result = job.go();
+  ASSERT_EQ(result.exitStatus, 0) << result.describe();
+  EXPECT_NE(result.err.find("INFO: Printing page 1, 0% complete...\n"
+                            "INFO: Printing page 1, 42% complete...\n"
+                            "INFO: Printing page 1, 85% complete...\n"),
+            std::string::npos)
+      << result.err;
+}
