@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <set>
+#include <string_view>
 
 #include "temp_dir.h"
 
@@ -297,8 +298,30 @@ FilterResult runFilter(const FilterRun& run) {
   setNonBlocking(inFd);
   setNonBlocking(outFd);
   setNonBlocking(errFd);
-  size_t stdinDone = 0;
-  if (run.stdinBytes.empty()) closeFd(inFd);
+
+  // Standard input comes from stdinBytes, then from stdinFile in chunks.
+  std::string_view pending = run.stdinBytes;
+  std::vector<char> fileChunk;
+  int stdinFileFd = -1;
+  if (run.stdinFile) {
+    stdinFileFd = open(run.stdinFile->c_str(), O_RDONLY | O_CLOEXEC);
+    if (stdinFileFd < 0 && result.harnessError.empty())
+      result.harnessError = "cannot open " + *run.stdinFile + ": " + std::strerror(errno);
+    fileChunk.resize(1 << 20);
+  }
+  auto refillStdin = [&]() -> bool {
+    while (pending.empty() && stdinFileFd >= 0) {
+      ssize_t n = read(stdinFileFd, fileChunk.data(), fileChunk.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        closeFd(stdinFileFd);
+        break;
+      }
+      pending = std::string_view(fileChunk.data(), static_cast<size_t>(n));
+    }
+    return !pending.empty();
+  };
+  if (!refillStdin() && !run.holdStdinOpen) closeFd(inFd);
 
   const Clock::time_point start = Clock::now();
   const Clock::time_point deadline = start + std::chrono::milliseconds(run.timeoutMs);
@@ -340,17 +363,21 @@ FilterResult runFilter(const FilterRun& run) {
     int outIndex = -1, errIndex = -1, inIndex = -1;
     if (outFd >= 0) { outIndex = count; fds[count++] = {outFd, POLLIN, 0}; }
     if (errFd >= 0) { errIndex = count; fds[count++] = {errFd, POLLIN, 0}; }
-    if (inFd >= 0) { inIndex = count; fds[count++] = {inFd, POLLOUT, 0}; }
+    if (inFd >= 0 && !pending.empty()) { inIndex = count; fds[count++] = {inFd, POLLOUT, 0}; }
     int ready = poll(fds, static_cast<nfds_t>(count), waitMs);
     if (ready < 0 && errno != EINTR) break;
     if (ready <= 0) continue;
 
     if (inIndex >= 0 && fds[inIndex].revents != 0) {
-      ssize_t n = write(inFd, run.stdinBytes.data() + stdinDone,
-                        std::min<size_t>(run.stdinBytes.size() - stdinDone, 65536));
-      if (n > 0) stdinDone += static_cast<size_t>(n);
-      if ((n < 0 && errno != EAGAIN && errno != EINTR) || stdinDone == run.stdinBytes.size())
-        closeFd(inFd);  // all delivered, or the program stopped reading
+      ssize_t n = write(inFd, pending.data(), std::min<size_t>(pending.size(), 65536));
+      if (n > 0) pending.remove_prefix(static_cast<size_t>(n));
+      if (n < 0 && errno != EAGAIN && errno != EINTR) {
+        closeFd(inFd);  // the program stopped reading
+        pending = {};
+        closeFd(stdinFileFd);
+      } else if (!refillStdin() && !run.holdStdinOpen) {
+        closeFd(inFd);  // all delivered
+      }
     }
     if (outIndex >= 0 && fds[outIndex].revents != 0) {
       size_t want = sizeof buffer;
@@ -389,6 +416,7 @@ FilterResult runFilter(const FilterRun& run) {
   closeFd(inFd);
   closeFd(outFd);
   closeFd(errFd);
+  closeFd(stdinFileFd);
 
   // Both pipes are closed; the program may still be finishing.
   int status = 0;

@@ -13,7 +13,8 @@
 //   PPD (when set), DEVICE_URI and SOFTWARE (when set), TMPDIR (when set),
 //   ZERU_TEST_ENGINE_LOG (with the test engine), the parent's sanitizer
 //   options, then `env` on top (an entry with an empty value unsets);
-// - stdin: a pipe carrying stdinBytes, then end of file; fd 3 and 4:
+// - stdin: a pipe carrying stdinBytes and then stdinFile's contents, then end
+//   of file (unless holdStdinOpen); fd 3 and 4:
 //   /dev/null, or fd 4 the caller's side-channel descriptor; nothing else open;
 // - /tmp: a fresh per-run directory on the host (bind-mounted), so the log
 //   "/tmp/zemro_filter.log" and the spool files land there;
@@ -82,8 +83,14 @@ struct FilterRun {
   std::optional<std::string> tmpdir;       // TMPDIR (a path as the filter sees it)
   std::map<std::string, std::string> env;  // added last; empty value: unset
 
-  // Standard input: these bytes, then end of file.
+  // Standard input, through a pipe: these bytes, then the contents of
+  // stdinFile (a host path, streamed in chunks: big jobs need not be held in
+  // memory), then end of file.
   std::string stdinBytes;
+  std::optional<std::string> stdinFile;
+  // Keep standard input open after the bytes until the program ends (a
+  // program waiting for more input).
+  bool holdStdinOpen = false;
 
   EngineMount engine;
 

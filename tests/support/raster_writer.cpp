@@ -1,10 +1,12 @@
 #include "raster_writer.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
-
-#include "temp_dir.h"
 
 namespace zerutest {
 
@@ -93,9 +95,70 @@ std::vector<uint8_t> rasterLine(const RasterPage& page, unsigned y) {
 
 namespace {
 
-ssize_t appendToString(void* ctx, unsigned char* buffer, size_t length) {
-  static_cast<std::string*>(ctx)->append(reinterpret_cast<const char*>(buffer), length);
-  return static_cast<ssize_t>(length);
+// Where the writer's bytes go: a string or a file descriptor. Bytes past
+// `limit` are counted but dropped, so that a truncated job never has to be
+// held whole.
+struct Sink {
+  std::string* text = nullptr;
+  int fd = -1;
+  std::optional<size_t> limit;
+  size_t offered = 0;
+  bool failed = false;
+
+  void put(const void* data, size_t length) {
+    size_t keep = length;
+    if (limit) keep = offered >= *limit ? 0 : std::min(length, *limit - offered);
+    offered += length;
+    if (keep == 0) return;
+    if (text != nullptr) {
+      text->append(static_cast<const char*>(data), keep);
+      return;
+    }
+    const char* p = static_cast<const char*>(data);
+    while (keep > 0) {
+      ssize_t n = write(fd, p, keep);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        failed = true;
+        return;
+      }
+      p += n;
+      keep -= static_cast<size_t>(n);
+    }
+  }
+};
+
+ssize_t writeToSink(void* ctx, unsigned char* buffer, size_t length) {
+  auto* sink = static_cast<Sink*>(ctx);
+  sink->put(buffer, length);
+  return sink->failed ? -1 : static_cast<ssize_t>(length);
+}
+
+void writeJob(Sink& sink, const std::vector<RasterPage>& pages, const RasterJobOptions& options) {
+  cups_mode_t mode = options.format == RasterFormat::Version3 ? CUPS_RASTER_WRITE
+                                                              : CUPS_RASTER_WRITE_COMPRESSED;
+  sink.limit = options.truncateAfter;
+  cups_raster_t* raster = cupsRasterOpenIO(writeToSink, &sink, mode);
+  if (raster == nullptr) throw std::runtime_error("cupsRasterOpenIO failed");
+  for (const RasterPage& page : pages) {
+    cups_page_header2_t header = page.header;
+    if (!cupsRasterWriteHeader2(raster, &header)) {
+      cupsRasterClose(raster);
+      throw std::runtime_error("cupsRasterWriteHeader2 refused the header");
+    }
+    unsigned lines = page.linesToWrite.value_or(page.header.cupsHeight);
+    for (unsigned y = 0; y < lines && page.header.cupsBytesPerLine > 0; ++y) {
+      std::vector<uint8_t> line = rasterLine(page, y);
+      if (cupsRasterWritePixels(raster, line.data(), static_cast<unsigned>(line.size())) !=
+          line.size()) {
+        cupsRasterClose(raster);
+        throw std::runtime_error("cupsRasterWritePixels failed");
+      }
+    }
+  }
+  cupsRasterClose(raster);
+  sink.put(options.trailingBytes.data(), options.trailingBytes.size());
+  if (sink.failed) throw std::runtime_error("raster write failed");
 }
 
 struct StringSource {
@@ -115,36 +178,25 @@ ssize_t readFromString(void* ctx, unsigned char* buffer, size_t length) {
 
 std::string rasterJobBytes(const std::vector<RasterPage>& pages, const RasterJobOptions& options) {
   std::string bytes;
-  cups_mode_t mode = options.format == RasterFormat::Version3 ? CUPS_RASTER_WRITE
-                                                              : CUPS_RASTER_WRITE_COMPRESSED;
-  cups_raster_t* raster = cupsRasterOpenIO(appendToString, &bytes, mode);
-  if (raster == nullptr) throw std::runtime_error("cupsRasterOpenIO failed");
-  for (const RasterPage& page : pages) {
-    cups_page_header2_t header = page.header;
-    if (!cupsRasterWriteHeader2(raster, &header)) {
-      cupsRasterClose(raster);
-      throw std::runtime_error("cupsRasterWriteHeader2 refused the header");
-    }
-    unsigned lines = page.linesToWrite.value_or(page.header.cupsHeight);
-    for (unsigned y = 0; y < lines && page.header.cupsBytesPerLine > 0; ++y) {
-      std::vector<uint8_t> line = rasterLine(page, y);
-      if (cupsRasterWritePixels(raster, line.data(), static_cast<unsigned>(line.size())) !=
-          line.size()) {
-        cupsRasterClose(raster);
-        throw std::runtime_error("cupsRasterWritePixels failed");
-      }
-    }
-  }
-  cupsRasterClose(raster);
-  bytes += options.trailingBytes;
-  if (options.truncateAfter && *options.truncateAfter < bytes.size())
-    bytes.resize(*options.truncateAfter);
+  Sink sink;
+  sink.text = &bytes;
+  writeJob(sink, pages, options);
   return bytes;
 }
 
 void writeRasterFile(const std::string& path, const std::vector<RasterPage>& pages,
                      const RasterJobOptions& options) {
-  writeFile(path, rasterJobBytes(pages, options));
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
+  Sink sink;
+  sink.fd = fd;
+  try {
+    writeJob(sink, pages, options);
+  } catch (...) {
+    close(fd);
+    throw;
+  }
+  close(fd);
 }
 
 std::vector<ReadPage> readRasterBytes(const std::string& bytes) {

@@ -76,7 +76,9 @@ struct RasterJobOptions {
   std::string trailingBytes;
 };
 
-// The job as bytes; throws std::runtime_error when libcups refuses to write.
+// The job as bytes, or streamed into a file (an A4 colour page at 600 dpi is
+// about 100 MB: big jobs belong in files). Both throw std::runtime_error
+// when libcups refuses to write.
 std::string rasterJobBytes(const std::vector<RasterPage>& pages,
                            const RasterJobOptions& options = {});
 void writeRasterFile(const std::string& path, const std::vector<RasterPage>& pages,

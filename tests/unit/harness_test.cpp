@@ -361,6 +361,31 @@ TEST_F(FilterRunner, DeliversStdinAndCapturesLargeOutputs) {
   EXPECT_EQ(result.err, std::string(300000, 'e'));
 }
 
+TEST_F(FilterRunner, StreamsARasterFileThroughStdin) {
+  RasterPage page = colourPage(makeHeader(300, 300, 200, true), pattern);
+  writeRasterFile(dir.file("job.ras"), {page, page, page});
+  FilterRun run = script("cat");
+  run.stdinBytes = "head:";
+  run.stdinFile = dir.file("job.ras");
+  FilterResult result = runFilter(run);
+  std::string file = readFile(dir.file("job.ras"));
+  EXPECT_GT(file.size(), 3u << 20);
+  EXPECT_EQ(result.out.size(), 5 + file.size());
+  EXPECT_TRUE(result.out == "head:" + file);
+  EXPECT_EQ(readRasterBytes(file).size(), 3u);
+}
+
+TEST_F(FilterRunner, CanHoldStdinOpenForAProgramThatWaits) {
+  FilterRun run = script("head -c 3; echo ' read' >&2; exec cat");
+  run.stdinBytes = "abc";
+  run.holdStdinOpen = true;
+  run.sigtermOnStderr = "read";
+  FilterResult result = runFilter(run);
+  EXPECT_EQ(result.out, "abc");
+  EXPECT_EQ(result.termSignal, SIGTERM);
+  EXPECT_FALSE(result.timedOut);
+}
+
 TEST_F(FilterRunner, GivesEachRunAPrivateTmp) {
   std::string name = "zeru-private-" + std::to_string(getpid());
   FilterRun run = script("echo spool > /tmp/" + name +
