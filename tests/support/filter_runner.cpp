@@ -452,6 +452,22 @@ FilterResult runFilter(const FilterRun& run) {
   return result;
 }
 
+std::string FilterResult::describe() const {
+  std::string text;
+  if (!harnessError.empty()) text += "harness error: " + harnessError + "\n";
+  if (exited) text += "exit status " + std::to_string(exitStatus);
+  if (termSignal != 0) text += std::string("killed by ") + strsignal(termSignal);
+  if (timedOut) text += " (timed out)";
+  if (sigtermSent) text += ", SIGTERM sent";
+  if (stdoutClosedEarly) text += ", stdout closed early";
+  text += "; " + std::to_string(out.size()) + " bytes of output";
+  constexpr size_t kTail = 2000;
+  text += "\nstderr";
+  if (err.size() > kTail) text += " (last " + std::to_string(kTail) + " bytes)";
+  text += ":\n" + (err.size() > kTail ? err.substr(err.size() - kTail) : err);
+  return text;
+}
+
 FilterResult runFilterOn(const std::string& ppdPath, const std::string& rasterBytes,
                          const std::string& options) {
   FilterRun run;

@@ -142,6 +142,10 @@ struct FilterResult {
   std::vector<std::string> leftFiles;
   // The setup failed before the program ran (fork, mount, exec): why.
   std::string harnessError;
+
+  // How the run ended and the tail of standard error, for failure messages:
+  //   EXPECT_EQ(result.exitStatus, 0) << result.describe();
+  std::string describe() const;
 };
 
 FilterResult runFilter(const FilterRun& run);

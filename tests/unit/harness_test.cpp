@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "support/engine_log.h"
 #include "support/filter_runner.h"
@@ -430,6 +431,12 @@ TEST_F(FilterRunner, MountsTheEngineUnderItsFixedName) {
   FilterRun missing = script("true");
   missing.engine = EngineMount::file(dir.file("nowhere.so"));
   EXPECT_NE(runFilter(missing).harnessError, "");
+
+  FilterRun noProgram = script("true");
+  noProgram.binary = dir.file("no-such-filter");
+  FilterResult failed = runFilter(noProgram);
+  EXPECT_NE(failed.harnessError.find("execve"), std::string::npos);
+  EXPECT_EQ(failed.exitStatus, 127);
 }
 
 TEST_F(FilterRunner, SendsSigtermWhenStderrShowsTheText) {
@@ -460,6 +467,7 @@ TEST_F(FilterRunner, KillsAProgramThatRunsPastItsTimeout) {
   FilterResult result = runFilter(run);
   EXPECT_TRUE(result.timedOut);
   EXPECT_EQ(result.termSignal, SIGKILL);
+  EXPECT_NE(result.describe().find("timed out"), std::string::npos);
 }
 
 TEST_F(FilterRunner, ClosesStdoutAfterSoManyBytes) {
@@ -681,6 +689,68 @@ TEST_F(TestEngine, FourInstancesGetTheirOwnHandlesAgainEveryPage) {
     EXPECT_EQ(handles[3], 3);
     for (int handle : handles) end(handle);
   }
+}
+
+namespace {
+
+// Per-instance callbacks for the concurrent test: instance k writes into
+// lanes[k] and records its lines in laneLines[k].
+constexpr unsigned kLaneWidth = 64;
+unsigned char lanes[4][kLaneWidth / 8];
+std::vector<std::vector<uint8_t>> laneLines[4];
+
+template <int k>
+unsigned char* laneOutput() { return lanes[k]; }
+template <int k>
+int laneReady() {
+  laneLines[k].emplace_back(lanes[k], lanes[k] + kLaneWidth / 8);
+  return 0;
+}
+
+}  // namespace
+
+TEST_F(TestEngine, InstancesConvertConcurrentlyThroughTheirOwnCallbacks) {
+  const GetOutputLineFn outputs[4] = {laneOutput<0>, laneOutput<1>, laneOutput<2>, laneOutput<3>};
+  const LineReadyFn readies[4] = {laneReady<0>, laneReady<1>, laneReady<2>, laneReady<3>};
+  int handles[4];
+  for (int k = 0; k < 4; ++k) {
+    EngineSetup setup = setupFor(false, kLaneWidth);
+    setup.getOutputLine = outputs[k];
+    setup.lineReady = readies[k];
+    handles[k] = init(&setup);
+    ASSERT_GE(handles[k], 0);
+    laneLines[k].clear();
+  }
+  constexpr int kLines = 100;
+  // Line y of instance k has one dark pixel, at (k * 13 + y) % kLaneWidth.
+  auto darkPixel = [](int k, int y) { return unsigned(k * 13 + y) % kLaneWidth; };
+  std::vector<std::thread> workers;
+  for (int k = 0; k < 4; ++k) {
+    workers.emplace_back([&, k] {
+      std::vector<unsigned char> line(kLaneWidth);
+      for (int y = 0; y < kLines; ++y) {
+        std::fill(line.begin(), line.end(), 0xFF);
+        line[darkPixel(k, y)] = 0;
+        zarvel(handles[k], line.data(), nullptr, 1, y);
+      }
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+  for (int k = 0; k < 4; ++k) end(handles[k]);
+
+  for (int k = 0; k < 4; ++k) {
+    ASSERT_EQ(laneLines[k].size(), size_t(kLines));
+    for (int y = 0; y < kLines; ++y) {
+      std::vector<uint8_t> expected(kLaneWidth / 8, 0);
+      unsigned x = darkPixel(k, y);
+      expected[x / 8] = uint8_t(0x80 >> (x % 8));
+      EXPECT_EQ(laneLines[k][y], expected) << "instance " << k << " line " << y;
+    }
+  }
+  // Every call is one whole line of the log.
+  std::vector<EngineCall> zarvels = callsNamed(calls(), "ZARVEL");
+  ASSERT_EQ(zarvels.size(), 4u * kLines);
+  for (const EngineCall& call : zarvels) EXPECT_EQ(call.text("dots"), "1");
 }
 
 TEST_F(TestEngine, LateModeDeliversEachLineAtTheNextCall) {
