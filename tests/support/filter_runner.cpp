@@ -13,7 +13,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <string_view>
@@ -67,7 +69,23 @@ struct ChildPlan {
   std::string engineTarget;      // "/opt/ZEMRO/lib/<name>"
   bool readOnlyTmp = false;
   int sideChannelFd = -1;
+  std::vector<std::string> keepHostPaths;  // absolute, under /tmp
 };
+
+// mkdir -p for a path inside the child, without allocating.
+bool makeDirectories(const std::string& path) {
+  char buffer[4096];
+  if (path.size() >= sizeof buffer) return false;
+  std::memcpy(buffer, path.c_str(), path.size() + 1);
+  for (size_t i = 1; i <= path.size(); ++i) {
+    if (buffer[i] != '/' && buffer[i] != '\0') continue;
+    char saved = buffer[i];
+    buffer[i] = '\0';
+    if (mkdir(buffer, 0755) != 0 && errno != EEXIST) return false;
+    buffer[i] = saved;
+  }
+  return true;
+}
 
 [[noreturn]] void runChild(const ChildPlan& plan, int stdinFd, int stdoutFd, int stderrFd,
                            int reportFd) {
@@ -102,8 +120,29 @@ struct ChildPlan {
     }
   }
 
+  // Directories under the host's /tmp that must stay reachable are held
+  // open across the overmount and bound back at their own paths.
+  int kept[8];
+  size_t keptCount = std::min<size_t>(plan.keepHostPaths.size(), 8);
+  for (size_t i = 0; i < keptCount; ++i) {
+    kept[i] = open(plan.keepHostPaths[i].c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (kept[i] < 0) childFail(reportFd, "open a kept host directory");
+  }
   if (mount(plan.runDir.c_str(), "/tmp", nullptr, MS_BIND | MS_REC, nullptr) != 0)
     childFail(reportFd, "bind run directory on /tmp");
+  for (size_t i = 0; i < keptCount; ++i) {
+    char source[32] = "/proc/self/fd/";
+    char digits[12];
+    int n = 0;
+    for (int fd = kept[i]; n == 0 || fd > 0; fd /= 10) digits[n++] = static_cast<char>('0' + fd % 10);
+    size_t length = std::strlen(source);
+    while (n > 0) source[length++] = digits[--n];
+    source[length] = '\0';
+    if (!makeDirectories(plan.keepHostPaths[i]) ||
+        mount(source, plan.keepHostPaths[i].c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
+      childFail(reportFd, "bind a kept host directory back");
+    close(kept[i]);
+  }
   if (plan.readOnlyTmp &&
       mount(nullptr, "/tmp", nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0)
     childFail(reportFd, "remount /tmp read-only");
@@ -185,6 +224,17 @@ std::vector<std::string> buildEnvironment(const FilterRun& run) {
 
 }  // namespace
 
+std::vector<std::string> defaultKeptPaths() {
+  std::vector<std::string> paths;
+  for (std::string path : {std::string(ZERU_BINARY_DIR), std::string(ZERU_SOURCE_DIR)}) {
+    std::error_code ec;
+    std::string real = std::filesystem::weakly_canonical(path, ec).string();
+    if (!ec) path = real;
+    if (path.rfind("/tmp/", 0) == 0) paths.push_back(path);
+  }
+  return paths;
+}
+
 FilterResult runFilter(const FilterRun& run) {
   FilterResult result;
   static bool pipeIgnored = [] {
@@ -210,6 +260,8 @@ FilterResult runFilter(const FilterRun& run) {
   plan.runDir = runDir;
   plan.readOnlyTmp = run.readOnlyTmp;
   plan.sideChannelFd = run.sideChannelFd;
+  for (const std::string& path : run.keepHostPaths)
+    if (path.rfind("/tmp/", 0) == 0 && path.size() > 5) plan.keepHostPaths.push_back(path);
   switch (run.engine.kind) {
     case EngineMount::Kind::None: break;
     case EngineMount::Kind::Test: plan.engineSource = ZERU_TEST_ENGINE; break;

@@ -21,8 +21,11 @@
 // - /opt: an empty tmpfs holding "/opt/ZEMRO/lib" with the chosen engine
 //   bound in under the name "ZEMRO TX 7Mcl.so" (or another name).
 //
-// Host files the filter must read (PPD, raster file) must not lie under the
+// Host files the filter must read (PPD, raster file) should not lie under the
 // host's /tmp, which the namespace hides: use TempDir (under the build dir).
+// A build or source tree that itself lies under /tmp is bound back into the
+// filter's /tmp at its own path (keepHostPaths), so that the filter, the
+// engines and the TempDirs stay reachable.
 // The run needs root (CAP_SYS_ADMIN); every other part of the harness not.
 #pragma once
 
@@ -60,6 +63,9 @@ struct EngineMount {
 inline constexpr const char* kEngineLogName = "zeru_engine_calls.log";
 // Name of the filter's diagnostic log inside the run's /tmp.
 inline constexpr const char* kFilterLogName = "zemro_filter.log";
+
+// The build and source trees, where they lie under /tmp.
+std::vector<std::string> defaultKeptPaths();
 
 struct FilterRun {
   // The program to run; default the filter (ZERU_FILTER_BINARY).
@@ -119,6 +125,11 @@ struct FilterRun {
   // A descriptor of the caller's to appear as fd 4 (the side channel). The
   // caller keeps its own copy and closes it.
   int sideChannelFd = -1;
+
+  // Host directories under /tmp that stay visible at their own paths inside
+  // the filter's /tmp. Default: the build and source trees when they lie
+  // under /tmp, else nothing.
+  std::vector<std::string> keepHostPaths = defaultKeptPaths();
 
   // Use this existing directory as the run's /tmp and keep it afterwards
   // (for inspecting spool files); default a fresh directory that is removed.

@@ -405,6 +405,20 @@ TEST_F(FilterRunner, GivesEachRunAPrivateTmp) {
   EXPECT_FALSE(std::filesystem::exists("/tmp/" + name));
 }
 
+TEST_F(FilterRunner, KeepsChosenHostDirectoriesUnderTmpReachable) {
+  std::string kept = "/tmp/zeru-keep-" + std::to_string(getpid());
+  std::filesystem::create_directories(kept + "/tree");
+  writeFile(kept + "/tree/data", "kept\n");
+  writeFile(dir.file("plain"), "build dir\n");
+  FilterRun run = script("cat " + kept + "/tree/data " + dir.file("plain") +
+                         "; echo new > /tmp/spool; ls /tmp");
+  run.keepHostPaths = {kept + "/tree"};
+  FilterResult result = runFilter(run);
+  std::filesystem::remove_all(kept);
+  EXPECT_EQ(result.out, "kept\nbuild dir\nspool\n" + kept.substr(5) + "\n") << result.describe();
+  EXPECT_EQ(result.leftFiles, std::vector<std::string>{"spool"});
+}
+
 TEST_F(FilterRunner, MountsTheEngineUnderItsFixedName) {
   FilterRun run = script("ls /opt/ZEMRO/lib; wc -c < \"/opt/ZEMRO/lib/ZEMRO TX 7Mcl.so\"");
   FilterResult result = runFilter(run);
