@@ -15,11 +15,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "support/engine_log.h"
-#include "support/filter_runner.h"
-#include "support/ppd_writer.h"
-#include "support/raster_writer.h"
-#include "support/temp_dir.h"
+#include "support/harness.h"
 
 using namespace zerutest;
 
