@@ -38,6 +38,15 @@ inline RasterPage markedPage(int id, bool colour = false, unsigned dpi = 600,
   });
 }
 
+// Dots that do not compress: a hash of the position.
+inline bool noiseDot(unsigned x, unsigned y) {
+  uint64_t h = (static_cast<uint64_t>(y) << 32 | x) * 0x9E3779B97F4A7C15ull;
+  h ^= h >> 29;
+  h *= 0xBF58476D1CE4E5B9ull;
+  h ^= h >> 32;
+  return h & 1;
+}
+
 inline size_t countDots(const DecodedPlane& plane) {
   size_t dots = 0;
   for (uint8_t byte : plane.bits) dots += static_cast<size_t>(__builtin_popcount(byte));

@@ -193,8 +193,7 @@ TEST(SimplexStream, LargePagesAreSentWhole) {
   // Noise compresses badly: the page's spool file is far above one copy block.
   cups_page_header2_t header = makeHeader(288, 288, 600, false);
   job.pages = {grayPage(header, [](unsigned x, unsigned y) {
-    uint32_t h = x * 2654435761u ^ y * 40503u;
-    return static_cast<uint8_t>((h >> 13) & 1 ? 0 : 255);
+    return static_cast<uint8_t>(noiseDot(x, y) ? 0 : 255);
   })};
   FilterResult result = job.go();
   ASSERT_EQ(result.exitStatus, 0) << result.describe();
@@ -229,8 +228,7 @@ TEST(SimplexStream, FullSpoolDiskFailsClearlyAndLeavesNothing) {
   // Noise pages: each spool file is far larger than the 64 KiB disk.
   for (int i = 0; i < 3; ++i)
     job.pages.push_back(grayPage(makeHeader(288, 288, 600, false), [](unsigned x, unsigned y) {
-      uint32_t h = x * 2654435761u ^ y * 40503u;
-      return static_cast<uint8_t>((h >> 13) & 1 ? 0 : 255);
+      return static_cast<uint8_t>(noiseDot(x, y) ? 0 : 255);
     }));
   job.run.smallTmpfsBytes = 64 * 1024;
   FilterResult result = job.go();

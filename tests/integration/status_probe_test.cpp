@@ -7,6 +7,8 @@
 #include <atomic>
 #include <thread>
 
+#include <cups/sidechannel.h>
+
 #include "job_fixture.h"
 
 using namespace zerutest;
@@ -66,7 +68,7 @@ private:
       std::string data = mode == Mode::AnswerEmpty ? std::string() : deviceId_;
       std::string answer;
       answer += static_cast<char>(request[0]);
-      answer += static_cast<char>(0);   // CUPS_SC_STATUS_OK
+      answer += static_cast<char>(CUPS_SC_STATUS_OK);
       answer += static_cast<char>(data.size() >> 8);
       answer += static_cast<char>(data.size() & 0xFF);
       answer += data;

@@ -413,7 +413,8 @@ FilterResult runFilter(const FilterRun& run) {
     pollfd fds[3];
     int count = 0;
     int outIndex = -1, errIndex = -1, inIndex = -1;
-    if (outFd >= 0) { outIndex = count; fds[count++] = {outFd, POLLIN, 0}; }
+    bool stdoutPaused = run.pauseStdoutUntilSigterm && !result.sigtermSent;
+    if (outFd >= 0 && !stdoutPaused) { outIndex = count; fds[count++] = {outFd, POLLIN, 0}; }
     if (errFd >= 0) { errIndex = count; fds[count++] = {errFd, POLLIN, 0}; }
     if (inFd >= 0 && !pending.empty()) { inIndex = count; fds[count++] = {inFd, POLLOUT, 0}; }
     int ready = poll(fds, static_cast<nfds_t>(count), waitMs);

@@ -114,6 +114,10 @@ struct FilterRun {
   // this many milliseconds.
   std::optional<std::string> sigtermOnStderr;
   std::optional<int> sigtermAfterMs;
+  // Read nothing of standard output until SIGTERM has been sent: a printer
+  // that stops taking data, so that the signal reaches the filter while it is
+  // sending a page (the page must be larger than a pipe holds).
+  bool pauseStdoutUntilSigterm = false;
   // Closing standard output's reader: once this many bytes have been read,
   // and/or once standard error contains this text.
   std::optional<size_t> closeStdoutAfterBytes;
