@@ -76,7 +76,7 @@ if [ -x "$build/tools/zerudump" ]; then
   mkdir -p "$out/previews"
   report=$out/$name.txt
   status=0
-  "$build/tools/zerudump" --png "$out/previews" "$stream" >"$report" 2>&1 || status=$?
+  "$build/tools/zerudump" --png "$out/previews" --scale 2 "$stream" >"$report" 2>&1 || status=$?
   case $status in
     0) echo "print: the stream checks out; its report is in $report" ;;
     1) echo "print: zerudump found problems in the stream; see $report" >&2 ;;
