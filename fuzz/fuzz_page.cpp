@@ -1,6 +1,5 @@
 // The whole page path over arbitrary raster streams: header checks, settings
 // and geometry, rasterisation through the test engine, compression.
-#include <dlfcn.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -42,11 +41,6 @@ struct Context {
   EngineLibrary library;
 };
 
-template <typename Fn>
-void resolve(void* handle, const char* name, Fn& entry) {
-  entry = reinterpret_cast<Fn>(dlsym(handle, name));
-}
-
 Context* makeContext() {
   auto* context = new Context;
   char path[] = "/tmp/fuzz-ppd-XXXXXX";
@@ -59,18 +53,9 @@ Context* makeContext() {
   if (!context->ppd) abort();
   ppdMarkDefaults(context->ppd);
 
+  const char* engine = ZERU_TEST_ENGINE;
   EngineLibrary& lib = context->library;
-  lib.handle = dlopen(ZERU_TEST_ENGINE, RTLD_NOW);
-  if (!lib.handle) abort();
-  resolve(lib.handle, "ZARVEL", lib.pfZARVEL);
-  resolve(lib.handle, "InitZARVEL", lib.pfInitZARVEL);
-  resolve(lib.handle, "CreateZARVEL", lib.pfCreateZARVEL);
-  resolve(lib.handle, "EndZARVEL", lib.pfEndZARVEL);
-  resolve(lib.handle, "StartColorAdjust", lib.pfStartColorAdjust);
-  resolve(lib.handle, "StartAdjustJob", lib.pfStartAdjustJob);
-  resolve(lib.handle, "UpdateScreenThread", lib.pfUpdateScreenThread);
-  resolve(lib.handle, "UpdateScreenTRC", lib.pfUpdateScreenTRC);
-  resolve(lib.handle, "UpdateScreenTonerTRC", lib.pfUpdateScreenTonerTRC);
+  if (!loadEngineLibraryFrom(&engine, 1, lib)) abort();
   if (!lib.canRenderPages()) abort();
   return context;
 }
