@@ -109,7 +109,8 @@ private:
     throw std::runtime_error("bad JSON at " + std::to_string(at_) + ": " + what);
   }
   void skipBlanks() {
-    while (at_ < s_.size() && std::strchr(" \t\r\n", s_[at_]) && s_[at_] != '\0') ++at_;
+    while (at_ < s_.size() && (s_[at_] == ' ' || s_[at_] == '\t' || s_[at_] == '\r' || s_[at_] == '\n'))
+      ++at_;
   }
   void expect(char c) {
     skipBlanks();
