@@ -14,6 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!computePageGeometry(table, paperIndex, values[1], values[2], values[3], geometry))
     return 0;
   if (geometry.lineWidth <= 0 || geometry.lineWidth % 8 != 0) abort();
+  // The printers' own resolutions give whole 512-dot blocks; the filter
+  // refuses every other resolution before it sizes anything.
+  if ((values[3] == 600 || values[3] == 1200) && geometry.lineWidth % 512 != 0) abort();
   if (geometry.paperIndex < 0 || geometry.paperIndex >= kPaperRows) abort();
   if (geometry.printableWidth < 0) abort();
   if (geometry.pageWidth > kMaxPagePoints || geometry.pageHeight > kMaxPagePoints) abort();

@@ -100,10 +100,11 @@ bool computePageGeometry(PaperTable& table, int paperIndex,
     geometry.paperCode = 0;
     geometry.printableWidth = static_cast<int>(wd - kSheetMargin);
     geometry.lineWidth = static_cast<int>(customLineWidth(w, hwResolution));
-
-    PaperRow& custom = table.rows[kCustomPaperIndex];
-    custom.printableWidth = geometry.printableWidth;
   }
+  // The device line must hold whole bytes of dots, and at least one.
+  if (geometry.lineWidth <= 0 || geometry.lineWidth % 8 != 0) return false;
+  if (geometry.paperIndex == kCustomPaperIndex)
+    table.rows[kCustomPaperIndex].printableWidth = geometry.printableWidth;
 
   out = geometry;
   return true;

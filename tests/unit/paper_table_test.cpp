@@ -181,3 +181,13 @@ TEST(PageGeometry, UnprintableHeaderIsRefusedAndChangesNothing) {
     EXPECT_EQ(table.rows[kCustomPaperIndex].printableWidth, 0);
   }
 }
+
+// Found by fuzzing: resolutions that are not the printers' own can give a
+// device line of no dots, or one that does not hold whole bytes.
+TEST(PageGeometry, RefusesALineThatHoldsNoWholeBytes) {
+  PaperTable table;
+  PageGeometry geometry;
+  EXPECT_FALSE(computePageGeometry(table, 8, 595, 420, 88, geometry));
+  EXPECT_FALSE(computePageGeometry(table, 5, 28, 3072, 1, geometry));
+  EXPECT_EQ(table.rows[kCustomPaperIndex].printableWidth, PaperTable().rows[kCustomPaperIndex].printableWidth);
+}
