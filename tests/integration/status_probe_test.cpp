@@ -98,13 +98,13 @@ struct ProbeResult {
   int requests = 0;
 };
 
-ProbeResult probe(const ProbeRun& spec) {
-  Backend backend("MFG:ZEMRO;MDL:TX 7M;CMD:PJL;STS:" + statusBlockBase64() + ";", spec.mode);
+ProbeResult probe(const ProbeRun& request) {
+  Backend backend("MFG:ZEMRO;MDL:TX 7M;CMD:PJL;STS:" + statusBlockBase64() + ";", request.mode);
   JobRun job;
-  if (spec.duplex) job.ppd.setDefault("DrvDuplex", "DrvDuplexNoTumble");
-  for (int i = 1; i <= spec.pages; ++i) job.pages.push_back(markedPage(i, spec.colour));
-  job.run.deviceUri = spec.uri;
-  job.run.software = spec.software;
+  if (request.duplex) job.ppd.setDefault("DrvDuplex", "DrvDuplexNoTumble");
+  for (int i = 1; i <= request.pages; ++i) job.pages.push_back(markedPage(i, request.colour));
+  job.run.deviceUri = request.uri;
+  job.run.software = request.software;
   job.run.sideChannelFd = backend.filterEnd();
   ProbeResult result;
   result.filter = job.go();
