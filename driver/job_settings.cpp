@@ -1,4 +1,5 @@
 #include "driver/job_settings.h"
+#include "driver/text_format.h"
 
 #include <strings.h>
 
@@ -77,24 +78,6 @@ constexpr const char* kDuplexingOption = "com.apple.print.PrintSettings.PMDuplex
 constexpr const char* kNoPageSizeError = "ERROR: Invalid <PageSize> option.\n";
 constexpr const char* kBadGeometryError =
     "ERROR: Page size or resolution of the raster page cannot be printed.\n";
-
-// printf-style append to a string.
-void appendFormat(std::string& text, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void appendFormat(std::string& text, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  int length = vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (length > 0) {
-    size_t start = text.size();
-    text.resize(start + static_cast<size_t>(length) + 1);
-    vsnprintf(text.data() + start, static_cast<size_t>(length) + 1, format, args);
-    text.resize(start + static_cast<size_t>(length));
-  }
-  va_end(args);
-}
 
 const char* argOrEmpty(char* argv[], int index) {
   return (argv != nullptr && argv[index] != nullptr) ? argv[index] : "";

@@ -35,22 +35,6 @@ void logLine(const char* text) {
   appendRaw(buffer, length);
 }
 
-void logFormat(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  int length = vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (length >= 0) {
-    std::string text(static_cast<size_t>(length) + 1, '\0');
-    vsnprintf(text.data(), text.size(), format, args);
-    text.back() = '\n';
-    appendRaw(text.data(), text.size());
-  }
-  va_end(args);
-}
-
 LogBlock::LogBlock() {
   int fd = open(kLogPath, kLogFlags | O_APPEND, kLogMode);
   if (fd < 0) return;

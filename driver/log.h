@@ -19,9 +19,6 @@ void logTruncate();
 // and a stack buffer only (longer texts are cut to the buffer).
 void logLine(const char* text);
 
-// printf-style append of one line (not for signal handlers).
-void logFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
 // A block of lines written through one open file, for the settings dump.
 // When the log cannot be opened, every write into the block is skipped.
 class LogBlock {

@@ -1,16 +1,6 @@
 #include "driver/page_order.h"
 
-#include <cstdio>
-
-namespace {
-
-std::string format(const char* pattern, int a, int b = 0, int c = 0) {
-  char text[128];
-  snprintf(text, sizeof text, pattern, a, b, c);
-  return text;
-}
-
-}  // namespace
+#include "driver/text_format.h"
 
 std::vector<SendStep> simplexOrder(int pageCount, int numCopies, int collate) {
   std::vector<SendStep> order;
@@ -40,7 +30,7 @@ std::vector<SendStep> duplexOrder(int pageCount, int numCopies, int collate) {
       step.copy = copy;
       step.removeAfter = copy == copies;
       step.startsCopy = page == first;
-      step.message = collated ? format(pattern, page, copy, copies) : format(pattern, page);
+      step.message = collated ? formatText(pattern, page, copy, copies) : formatText(pattern, page);
       order.push_back(step);
     }
   };

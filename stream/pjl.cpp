@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "driver/log.h"
+#include "driver/text_format.h"
 #include "stream/command_record.h"
 #include "stream/page_stream.h"
 
@@ -84,24 +85,6 @@ std::string hostName() {
 template <size_t N>
 std::string headerText(const char (&field)[N]) {
   return std::string(field, strnlen(field, N));
-}
-
-std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string formatText(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  int length = vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string text;
-  if (length > 0) {
-    text.resize(static_cast<size_t>(length) + 1);
-    vsnprintf(text.data(), text.size(), format, args);
-    text.pop_back();
-  }
-  va_end(args);
-  return text;
 }
 
 void writeText(FILE* out, const std::string& text) {
