@@ -327,6 +327,7 @@ int runFilter(int argc, char* argv[]) {
   }
 
   if (!loadEngineLibrary(job.library)) return 1;
+  cancelEndsInput(job.state.rasterFd);
   installTermHandler();
 
   job.numOptions = cupsParseOptions(argv[5], 0, &job.options);
