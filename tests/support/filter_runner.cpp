@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -68,6 +69,7 @@ struct ChildPlan {
   bool engineIsDirectory = false;
   std::string engineTarget;      // "/opt/ZEMRO/lib/<name>"
   bool readOnlyTmp = false;
+  bool stdoutToDevFull = false;
   int sideChannelFd = -1;
   std::vector<std::string> keepHostPaths;  // absolute, under /tmp
 };
@@ -150,7 +152,9 @@ bool makeDirectories(const std::string& path) {
   // Move every descriptor we keep above 10 first, so that placing one on
   // 0..4 cannot overwrite another that is still needed.
   int in = fcntl(stdinFd, F_DUPFD_CLOEXEC, 10);
-  int out = fcntl(stdoutFd, F_DUPFD_CLOEXEC, 10);
+  int fullFd = plan.stdoutToDevFull ? open("/dev/full", O_WRONLY | O_CLOEXEC) : -1;
+  if (plan.stdoutToDevFull && fullFd < 0) childFail(reportFd, "open /dev/full");
+  int out = fcntl(fullFd >= 0 ? fullFd : stdoutFd, F_DUPFD_CLOEXEC, 10);
   int err = fcntl(stderrFd, F_DUPFD_CLOEXEC, 10);
   int side = plan.sideChannelFd >= 0 ? fcntl(plan.sideChannelFd, F_DUPFD_CLOEXEC, 10) : -1;
   int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -259,6 +263,7 @@ FilterResult runFilter(const FilterRun& run) {
   plan.binary = run.binary;
   plan.runDir = runDir;
   plan.readOnlyTmp = run.readOnlyTmp;
+  plan.stdoutToDevFull = run.stdoutToDevFull;
   plan.sideChannelFd = run.sideChannelFd;
   for (const std::string& path : run.keepHostPaths)
     if (path.rfind("/tmp/", 0) == 0 && path.size() > 5) plan.keepHostPaths.push_back(path);
@@ -473,8 +478,9 @@ FilterResult runFilter(const FilterRun& run) {
 
   // Both pipes are closed; the program may still be finishing.
   int status = 0;
+  struct rusage usage {};
   for (;;) {
-    pid_t done = waitpid(pid, &status, WNOHANG);
+    pid_t done = wait4(pid, &status, WNOHANG, &usage);
     if (done == pid) break;
     if (done < 0 && errno != EINTR) break;
     if (!killed && Clock::now() >= deadline) {
@@ -485,6 +491,7 @@ FilterResult runFilter(const FilterRun& run) {
     if (!killed && sigtermAt && !result.sigtermSent && Clock::now() >= *sigtermAt) sendSigterm();
     usleep(2000);
   }
+  result.maxRssKb = usage.ru_maxrss;
   if (WIFEXITED(status)) {
     result.exited = true;
     result.exitStatus = WEXITSTATUS(status);

@@ -122,6 +122,9 @@ struct FilterRun {
   // and/or once standard error contains this text.
   std::optional<size_t> closeStdoutAfterBytes;
   std::optional<std::string> closeStdoutOnStderr;
+  // Standard output is "/dev/full" instead of the pipe: every write fails
+  // with ENOSPC (a printer connection that fails for good). `out` stays empty.
+  bool stdoutToDevFull = false;
 
   // SIGKILL after this long; the result then says timedOut.
   int timeoutMs = 120000;
@@ -155,6 +158,9 @@ struct FilterResult {
   // Files left in the run's /tmp (relative paths), without the two logs above
   // and without the files of `tmpFiles`.
   std::vector<std::string> leftFiles;
+  // The program's peak resident set size in KiB (its rusage from wait4),
+  // 0 when it could not be had.
+  long maxRssKb = 0;
   // The setup failed before the program ran (fork, mount, exec): why.
   std::string harnessError;
 
