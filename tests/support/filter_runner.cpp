@@ -198,6 +198,21 @@ void closeFd(int& fd) {
   fd = -1;
 }
 
+// The high-water mark of a process's resident set in KiB (VmHWM), 0 when it
+// cannot be read (the process has ended).
+long readHighWaterKb(pid_t pid) {
+  char path[64];
+  snprintf(path, sizeof path, "/proc/%d/status", static_cast<int>(pid));
+  FILE* file = fopen(path, "re");
+  if (!file) return 0;
+  char line[256];
+  long kb = 0;
+  while (fgets(line, sizeof line, file))
+    if (sscanf(line, "VmHWM: %ld kB", &kb) == 1) break;
+  fclose(file);
+  return kb;
+}
+
 std::vector<std::string> buildEnvironment(const FilterRun& run) {
   std::map<std::string, std::string> env;
   env["PATH"] = "/usr/local/bin:/usr/bin:/bin";
@@ -425,6 +440,8 @@ FilterResult runFilter(const FilterRun& run) {
     int ready = poll(fds, static_cast<nfds_t>(count), waitMs);
     if (ready < 0 && errno != EINTR) break;
     if (ready <= 0) continue;
+    // Still running, or a zombie already (then nothing is read).
+    result.peakRssKb = std::max(result.peakRssKb, readHighWaterKb(pid));
 
     if (inIndex >= 0 && fds[inIndex].revents != 0) {
       ssize_t n = write(inFd, pending.data(), std::min<size_t>(pending.size(), 65536));
