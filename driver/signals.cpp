@@ -1,10 +1,8 @@
 #include "driver/signals.h"
 
-#include <fcntl.h>
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 
 #include "driver/log.h"
@@ -15,10 +13,6 @@ volatile sig_atomic_t cancelRequested = 0;
 namespace {
 
 constexpr int kTimerSeconds = 25;
-
-// The raster input that a cancel ends, or -1. Written once before the
-// SIGTERM handler is installed, read only by the handler.
-volatile sig_atomic_t cancelledInputFd = -1;
 
 void writeStderr(const char* text) {
   ssize_t written = write(STDERR_FILENO, text, strlen(text));
@@ -31,28 +25,9 @@ void onPipe(int) {
   _exit(0);
 }
 
-// A cancelled job needs no more input, and its input may never end: the
-// program before the filter can stay alive, or keep its end of the pipe open.
-// The raster descriptor is replaced by /dev/null, so that a read waiting on
-// it (restarted after this handler) or any later read sees the end of the
-// input, and the job takes its way to the shutdown.
-void endCancelledInput() {
-  int fd = cancelledInputFd;
-  if (fd < 0) return;
-  int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  if (null < 0) return;
-  if (null != fd) {
-    dup2(null, fd);
-    close(null);
-  }
-}
-
 void onTerm(int) {
-  int savedErrno = errno;
   writeStderr("INFO: Ready to print - Job canceled.\n");
   cancelRequested = 1;
-  endCancelledInput();
-  errno = savedErrno;
 }
 
 void onAlarm(int) {
@@ -81,8 +56,6 @@ void installTimer() {
   timer.it_interval.tv_sec = kTimerSeconds;
   setitimer(ITIMER_REAL, &timer, nullptr);
 }
-
-void cancelEndsInput(int rasterFd) { cancelledInputFd = rasterFd; }
 
 void installTermHandler() {
   cancelRequested = 0;

@@ -17,11 +17,5 @@ void installPipeHandler();
 // Installed with SA_RESTART so that the timer never breaks a raster read.
 void installTimer();
 
-// SIGTERM: "INFO: Ready to print - Job canceled.\n" and cancelRequested = 1;
-// the raster input named by cancelEndsInput, if any, then reads as ended.
+// SIGTERM: "INFO: Ready to print - Job canceled.\n" and cancelRequested = 1.
 void installTermHandler();
-
-// Names the raster descriptor that a cancel ends (replaced by /dev/null), so
-// that a cancelled job never waits for input that may never come. Called
-// before installTermHandler.
-void cancelEndsInput(int rasterFd);
