@@ -14,6 +14,15 @@ namespace {
 
 constexpr unsigned kHalfInch = 36;   // 300 x 300 dots, device line 512
 
+// Under AddressSanitizer freed memory waits in a quarantine and every
+// allocation has its shadow: the filter's peak then says nothing about leaks
+// or growth, and only the figures are reported.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPeakMemoryMeaningful = false;
+#else
+constexpr bool kPeakMemoryMeaningful = true;
+#endif
+
 // Half-inch pages written compressed: a 3000-page job is a few megabytes of
 // raster, streamed from a file.
 struct LoadJob {
@@ -30,7 +39,7 @@ struct LoadJob {
     writeRasterFile(dir.file("job.ras"), pages, options);
     run.ppd = dir.file("job.ppd");
     run.stdinFile = dir.file("job.ras");
-    run.timeoutMs = 120000;
+    run.timeoutMs = 300000;
   }
 };
 
@@ -49,6 +58,7 @@ FilterResult runComplete(LoadJob& job, int pageCount, bool colour) {
   EXPECT_TRUE(result.leftFiles.empty()) << result.leftFiles.size() << " files left, first "
                                         << result.leftFiles.front();
   EXPECT_NE(result.err.find("INFO: Ready to print.\n"), std::string::npos);
+  EXPECT_EQ(result.err.find("Sanitizer"), std::string::npos) << result.err;
   EXPECT_NE(result.err.find("PAGE: " + std::to_string(pageCount) + " 1\n"), std::string::npos);
   // Each page's mark is taken as it is decoded, and its planes let go.
   std::vector<int> ids;
@@ -94,7 +104,9 @@ TEST(LoadJob, ThousandsOfGrayPagesRunFlatInMemory) {
   // table: a file name buffer per kept page. 30 times the pages may cost no
   // more than those and a megabyte of allocator slack.
   long slotTableKb = static_cast<long>((3000 - 100) * (kSpoolNameSize + 64) / 1024);
-  EXPECT_LE(largeResult.peakRssKb, smallResult.peakRssKb + slotTableKb + 1024);
+  if (kPeakMemoryMeaningful) {
+    EXPECT_LE(largeResult.peakRssKb, smallResult.peakRssKb + slotTableKb + 1024);
+  }
 }
 
 TEST(LoadJob, TwoHundredColourPagesRunToCompletion) {
@@ -106,5 +118,7 @@ TEST(LoadJob, TwoHundredColourPagesRunToCompletion) {
   fprintf(stderr, "filter peak RSS (VmHWM): 20 colour pages %ld KiB, 200 colour pages %ld KiB\n",
           smallResult.peakRssKb, largeResult.peakRssKb);
   ASSERT_GT(smallResult.peakRssKb, 0);
-  EXPECT_LE(largeResult.peakRssKb, smallResult.peakRssKb + 1024);
+  if (kPeakMemoryMeaningful) {
+    EXPECT_LE(largeResult.peakRssKb, smallResult.peakRssKb + 1024);
+  }
 }
