@@ -2,6 +2,8 @@
 // with a clear error, finishes what it can, and never leaves a spool file.
 #include "job_fixture.h"
 
+#include "driver/raster_check.h"
+
 #include <csignal>
 #include <functional>
 
@@ -406,4 +408,33 @@ TEST(PjlEnvelope, OverlongTitleIsCutToOneLine) {
   expectCompleteStream(stream);
   for (const PjlLine& line : stream.envelope) EXPECT_LE(line.text.size() + 2, kMaxPjlLine);
   EXPECT_EQ(result.out.find("COPIES=999"), std::string::npos);
+}
+
+// libcups passes a gray line one byte longer than its width on: the filter
+// prints the pixels of the width and ignores the extra byte.
+TEST(HostileRaster, LineLongerThanItsWidthByAByteStillPrints) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  JobRun job;
+  RasterPage page = markedPage(2);
+  page.header.cupsBytesPerLine += 1;
+  job.pages = {page};
+  ASSERT_EQ(readRasterBytes(rasterJobBytes(job.pages)).size(), 1u);
+  FilterResult result = job.go();
+  expectOrderlyEnd(result);
+  EXPECT_EQ(result.exitStatus, 0) << result.describe();
+  JobStream stream = readStream(result.out);
+  expectCompleteStream(stream);
+  EXPECT_EQ(markedPageIds(stream), std::vector<int>{2});
+}
+
+// The limit on a page's planes leaves every real page alone: Legal in colour
+// at 1200 dpi, and a 50-inch banner in colour at 600 dpi.
+TEST(HostileRaster, PlaneLimitLeavesRealPagesAlone) {
+  cups_page_header2_t legal = makeHeader(612, 1008, 1200, true);
+  EXPECT_EQ(rasterHeaderProblem(legal), nullptr);
+  cups_page_header2_t banner = makeHeader(612, 3600, 600, true);
+  EXPECT_EQ(rasterHeaderProblem(banner), nullptr);
+  cups_page_header2_t tooLong = makeHeader(612, 14400, 1200, true);
+  ASSERT_NE(rasterHeaderProblem(tooLong), nullptr);
+  EXPECT_STREQ(rasterHeaderProblem(tooLong), "ERROR: Raster page is too large to print\n");
 }
