@@ -2,6 +2,7 @@
 #include "driver/job_options.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -34,6 +35,9 @@ namespace {
 
 constexpr int kExitEngineRefused = 255;
 constexpr const char* kSpoolTemplate = "/tmp/tmp-XXXXXX";
+// How long a wait for raster input goes on before the cancel flag is looked
+// at again (a SIGTERM taken by another thread does not interrupt the wait).
+constexpr int kInputWaitMs = 200;
 
 // Everything one job holds from start-up to shutdown.
 struct Job {
@@ -51,6 +55,24 @@ struct Job {
   const char* modelPath = nullptr;
   std::vector<uint8_t> copyBuffer = std::vector<uint8_t>(kCopyBufferSize);
 };
+
+// Reads the raster input for libcups. A cancelled job reads no more input:
+// its input may never end (the program before the filter can keep its end of
+// the pipe open), and a cancelled job needs none of it. From the cancel on,
+// the input reads as ended, and the job takes its way to the shutdown.
+ssize_t readRasterInput(void* context, unsigned char* buffer, size_t bytes) {
+  const int fd = *static_cast<const int*>(context);
+  for (;;) {
+    if (cancelRequested) return 0;
+    pollfd waiter{fd, POLLIN, 0};
+    int ready = poll(&waiter, 1, kInputWaitMs);
+    if (ready < 0 && errno != EINTR) return -1;
+    if (ready <= 0) continue;
+    ssize_t got = read(fd, buffer, bytes);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    return got;
+  }
+}
 
 // A fatal condition: the spool files still on disk are removed, the line is
 // printed, the process ends with `status`.
@@ -340,7 +362,7 @@ int runFilter(int argc, char* argv[]) {
   readDuplexMode(job);
 
   fputs("INFO: cupsRasterOpen  start\n", stderr);
-  job.raster = cupsRasterOpen(job.state.rasterFd, CUPS_RASTER_READ);
+  job.raster = cupsRasterOpenIO(readRasterInput, &job.state.rasterFd, CUPS_RASTER_READ);
   if (!job.raster) logLine("INFO: cupsRasterOpen returns NULL.\n");
   job.state.pageCount = 0;
 

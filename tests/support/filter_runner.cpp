@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -68,6 +69,7 @@ struct ChildPlan {
   bool engineIsDirectory = false;
   std::string engineTarget;      // "/opt/ZEMRO/lib/<name>"
   bool readOnlyTmp = false;
+  bool stdoutToDevFull = false;
   int sideChannelFd = -1;
   std::vector<std::string> keepHostPaths;  // absolute, under /tmp
 };
@@ -150,7 +152,9 @@ bool makeDirectories(const std::string& path) {
   // Move every descriptor we keep above 10 first, so that placing one on
   // 0..4 cannot overwrite another that is still needed.
   int in = fcntl(stdinFd, F_DUPFD_CLOEXEC, 10);
-  int out = fcntl(stdoutFd, F_DUPFD_CLOEXEC, 10);
+  int fullFd = plan.stdoutToDevFull ? open("/dev/full", O_WRONLY | O_CLOEXEC) : -1;
+  if (plan.stdoutToDevFull && fullFd < 0) childFail(reportFd, "open /dev/full");
+  int out = fcntl(fullFd >= 0 ? fullFd : stdoutFd, F_DUPFD_CLOEXEC, 10);
   int err = fcntl(stderrFd, F_DUPFD_CLOEXEC, 10);
   int side = plan.sideChannelFd >= 0 ? fcntl(plan.sideChannelFd, F_DUPFD_CLOEXEC, 10) : -1;
   int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -192,6 +196,21 @@ void setNonBlocking(int fd) {
 void closeFd(int& fd) {
   if (fd >= 0) close(fd);
   fd = -1;
+}
+
+// The high-water mark of a process's resident set in KiB (VmHWM), 0 when it
+// cannot be read (the process has ended).
+long readHighWaterKb(pid_t pid) {
+  char path[64];
+  snprintf(path, sizeof path, "/proc/%d/status", static_cast<int>(pid));
+  FILE* file = fopen(path, "re");
+  if (!file) return 0;
+  char line[256];
+  long kb = 0;
+  while (fgets(line, sizeof line, file))
+    if (sscanf(line, "VmHWM: %ld kB", &kb) == 1) break;
+  fclose(file);
+  return kb;
 }
 
 std::vector<std::string> buildEnvironment(const FilterRun& run) {
@@ -259,6 +278,7 @@ FilterResult runFilter(const FilterRun& run) {
   plan.binary = run.binary;
   plan.runDir = runDir;
   plan.readOnlyTmp = run.readOnlyTmp;
+  plan.stdoutToDevFull = run.stdoutToDevFull;
   plan.sideChannelFd = run.sideChannelFd;
   for (const std::string& path : run.keepHostPaths)
     if (path.rfind("/tmp/", 0) == 0 && path.size() > 5) plan.keepHostPaths.push_back(path);
@@ -420,6 +440,8 @@ FilterResult runFilter(const FilterRun& run) {
     int ready = poll(fds, static_cast<nfds_t>(count), waitMs);
     if (ready < 0 && errno != EINTR) break;
     if (ready <= 0) continue;
+    // Still running, or a zombie already (then nothing is read).
+    result.peakRssKb = std::max(result.peakRssKb, readHighWaterKb(pid));
 
     if (inIndex >= 0 && fds[inIndex].revents != 0) {
       ssize_t n = write(inFd, pending.data(), std::min<size_t>(pending.size(), 65536));
@@ -473,8 +495,9 @@ FilterResult runFilter(const FilterRun& run) {
 
   // Both pipes are closed; the program may still be finishing.
   int status = 0;
+  struct rusage usage {};
   for (;;) {
-    pid_t done = waitpid(pid, &status, WNOHANG);
+    pid_t done = wait4(pid, &status, WNOHANG, &usage);
     if (done == pid) break;
     if (done < 0 && errno != EINTR) break;
     if (!killed && Clock::now() >= deadline) {
@@ -485,6 +508,7 @@ FilterResult runFilter(const FilterRun& run) {
     if (!killed && sigtermAt && !result.sigtermSent && Clock::now() >= *sigtermAt) sendSigterm();
     usleep(2000);
   }
+  result.maxRssKb = usage.ru_maxrss;
   if (WIFEXITED(status)) {
     result.exited = true;
     result.exitStatus = WEXITSTATUS(status);

@@ -122,6 +122,9 @@ struct FilterRun {
   // and/or once standard error contains this text.
   std::optional<size_t> closeStdoutAfterBytes;
   std::optional<std::string> closeStdoutOnStderr;
+  // Standard output is "/dev/full" instead of the pipe: every write fails
+  // with ENOSPC (a printer connection that fails for good). `out` stays empty.
+  bool stdoutToDevFull = false;
 
   // SIGKILL after this long; the result then says timedOut.
   int timeoutMs = 120000;
@@ -155,6 +158,14 @@ struct FilterResult {
   // Files left in the run's /tmp (relative paths), without the two logs above
   // and without the files of `tmpFiles`.
   std::vector<std::string> leftFiles;
+  // The program's peak resident set size in KiB, from wait4's rusage, 0 when
+  // it could not be had. The kernel counts in what the forked child held
+  // before exec: the test process's own anonymous memory at the fork.
+  long maxRssKb = 0;
+  // The program's own peak (VmHWM of /proc/<pid>/status), read whenever the
+  // runner wakes for its output and once more as its output ends: close to
+  // its true peak, and free of the test process's memory.
+  long peakRssKb = 0;
   // The setup failed before the program ran (fork, mount, exec): why.
   std::string harnessError;
 

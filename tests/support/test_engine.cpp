@@ -240,6 +240,8 @@ __attribute__((visibility("default"))) int CreateZARVEL(int handle) {
   return 0;
 }
 
+// Built without it as a library that lacks this entry point.
+#ifndef ZERU_TEST_ENGINE_OMIT_SCREEN_THREAD
 __attribute__((visibility("default"))) int UpdateScreenThread(int handle, int count, int index) {
   long call = ++screenCalls;
   bool refuse = switchOn("ZERU_TEST_ENGINE_REFUSE_SCREEN") ||
@@ -249,18 +251,21 @@ __attribute__((visibility("default"))) int UpdateScreenThread(int handle, int co
           field("index", index) + field("result", result));
   return result;
 }
+#endif
 
 __attribute__((visibility("default"))) int UpdateScreenTRC(int handle, int a, int b) {
   logCall("UpdateScreenTRC" + field("handle", handle) + field("a", a) + field("b", b));
   return 0;
 }
 
+#ifndef ZERU_TEST_ENGINE_OMIT_SCREEN_TONER
 __attribute__((visibility("default"))) int UpdateScreenTonerTRC(int handle, int tonerMode,
                                                                 int zero) {
   logCall("UpdateScreenTonerTRC" + field("handle", handle) + field("tonerMode", tonerMode) +
           field("zero", zero));
   return 0;
 }
+#endif
 
 __attribute__((visibility("default"))) int ZARVEL(int handle, unsigned char* line, void* reserved,
                                                   int one, int lineNumber) {
@@ -317,8 +322,12 @@ __attribute__((visibility("default"))) int EndZARVEL(int handle) {
 [[maybe_unused]] static constexpr EndZARVELFn checkEndZARVEL = &EndZARVEL;
 [[maybe_unused]] static constexpr StartColorAdjustFn checkStartColorAdjust = &StartColorAdjust;
 [[maybe_unused]] static constexpr StartAdjustJobFn checkStartAdjustJob = &StartAdjustJob;
+#ifndef ZERU_TEST_ENGINE_OMIT_SCREEN_THREAD
 [[maybe_unused]] static constexpr UpdateScreenThreadFn checkUpdateScreenThread =
     &UpdateScreenThread;
+#endif
 [[maybe_unused]] static constexpr UpdateScreenTRCFn checkUpdateScreenTRC = &UpdateScreenTRC;
+#ifndef ZERU_TEST_ENGINE_OMIT_SCREEN_TONER
 [[maybe_unused]] static constexpr UpdateScreenTonerTRCFn checkUpdateScreenTonerTRC =
     &UpdateScreenTonerTRC;
+#endif
