@@ -61,3 +61,23 @@ TEST(RasterHeaderCheck, RefusesHostileHeaders) {
   EXPECT_TRUE(refused([](cups_page_header2_t& h) { h.cupsWidth = 0x7FFFFFFFu; }));
   EXPECT_TRUE(refused([](cups_page_header2_t& h) { h.cupsBytesPerLine = 0xFFFFFFF0u; }));
 }
+
+TEST(RasterHeaderCheck, PlanesBeyondTheMemoryLimitAreRefused) {
+  cups_page_header2_t legal = a4Colour600();
+  legal.PageSize[0] = 612;
+  legal.PageSize[1] = 1008;
+  legal.HWResolution[0] = legal.HWResolution[1] = 1200;
+  legal.cupsWidth = 10200;
+  legal.cupsHeight = 16800;
+  legal.cupsBytesPerLine = 10200 * 3;
+  EXPECT_EQ(rasterHeaderProblem(legal), nullptr);
+
+  // A consistent 200-inch square colour page at 1200 dpi: about 28 GB of planes.
+  cups_page_header2_t huge = a4Colour600();
+  huge.PageSize[0] = huge.PageSize[1] = 14400;
+  huge.HWResolution[0] = huge.HWResolution[1] = 1200;
+  huge.cupsWidth = huge.cupsHeight = 240000;
+  huge.cupsBytesPerLine = 240000 * 3;
+  ASSERT_NE(rasterHeaderProblem(huge), nullptr);
+  EXPECT_STREQ(rasterHeaderProblem(huge), "ERROR: Raster page is too large to print\n");
+}
