@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include <cups/ppd.h>
@@ -35,6 +38,21 @@ namespace {
 constexpr int kExitEngineRefused = 255;
 constexpr const char* kSpoolTemplate = "/tmp/tmp-XXXXXX";
 
+// A kept page whose planes are compressed and written to its spool file on
+// a thread of its own while the page thread rasterises the next page. The
+// page thread owns it: it fills it, starts the thread and joins it before it
+// reads `error` or starts the next one, so at most one page is in flight and
+// a job holds at most two pages' buffers. The spooling thread touches only
+// this page's buffers, its own copy of the page record and its descriptor.
+struct PendingSpool {
+  std::thread thread;
+  std::unique_ptr<PlaneBuffers> planes;
+  PageStartRecord record;
+  int fd = -1;
+  bool writeRecord = false;
+  int error = 0;  // errno of a failed spool write; 0 when the page is on disk
+};
+
 // Everything one job holds from start-up to shutdown.
 struct Job {
   int argc = 0;
@@ -50,6 +68,7 @@ struct Job {
   PageStartRecord pageRecord;
   const char* modelPath = nullptr;
   std::vector<uint8_t> copyBuffer = std::vector<uint8_t>(kCopyBufferSize);
+  PendingSpool pending;
 };
 
 // A fatal condition: the spool files still on disk are removed, the line is
@@ -85,15 +104,55 @@ void preparePageRecord(Job& job, const cups_page_header2_t& header) {
   job.pageRecord.clearPlaneLengths();
 }
 
-// Compresses the page and writes its record and planes into the slot's file.
-void spoolPage(Job& job, PlaneBuffers& planes, int fd, bool writeRecord) {
-  compressPage(planes, job.pageRecord);
-  if (writeRecord && !WritePageRecord(fd, job.pageRecord, planes)) {
-    int error = errno;
-    close(fd);
-    failWithErrno("ERROR: Unable to write the page spool file: ", error);
-  }
+// Compresses the page and writes its record and planes into the slot's file;
+// returns 0, or the errno of a failed write. The descriptor is closed.
+int compressAndWrite(PlaneBuffers& planes, PageStartRecord& record, int fd, bool writeRecord) {
+  compressPage(planes, record);
+  int error = 0;
+  if (writeRecord && !WritePageRecord(fd, record, planes)) error = errno;
   close(fd);
+  return error;
+}
+
+[[noreturn]] void failSpoolWrite(int error) {
+  failWithErrno("ERROR: Unable to write the page spool file: ", error);
+}
+
+// Waits for the page being spooled behind the page thread, releases its
+// buffers, and ends the job if its spool file could not be written.
+void finishPendingSpool(Job& job) {
+  PendingSpool& pending = job.pending;
+  if (pending.thread.joinable()) pending.thread.join();
+  pending.planes.reset();
+  if (pending.error != 0) failSpoolWrite(pending.error);
+}
+
+// Spools the page on the calling thread.
+void spoolPage(Job& job, PlaneBuffers& planes, int fd, bool writeRecord) {
+  finishPendingSpool(job);
+  int error = compressAndWrite(planes, job.pageRecord, fd, writeRecord);
+  if (error != 0) failSpoolWrite(error);
+}
+
+// Spools the page on its own thread, so that its compression runs beside the
+// rasterisation of the next page. The page before it is finished first.
+void spoolPageBehind(Job& job, std::unique_ptr<PlaneBuffers> planes, int fd, bool writeRecord) {
+  finishPendingSpool(job);
+  PendingSpool& pending = job.pending;
+  pending.planes = std::move(planes);
+  pending.record = job.pageRecord;
+  pending.fd = fd;
+  pending.writeRecord = writeRecord;
+  pending.error = 0;
+  try {
+    pending.thread = std::thread([&pending] {
+      pending.error = compressAndWrite(*pending.planes, pending.record, pending.fd,
+                                       pending.writeRecord);
+    });
+  } catch (const std::system_error&) {
+    // No thread to be had: the page is spooled here and now.
+    pending.error = compressAndWrite(*pending.planes, pending.record, fd, writeRecord);
+  }
 }
 
 enum class PageOutcome { Kept, Dropped };
@@ -131,9 +190,9 @@ PageOutcome processPage(Job& job, PageLoop loop) {
     readRotate180(job.ppd, job.settings);
   };
 
-  PlaneBuffers planes;
+  auto planes = std::make_unique<PlaneBuffers>();
   bool hasContent = false;
-  switch (renderPage(request, planes, hasContent)) {
+  switch (renderPage(request, *planes, hasContent)) {
     case RenderResult::Ok:
       break;
     case RenderResult::EngineRefused:
@@ -164,7 +223,7 @@ PageOutcome processPage(Job& job, PageLoop loop) {
   // A single-sided colour page asked for zero copies is never sent: its file
   // stays empty.
   bool writeRecord = loop == PageLoop::Duplex || !settings.colorMode || header.NumCopies != 0;
-  spoolPage(job, planes, fd, writeRecord);
+  spoolPageBehind(job, std::move(planes), fd, writeRecord);
   return PageOutcome::Kept;
 }
 
@@ -194,6 +253,8 @@ void runPageLoop(Job& job, PageLoop loop) {
         (loop == PageLoop::Simplex || colourPage))
       break;
   }
+  // The last kept page is on disk before anything is sent.
+  finishPendingSpool(job);
   if (any) job.state.currentHeader = held;
 }
 
