@@ -69,6 +69,10 @@ struct Job {
   const char* modelPath = nullptr;
   std::vector<uint8_t> copyBuffer = std::vector<uint8_t>(kCopyBufferSize);
   PendingSpool pending;
+  // The buffers of the last page spooled, kept for the next page to reuse:
+  // with the page in flight and the page being rasterised, a job holds at
+  // most two pages' buffers.
+  std::unique_ptr<PlaneBuffers> spare;
 };
 
 // A fatal condition: the spool files still on disk are removed, the line is
@@ -123,7 +127,7 @@ int compressAndWrite(PlaneBuffers& planes, PageStartRecord& record, int fd, bool
 void finishPendingSpool(Job& job) {
   PendingSpool& pending = job.pending;
   if (pending.thread.joinable()) pending.thread.join();
-  pending.planes.reset();
+  if (pending.planes) job.spare = std::move(pending.planes);
   if (pending.error != 0) failSpoolWrite(pending.error);
 }
 
@@ -190,7 +194,8 @@ PageOutcome processPage(Job& job, PageLoop loop) {
     readRotate180(job.ppd, job.settings);
   };
 
-  auto planes = std::make_unique<PlaneBuffers>();
+  std::unique_ptr<PlaneBuffers> planes =
+      job.spare ? std::move(job.spare) : std::make_unique<PlaneBuffers>();
   bool hasContent = false;
   switch (renderPage(request, *planes, hasContent)) {
     case RenderResult::Ok:
@@ -203,6 +208,7 @@ PageOutcome processPage(Job& job, PageLoop loop) {
 
   if (!hasContent) {
     --job.state.pageCount;   // the next page takes this number
+    job.spare = std::move(planes);
     return PageOutcome::Dropped;
   }
 
@@ -253,8 +259,10 @@ void runPageLoop(Job& job, PageLoop loop) {
         (loop == PageLoop::Simplex || colourPage))
       break;
   }
-  // The last kept page is on disk before anything is sent.
+  // The last kept page is on disk before anything is sent; no page's
+  // buffers outlive the page loop.
   finishPendingSpool(job);
+  job.spare.reset();
   if (any) job.state.currentHeader = held;
 }
 
