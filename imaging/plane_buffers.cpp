@@ -56,7 +56,7 @@ bool zeroPlanes(PlaneBuffers& buffers, size_t planeSize) {
 bool allocatePlaneBuffers(PlaneBuffers& buffers, int colorMode, int lineWidth, size_t lines) {
   // The buffers of an earlier page are reused where they fit: memory that a
   // page has already touched costs no page faults. What this page does not
-  // use is released; the compressed buffers keep their room for compressPlane.
+  // use is emptied; the compressed buffers keep their room for compressPlane.
   for (auto& c : buffers.compressed) c.clear();
   buffers.compressedLength = {};
   buffers.planeCount = colorMode != 0 ? 4 : 1;
@@ -78,10 +78,12 @@ bool allocatePlaneBuffers(PlaneBuffers& buffers, int colorMode, int lineWidth, s
     return false;
   }
   size_t planeSize = bytesPerLine * lines;
+  // A plane this page does not use is emptied but keeps its room for the
+  // next colour page, within the same bound as a plane in use.
   for (int p = 0; p < 4; ++p) {
     if (!buffers.usesPlane(p)) {
-      std::vector<uint8_t>().swap(buffers.plane[p]);
-      std::vector<uint8_t>().swap(buffers.compressed[p]);
+      if (buffers.plane[p].capacity() > 2 * planeSize) std::vector<uint8_t>().swap(buffers.plane[p]);
+      buffers.plane[p].clear();
     }
   }
   if (!zeroPlanes(buffers, planeSize)) {
