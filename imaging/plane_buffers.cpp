@@ -82,7 +82,8 @@ bool allocatePlaneBuffers(PlaneBuffers& buffers, int colorMode, int lineWidth, s
   // next colour page, within the same bound as a plane in use.
   for (int p = 0; p < 4; ++p) {
     if (!buffers.usesPlane(p)) {
-      if (buffers.plane[p].capacity() > 2 * planeSize) std::vector<uint8_t>().swap(buffers.plane[p]);
+      if (buffers.plane[p].capacity() > 2 * planeSize)
+        std::vector<uint8_t>().swap(buffers.plane[p]);
       buffers.plane[p].clear();
     }
   }
