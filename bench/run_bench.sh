@@ -7,9 +7,10 @@
 # Environment: ZERU_BUILD the build directory (default ./build); ZERU_RUNS
 # runs per profile and load (default 3, the median is reported);
 # ZERU_PROFILES the profiles (default all); ZERU_INSTALLED=1 runs the
-# installed filter and library instead of the build's; ZERU_BEFORE=PATH
-# also runs another build of the filter (for instance the main branch's),
-# its runs interleaved with this one's, to show a change's gain from one run.
+# installed filter and library instead of the build's; ZERU_VARIANTS="name=PATH ..."
+# also runs other builds of the filter (for instance the main branch's), their
+# runs interleaved with this build's ("this"), to show each change's gain
+# from one run.
 #
 # The build's filter runs in a private mount namespace in which the build's
 # stand-in library sits at the fixed library path and /tmp is a private
@@ -66,8 +67,7 @@ trap stop_load EXIT
 
 echo "machine: $(uname -srm), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $cores cores"
 echo "date:    $(date -u '+%Y-%m-%d %H:%M UTC'), load before: $(cut -d' ' -f1-3 /proc/loadavg)"
-variants="filter"
-[ -n "${ZERU_BEFORE:-}" ] && variants="before filter"
+variants="${ZERU_VARIANTS:-} this=$filter"
 printf '%-16s %-6s %-6s %5s %8s %8s %7s %7s %8s %8s %6s\n' profile load filter pages wall/pg cpu/pg ppm peakMB floor/pg wall/flr sd
 out=$data/results.tsv
 printf 'profile\tload\tfilter\tpages\twall_pg\tcpu_pg\tppm\tpeak_mb\tfloor_pg\tratio\tread_pg\tconvert_pg\tcompress_pg\n' >"$out"
@@ -87,22 +87,18 @@ for profile in $profiles; do
 
   for load in quiet loaded; do
     [ $load = loaded ] && start_load
-    for v in $variants; do : >"$data/runs-$v.out"; done
+    for v in $variants; do : >"$data/runs-${v%%=*}.out"; done
     i=0
     while [ $i -lt "$runs" ]; do
       for v in $variants; do
-        f=$filter
-        [ $v = before ] && f=$ZERU_BEFORE
-        run_filter "$f" "$ras" "$options" >>"$data/runs-$v.out"
+        run_filter "${v#*=}" "$ras" "$options" >>"$data/runs-${v%%=*}.out"
       done
       i=$((i + 1))
     done
     [ $load = loaded ] && stop_load
     for v in $variants; do
-    cp "$data/runs-$v.out" "$data/runs.out"
-    label=$v
-    [ $v = filter ] && label=${ZERU_BEFORE:+after}
-    [ -z "$label" ] && label=this
+    label=${v%%=*}
+    cp "$data/runs-$label.out" "$data/runs.out"
     wall=$(awk '{print $1}' "$data/runs.out" | median)
     cpu=$(awk '{print $2 + $3}' "$data/runs.out" | median)
     peak=$(awk '{print $4}' "$data/runs.out" | median)

@@ -4,7 +4,7 @@
 # (conversion and JBIG compression CPU spread over the cores), the raster
 # reading (CPU on one thread), and what the filter's wall time per page
 # spends beyond those.
-set terminal png size 1200,600 font ",10"
+set terminal png size 1500,640 font ",10"
 set output chart
 set datafile separator "\t"
 set style data histograms
