@@ -8,6 +8,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include <cups/ppd.h>
@@ -39,6 +42,21 @@ constexpr const char* kSpoolTemplate = "/tmp/tmp-XXXXXX";
 // at again (a SIGTERM taken by another thread does not interrupt the wait).
 constexpr int kInputWaitMs = 200;
 
+// A kept page whose planes are compressed and written to its spool file on
+// a thread of its own while the page thread rasterises the next page. The
+// page thread owns it: it fills it, starts the thread and joins it before it
+// reads `error` or starts the next one, so at most one page is in flight and
+// a job holds at most two pages' buffers. The spooling thread touches only
+// this page's buffers, its own copy of the page record and its descriptor.
+struct PendingSpool {
+  std::thread thread;
+  std::unique_ptr<PlaneBuffers> planes;
+  PageStartRecord record;
+  int fd = -1;
+  bool writeRecord = false;
+  int error = 0;  // errno of a failed spool write; 0 when the page is on disk
+};
+
 // Everything one job holds from start-up to shutdown.
 struct Job {
   int argc = 0;
@@ -54,6 +72,11 @@ struct Job {
   PageStartRecord pageRecord;
   const char* modelPath = nullptr;
   std::vector<uint8_t> copyBuffer = std::vector<uint8_t>(kCopyBufferSize);
+  PendingSpool pending;
+  // The buffers of the last page spooled, kept for the next page to reuse:
+  // with the page in flight and the page being rasterised, a job holds at
+  // most two pages' buffers.
+  std::unique_ptr<PlaneBuffers> spare;
 };
 
 // Reads the raster input for libcups. A cancelled job reads no more input:
@@ -107,15 +130,55 @@ void preparePageRecord(Job& job, const cups_page_header2_t& header) {
   job.pageRecord.clearPlaneLengths();
 }
 
-// Compresses the page and writes its record and planes into the slot's file.
-void spoolPage(Job& job, PlaneBuffers& planes, int fd, bool writeRecord) {
-  compressPage(planes, job.pageRecord);
-  if (writeRecord && !WritePageRecord(fd, job.pageRecord, planes)) {
-    int error = errno;
-    close(fd);
-    failWithErrno("ERROR: Unable to write the page spool file: ", error);
-  }
+// Compresses the page and writes its record and planes into the slot's file;
+// returns 0, or the errno of a failed write. The descriptor is closed.
+int compressAndWrite(PlaneBuffers& planes, PageStartRecord& record, int fd, bool writeRecord) {
+  compressPage(planes, record);
+  int error = 0;
+  if (writeRecord && !WritePageRecord(fd, record, planes)) error = errno;
   close(fd);
+  return error;
+}
+
+[[noreturn]] void failSpoolWrite(int error) {
+  failWithErrno("ERROR: Unable to write the page spool file: ", error);
+}
+
+// Waits for the page being spooled behind the page thread, releases its
+// buffers, and ends the job if its spool file could not be written.
+void finishPendingSpool(Job& job) {
+  PendingSpool& pending = job.pending;
+  if (pending.thread.joinable()) pending.thread.join();
+  if (pending.planes) job.spare = std::move(pending.planes);
+  if (pending.error != 0) failSpoolWrite(pending.error);
+}
+
+// Spools the page on the calling thread.
+void spoolPage(Job& job, PlaneBuffers& planes, int fd, bool writeRecord) {
+  finishPendingSpool(job);
+  int error = compressAndWrite(planes, job.pageRecord, fd, writeRecord);
+  if (error != 0) failSpoolWrite(error);
+}
+
+// Spools the page on its own thread, so that its compression runs beside the
+// rasterisation of the next page. The page before it is finished first.
+void spoolPageBehind(Job& job, std::unique_ptr<PlaneBuffers> planes, int fd, bool writeRecord) {
+  finishPendingSpool(job);
+  PendingSpool& pending = job.pending;
+  pending.planes = std::move(planes);
+  pending.record = job.pageRecord;
+  pending.fd = fd;
+  pending.writeRecord = writeRecord;
+  pending.error = 0;
+  try {
+    pending.thread = std::thread([&pending] {
+      pending.error = compressAndWrite(*pending.planes, pending.record, pending.fd,
+                                       pending.writeRecord);
+    });
+  } catch (const std::system_error&) {
+    // No thread to be had: the page is spooled here and now.
+    pending.error = compressAndWrite(*pending.planes, pending.record, fd, writeRecord);
+  }
 }
 
 enum class PageOutcome { Kept, Dropped };
@@ -153,9 +216,10 @@ PageOutcome processPage(Job& job, PageLoop loop) {
     readRotate180(job.ppd, job.settings);
   };
 
-  PlaneBuffers planes;
+  std::unique_ptr<PlaneBuffers> planes =
+      job.spare ? std::move(job.spare) : std::make_unique<PlaneBuffers>();
   bool hasContent = false;
-  switch (renderPage(request, planes, hasContent)) {
+  switch (renderPage(request, *planes, hasContent)) {
     case RenderResult::Ok:
       break;
     case RenderResult::EngineRefused:
@@ -166,6 +230,7 @@ PageOutcome processPage(Job& job, PageLoop loop) {
 
   if (!hasContent) {
     --job.state.pageCount;   // the next page takes this number
+    job.spare = std::move(planes);
     return PageOutcome::Dropped;
   }
 
@@ -186,7 +251,7 @@ PageOutcome processPage(Job& job, PageLoop loop) {
   // A single-sided colour page asked for zero copies is never sent: its file
   // stays empty.
   bool writeRecord = loop == PageLoop::Duplex || !settings.colorMode || header.NumCopies != 0;
-  spoolPage(job, planes, fd, writeRecord);
+  spoolPageBehind(job, std::move(planes), fd, writeRecord);
   return PageOutcome::Kept;
 }
 
@@ -216,6 +281,10 @@ void runPageLoop(Job& job, PageLoop loop) {
         (loop == PageLoop::Simplex || colourPage))
       break;
   }
+  // The last kept page is on disk before anything is sent; no page's
+  // buffers outlive the page loop.
+  finishPendingSpool(job);
+  job.spare.reset();
   if (any) job.state.currentHeader = held;
 }
 

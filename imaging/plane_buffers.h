@@ -24,6 +24,9 @@ struct PlaneBuffers {
   bool usesPlane(int p) const { return planeCount == 4 || p == kBlackPlane; }
 };
 
-// Allocates the planes of a page (sizes checked for overflow in size_t).
-// Returns false when a size overflows or memory cannot be had.
+// Allocates the planes of a page (sizes checked for overflow in size_t):
+// the planes in use zero-filled, the others empty, the compressed buffers
+// empty and their lengths 0. Buffers an earlier page left in `buffers` are
+// reused where they fit. Returns false when a size overflows or memory
+// cannot be had.
 bool allocatePlaneBuffers(PlaneBuffers& buffers, int colorMode, int lineWidth, size_t lines);

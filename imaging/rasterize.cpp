@@ -31,7 +31,13 @@ constexpr size_t kProgressEvery = 128;
 
 // Raster lines queued per instance: enough for the page thread to read ahead
 // while the worker converts, small enough to stay a few lines of memory.
-constexpr size_t kLineSlots = 3;
+constexpr size_t kLineSlots = 8;
+// The two sides of a queue wake each other in batches of this many lines: a
+// waiting worker when this many lines are queued (or the queue is closed),
+// the waiting page thread when this many slots are free. Waking per line
+// costs a context switch per line, a large share of a line's conversion.
+constexpr size_t kWakeBatch = 4;
+static_assert(kWakeBatch >= 1 && kWakeBatch <= kLineSlots);
 
 // Counts the page's lineReady calls, so that the page thread can wait for
 // the lines the engine still owes before it ends the instances.
@@ -60,7 +66,7 @@ struct PlacementCounter {
 // the engine calls the instance's lineReady touches the cursor and the flag:
 // the instance's line worker, or the page thread (EndZARVEL, or an instance
 // converted on the page thread), never two at once.
-struct InstancePlacement {
+struct alignas(64) InstancePlacement {
   unsigned char* outputLine = nullptr;  // the instance's engine output line
   PlaneBuffers* planes = nullptr;
   PlacementCounter* counter = nullptr;
@@ -71,7 +77,8 @@ struct InstancePlacement {
   bool firstLinePlaced = false;
 };
 
-// One entry per instance index; only one page is rendered at a time.
+// One entry per instance index; only one page is rendered at a time. Each
+// entry has cache lines of its own: four workers move their cursors at once.
 std::array<InstancePlacement, kEngineInstances> placementState;
 
 // Lays the instance's converted line into the planes and moves its cursor.
@@ -152,20 +159,25 @@ struct LineSlot {
 };
 
 // One engine instance of a page: its output line, its queue of raster lines
-// and its line worker.
-struct EngineInstance {
+// and its line worker. Instances sit on cache lines of their own, so that
+// one worker's queue traffic does not disturb its neighbours'.
+struct alignas(64) EngineInstance {
   std::vector<unsigned char> outputLine;
   std::vector<unsigned char> scratch;  // the mirrored line, used by one thread at a time
   std::array<LineSlot, kLineSlots> slots;
 
   // The queue: slots head .. head + queued - 1 (cyclic) hold lines for the
   // worker, in line order. Guarded by mutex; the slot contents belong to the
-  // page thread while free and to the worker while queued.
+  // page thread while free and to the worker while queued. Each side says
+  // when it waits, so that the other wakes it only when there is a batch.
   std::mutex mutex;
-  std::condition_variable changed;
+  std::condition_variable linesQueued;  // the worker waits here
+  std::condition_variable slotsFreed;   // the page thread waits here
   size_t head = 0;
   size_t queued = 0;
   bool closed = false;
+  bool workerWaiting = false;
+  bool pageThreadWaiting = false;
 
   std::thread worker;
   bool workerStarted = false;
@@ -214,10 +226,18 @@ void convertLine(const LinePage& page, LineJob& job, std::vector<unsigned char>&
 
 // A line worker: converts its instance's queued lines in order until the
 // queue is closed and empty.
+// An empty queue is waited on until a batch of lines is there; the page
+// thread never waits on a queue that holds less than a batch, so a worker
+// with fewer lines queued always gets more, or the close.
 void runLineWorker(const LinePage& page, EngineInstance& instance) {
   std::unique_lock<std::mutex> lock(instance.mutex);
   for (;;) {
-    instance.changed.wait(lock, [&] { return instance.queued > 0 || instance.closed; });
+    if (instance.queued == 0 && !instance.closed) {
+      instance.workerWaiting = true;
+      instance.linesQueued.wait(
+          lock, [&] { return instance.queued >= kWakeBatch || instance.closed; });
+      instance.workerWaiting = false;
+    }
     if (instance.queued == 0) return;
     LineSlot& slot = instance.slots[instance.head];
     lock.unlock();
@@ -225,23 +245,27 @@ void runLineWorker(const LinePage& page, EngineInstance& instance) {
     lock.lock();
     instance.head = (instance.head + 1) % kLineSlots;
     --instance.queued;
-    instance.changed.notify_all();
+    if (instance.pageThreadWaiting && instance.queued <= kLineSlots - kWakeBatch)
+      instance.slotsFreed.notify_one();
   }
 }
 
-// Waits for a free slot of a started worker's queue.
+// Waits for a free slot of a started worker's queue; a full queue is waited
+// on until a batch of slots is free.
 LineSlot& freeSlot(EngineInstance& instance) {
   std::unique_lock<std::mutex> lock(instance.mutex);
-  instance.changed.wait(lock, [&] { return instance.queued < kLineSlots; });
+  if (instance.queued == kLineSlots) {
+    instance.pageThreadWaiting = true;
+    instance.slotsFreed.wait(lock, [&] { return instance.queued <= kLineSlots - kWakeBatch; });
+    instance.pageThreadWaiting = false;
+  }
   return instance.slots[(instance.head + instance.queued) % kLineSlots];
 }
 
 void enqueue(EngineInstance& instance) {
-  {
-    std::lock_guard<std::mutex> lock(instance.mutex);
-    ++instance.queued;
-  }
-  instance.changed.notify_all();
+  std::lock_guard<std::mutex> lock(instance.mutex);
+  ++instance.queued;
+  if (instance.workerWaiting && instance.queued >= kWakeBatch) instance.linesQueued.notify_one();
 }
 
 // Closes the queues and joins the workers that were started; also on the
@@ -255,7 +279,7 @@ struct WorkerCrew {
         std::lock_guard<std::mutex> lock(instance.mutex);
         instance.closed = true;
       }
-      instance.changed.notify_all();
+      instance.linesQueued.notify_all();
     }
   }
 
