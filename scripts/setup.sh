@@ -10,7 +10,7 @@ packages=(
   libjbig-dev jbigkit-bin libpng-dev
   ghostscript poppler-utils
   clang libclang-rt-14-dev
-  util-linux procps python3
+  util-linux procps python3 time gnuplot-nox
 )
 
 missing=()
