@@ -7,23 +7,6 @@ using namespace zerutest;
 
 namespace {
 
-void expectOrderlyEnd(const FilterResult& result) {
-  EXPECT_TRUE(result.harnessError.empty()) << result.harnessError;
-  EXPECT_FALSE(result.timedOut) << result.describe();
-  EXPECT_TRUE(result.exited) << result.describe();
-  EXPECT_TRUE(result.leftFiles.empty()) << result.leftFiles.front();
-  // In a sanitizer build a report ends the program with status 1, which some
-  // faults expect anyway: the report itself must never appear.
-  EXPECT_EQ(result.err.find("Sanitizer"), std::string::npos) << result.err;
-  EXPECT_EQ(result.err.find("runtime error:"), std::string::npos) << result.err;
-}
-
-void expectCompleteStream(const JobStream& stream) {
-  EXPECT_TRUE(stream.clean()) << problemsOf(stream);
-  EXPECT_TRUE(stream.hasJobStart);
-  EXPECT_EQ(stream.trailer, TrailerForm::Eoj);
-}
-
 // A cancelled job: status 0, the job header, no page, the abort trailer.
 void expectCancelledJob(const FilterResult& result) {
   expectOrderlyEnd(result);

@@ -99,6 +99,25 @@ inline size_t occurrences(const std::string& text, const std::string& needle) {
   return count;
 }
 
+// The ways a run may end that are never acceptable, whatever the input.
+inline void expectOrderlyEnd(const FilterResult& result) {
+  EXPECT_TRUE(result.harnessError.empty()) << result.harnessError;
+  EXPECT_FALSE(result.timedOut) << result.describe();
+  EXPECT_TRUE(result.exited) << result.describe();
+  EXPECT_TRUE(result.leftFiles.empty()) << result.leftFiles.front();
+  // In a sanitizer build a report ends the program with status 1, which some
+  // faults expect anyway: the report itself must never appear.
+  EXPECT_EQ(result.err.find("Sanitizer"), std::string::npos) << result.err;
+  EXPECT_EQ(result.err.find("runtime error:"), std::string::npos) << result.err;
+}
+
+// A stream that is complete: clean, and closed by the normal trailer.
+inline void expectCompleteStream(const JobStream& stream) {
+  EXPECT_TRUE(stream.clean()) << problemsOf(stream);
+  EXPECT_TRUE(stream.hasJobStart);
+  EXPECT_EQ(stream.trailer, TrailerForm::Eoj);
+}
+
 // A job for the real filter: a PPD, pages, and how to run it.
 struct JobRun {
   TempDir dir{"job"};

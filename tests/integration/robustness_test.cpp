@@ -11,25 +11,6 @@ using namespace zerutest;
 
 namespace {
 
-// The ways a run may end that are never acceptable, whatever the input.
-void expectOrderlyEnd(const FilterResult& result) {
-  EXPECT_TRUE(result.harnessError.empty()) << result.harnessError;
-  EXPECT_FALSE(result.timedOut) << result.describe();
-  EXPECT_TRUE(result.exited) << result.describe();
-  EXPECT_TRUE(result.leftFiles.empty()) << result.leftFiles.front();
-  // In a sanitizer build a report ends the program with status 1, which some
-  // faults expect anyway: the report itself must never appear.
-  EXPECT_EQ(result.err.find("Sanitizer"), std::string::npos) << result.err;
-  EXPECT_EQ(result.err.find("runtime error:"), std::string::npos) << result.err;
-}
-
-// A stream that is complete: clean, and closed by the normal trailer.
-void expectCompleteStream(const JobStream& stream) {
-  EXPECT_TRUE(stream.clean()) << problemsOf(stream);
-  EXPECT_TRUE(stream.hasJobStart);
-  EXPECT_EQ(stream.trailer, TrailerForm::Eoj);
-}
-
 struct HostileHeader {
   const char* name;
   std::function<void(cups_page_header2_t&)> change;
