@@ -133,6 +133,19 @@ struct JobRun {
   }
 };
 
+// A duplex job that is cancelled while it sends: four noise pages, each far
+// larger than a pipe holds, and a printer that takes no data until the
+// signal has been sent, so that the filter is still sending page 4 then.
+inline void cancelWhileSendingPage4(JobRun& job) {
+  job.ppd.setDefault("DrvDuplex", "DrvDuplexNoTumble");
+  for (int i = 0; i < 4; ++i)
+    job.pages.push_back(grayPage(makeHeader(288, 288, 600, false), [](unsigned x, unsigned y) {
+      return static_cast<uint8_t>(noiseDot(x, y) ? 0 : 255);
+    }));
+  job.run.sigtermOnStderr = "INFO: Printing side-2 page 4 ...";
+  job.run.pauseStdoutUntilSigterm = true;
+}
+
 #define ZERU_REQUIRE_FILTER_RUNS() \
   if (!zerutest::canRunFilter()) GTEST_SKIP() << "needs root for a private mount namespace"
 

@@ -535,15 +535,7 @@ TEST(ZerudumpOnFilterOutput, CollatedCopiesPassWithEveryPageOfBothSets) {
 TEST(ZerudumpOnFilterOutput, CancelledJobShowsItsCancelMarkAndAbortTrailer) {
   ZERU_REQUIRE_FILTER_RUNS();
   JobRun job;
-  job.ppd.setDefault("DrvDuplex", "DrvDuplexNoTumble");
-  // Noise pages, each far larger than a pipe holds: the filter is still
-  // sending page 4 when the signal comes.
-  for (int i = 0; i < 4; ++i)
-    job.pages.push_back(grayPage(makeHeader(288, 288, 600, false), [](unsigned x, unsigned y) {
-      return static_cast<uint8_t>(noiseDot(x, y) ? 0 : 255);
-    }));
-  job.run.sigtermOnStderr = "INFO: Printing side-2 page 4 ...";
-  job.run.pauseStdoutUntilSigterm = true;
+  cancelWhileSendingPage4(job);
   FilterResult result = job.go();
   ASSERT_TRUE(result.exited && result.exitStatus == 0) << result.describe();
   TempDir dir("dumpint");
