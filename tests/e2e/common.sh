@@ -27,7 +27,22 @@ enter_private_namespace() {
     export ZERU_E2E_IN_NAMESPACE=1
     exec unshare --mount --propagation private --pid --fork --kill-child bash "$0" "$@"
   fi
+  # The build and source trees may themselves lie under /tmp: the host's /tmp
+  # stays reachable elsewhere, and they are bound back at their own paths.
+  local hostTmp keep=() path real
+  for path in "$@"; do
+    real=$(realpath -m "$path")
+    case "$real" in /tmp/*) keep+=("$real") ;; esac
+  done
+  if ((${#keep[@]})); then
+    hostTmp=$(mktemp -d /run/zeru-e2e-host-tmp.XXXXXX) || fail "cannot make a mount point in /run"
+    mount --bind /tmp "$hostTmp" || fail "cannot keep the host's /tmp"
+  fi
   mount -t tmpfs -o mode=1777 zeru-e2e /tmp || fail "cannot mount a private /tmp"
+  for real in "${keep[@]}"; do
+    mkdir -p "$real"
+    mount --bind "$hostTmp/${real#/tmp/}" "$real" || fail "cannot keep $real"
+  done
 }
 
 # Installs the build into $work/stage (prefix /usr) and mounts the staged /opt
