@@ -408,7 +408,7 @@ TEST_F(FilterRunner, KeepsChosenHostDirectoriesUnderTmpReachable) {
   writeFile(dir.file("plain"), "build dir\n");
   FilterRun run = script("cat " + kept + "/tree/data " + dir.file("plain") +
                          "; echo new > /tmp/spool; ls /tmp");
-  run.keepHostPaths = {kept + "/tree"};
+  run.keepHostPaths.push_back(kept + "/tree");
   FilterResult result = runFilter(run);
   std::filesystem::remove_all(kept);
   EXPECT_EQ(result.out, "kept\nbuild dir\nspool\n" + kept.substr(5) + "\n") << result.describe();
