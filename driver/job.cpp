@@ -97,9 +97,18 @@ ssize_t readRasterInput(void* context, unsigned char* buffer, size_t bytes) {
   }
 }
 
+// The page being spooled behind the page thread, if any; a job that ends
+// early waits for it, so that no thread is cut off and its file is removed.
+PendingSpool* activeSpool = nullptr;
+
+void settlePendingSpool() {
+  if (activeSpool && activeSpool->thread.joinable()) activeSpool->thread.join();
+}
+
 // A fatal condition: the spool files still on disk are removed, the line is
 // printed, the process ends with `status`.
 [[noreturn]] void fail(int status, const char* line) {
+  settlePendingSpool();
   removeAllSpoolFiles();
   if (line) fputs(line, stderr);
   fflush(stdout);
@@ -107,6 +116,7 @@ ssize_t readRasterInput(void* context, unsigned char* buffer, size_t bytes) {
 }
 
 [[noreturn]] void failWithErrno(const char* prefix, int error) {
+  settlePendingSpool();
   removeAllSpoolFiles();
   fprintf(stderr, "%s%s\n", prefix, strerror(error));
   fflush(stdout);
@@ -237,6 +247,7 @@ PageOutcome processPage(Job& job, PageLoop loop) {
   int fd = createSpoolFile(job.state.pageCount);
   if (fd < 0) {
     int error = errno;
+    settlePendingSpool();
     if (loop == PageLoop::Simplex) {
       removeAllSpoolFiles();
       fprintf(stderr, "ERROR: Collating enabled mkstemp [/tmp/] -> %s", strerror(error));
@@ -401,6 +412,7 @@ int runFilter(int argc, char* argv[]) {
 
   setvbuf(stderr, nullptr, _IONBF, 0);
   Job job;
+  activeSpool = &job.pending;
   job.argc = argc;
   job.argv = argv;
   job.settings.rotate180 = 0;

@@ -60,7 +60,7 @@ TEST(EngineJob, RefusedSetUpEndsTheJobWith255) {
     job.run.env[refusal] = "1";
     FilterResult result = job.go();
     EXPECT_TRUE(result.exited) << result.describe();
-    EXPECT_EQ(result.exitStatus, 255) << refusal;
+    EXPECT_EQ(result.exitStatus, 255) << refusal << result.describe();
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err.find("ERROR:"), std::string::npos);
     EXPECT_TRUE(result.leftFiles.empty());
@@ -70,7 +70,7 @@ TEST(EngineJob, RefusedSetUpEndsTheJobWith255) {
   second.pages = {markedPage(1), markedPage(2)};
   second.run.env["ZERU_TEST_ENGINE_REFUSE_INIT_FROM"] = "5";
   FilterResult result = second.go();
-  EXPECT_EQ(result.exitStatus, 255);
+  EXPECT_EQ(result.exitStatus, 255) << result.describe();
   EXPECT_TRUE(result.leftFiles.empty());
 }
 
