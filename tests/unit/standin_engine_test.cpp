@@ -2,7 +2,6 @@
 // the way the filter drives it: set-up block, adjust record, thread phase,
 // toner curve, one ZARVEL call per line, and the converted line handed back
 // through the instance's argument-less callbacks.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -14,44 +13,21 @@
 #include <vector>
 
 #include "imaging/engine_abi.h"
+#include "imaging/engine_loader.h"
 
 namespace {
 
 // ---------------------------------------------------------------------------
 // The library and its entry points.
 
-struct Engine {
-  void* handle = nullptr;
-  ZARVELFn pfZARVEL = nullptr;
-  InitZARVELFn pfInitZARVEL = nullptr;
-  CreateZARVELFn pfCreateZARVEL = nullptr;
-  EndZARVELFn pfEndZARVEL = nullptr;
-  StartColorAdjustFn pfStartColorAdjust = nullptr;
-  StartAdjustJobFn pfStartAdjustJob = nullptr;
-  UpdateScreenThreadFn pfUpdateScreenThread = nullptr;
-  UpdateScreenTRCFn pfUpdateScreenTRC = nullptr;
-  UpdateScreenTonerTRCFn pfUpdateScreenTonerTRC = nullptr;
-};
+using Engine = EngineLibrary;
 
-template <typename Fn>
-void lookUp(void* library, const char* name, Fn& fn) {
-  fn = reinterpret_cast<Fn>(dlsym(library, name));
-}
-
+// Loaded through the filter's own loader, from the built file.
 const Engine& engine() {
   static const Engine loaded = [] {
     Engine e;
-    e.handle = dlopen(ZERU_STANDIN_ENGINE, RTLD_NOW | RTLD_LOCAL);
-    if (e.handle == nullptr) return e;
-    lookUp(e.handle, "ZARVEL", e.pfZARVEL);
-    lookUp(e.handle, "InitZARVEL", e.pfInitZARVEL);
-    lookUp(e.handle, "CreateZARVEL", e.pfCreateZARVEL);
-    lookUp(e.handle, "EndZARVEL", e.pfEndZARVEL);
-    lookUp(e.handle, "StartColorAdjust", e.pfStartColorAdjust);
-    lookUp(e.handle, "StartAdjustJob", e.pfStartAdjustJob);
-    lookUp(e.handle, "UpdateScreenThread", e.pfUpdateScreenThread);
-    lookUp(e.handle, "UpdateScreenTRC", e.pfUpdateScreenTRC);
-    lookUp(e.handle, "UpdateScreenTonerTRC", e.pfUpdateScreenTonerTRC);
+    const char* path = ZERU_STANDIN_ENGINE;
+    loadEngineLibraryFrom(&path, 1, e);
     return e;
   }();
   return loaded;
