@@ -2,6 +2,8 @@
 // the way the filter drives it: set-up block, adjust record, thread phase,
 // toner curve, one ZARVEL call per line, and the converted line handed back
 // through the instance's argument-less callbacks.
+#include <dlfcn.h>
+
 #include <gtest/gtest.h>
 
 #include <array>
