@@ -29,6 +29,7 @@
 #include "imaging/paper_table.h"
 #include "imaging/plane_buffers.h"
 #include "imaging/rasterize.h"
+#include "imaging/worker_thread.h"
 #include "status/status_probe.h"
 #include "stream/command_record.h"
 #include "stream/page_stream.h"
@@ -37,6 +38,7 @@
 namespace {
 
 constexpr int kExitEngineRefused = 255;
+constexpr const char* kEngineRefusedLine = "ERROR: The colour library refused the page\n";
 constexpr const char* kSpoolTemplate = "/tmp/tmp-XXXXXX";
 // How long a wait for raster input goes on before the cancel flag is looked
 // at again (a SIGTERM taken by another thread does not interrupt the wait).
@@ -71,6 +73,7 @@ struct Job {
   cups_option_t* options = nullptr;
   PageStartRecord pageRecord;
   const char* modelPath = nullptr;
+  CustomSizeRange customRange;
   std::vector<uint8_t> copyBuffer = std::vector<uint8_t>(kCopyBufferSize);
   PendingSpool pending;
   // The buffers of the last page spooled, kept for the next page to reuse:
@@ -121,6 +124,16 @@ void settlePendingSpool() {
   fprintf(stderr, "%s%s\n", prefix, strerror(error));
   fflush(stdout);
   _exit(1);
+}
+
+CustomSizeRange customSizeRangeOf(const ppd_file_t* ppd) {
+  CustomSizeRange range;
+  range.offered = ppd->variable_sizes != 0;
+  range.minWidth = ppd->custom_min[0];
+  range.minHeight = ppd->custom_min[1];
+  range.maxWidth = ppd->custom_max[0];
+  range.maxHeight = ppd->custom_max[1];
+  return range;
 }
 
 const char* productOf(ppd_file_t* ppd) {
@@ -181,7 +194,7 @@ void spoolPageBehind(Job& job, std::unique_ptr<PlaneBuffers> planes, int fd, boo
   pending.writeRecord = writeRecord;
   pending.error = 0;
   try {
-    pending.thread = std::thread([&pending] {
+    pending.thread = startWorkerThread([&pending] {
       pending.error = compressAndWrite(*pending.planes, pending.record, pending.fd,
                                        pending.writeRecord);
     });
@@ -202,6 +215,8 @@ PageOutcome processPage(Job& job, PageLoop loop) {
   PageSettingsResult result =
       readPageSettings(job.ppd, header, job.paperTable, settings, loop);
   if (result != PageSettingsResult::Ok) fail(1, pageSettingsError(result));
+  if (settings.paperIndex == kCustomPaperIndex)
+    if (const char* problem = customSizeProblem(header, job.customRange)) fail(1, problem);
 
   preparePageRecord(job, header);
 
@@ -233,7 +248,7 @@ PageOutcome processPage(Job& job, PageLoop loop) {
     case RenderResult::Ok:
       break;
     case RenderResult::EngineRefused:
-      fail(kExitEngineRefused, nullptr);
+      fail(kExitEngineRefused, kEngineRefusedLine);
     case RenderResult::AllocationFailed:
       fail(1, "ERROR: Unable to allocate memory for the page\n");
   }
@@ -250,11 +265,11 @@ PageOutcome processPage(Job& job, PageLoop loop) {
     settlePendingSpool();
     if (loop == PageLoop::Simplex) {
       removeAllSpoolFiles();
-      fprintf(stderr, "ERROR: Collating enabled mkstemp [/tmp/] -> %s", strerror(error));
+      fprintf(stderr, "ERROR: Collating enabled mkstemp [/tmp/] -> %s\n", strerror(error));
     } else {
       WritePjlComment(stdout, kSpoolTemplate);
       removeAllSpoolFiles();
-      fprintf(stderr, "ERROR: Duplex enabled mkstemp -> %s", strerror(error));
+      fprintf(stderr, "ERROR: Duplex enabled mkstemp -> %s\n", strerror(error));
     }
     fflush(stdout);
     _exit(1);
@@ -327,8 +342,9 @@ void addBlankBack(Job& job) {
 }
 
 // Phase 2: the spooled pages to standard output, in `order`.
-void sendPages(Job& job, const std::vector<SendStep>& order) {
-  for (const SendStep& step : order) {
+void sendPages(Job& job, SendOrder order) {
+  SendStep step;
+  while (order.next(step)) {
     if (cancelRequested) break;
     if (!step.message.empty()) fputs(step.message.c_str(), stderr);
     SendResult result = SendSpooledPage(stdout, spoolName(step.page), job.copyBuffer);
@@ -355,8 +371,8 @@ void runSimplex(Job& job) {
   runPageLoop(job, PageLoop::Simplex);
   writeJobHeader(job);
   const cups_page_header2_t& header = job.state.currentHeader;
-  sendPages(job, simplexOrder(job.state.pageCount, static_cast<int>(header.NumCopies),
-                              static_cast<int>(header.Collate)));
+  sendPages(job, SendOrder::simplex(job.state.pageCount, header.NumCopies,
+                                    static_cast<int>(header.Collate)));
 }
 
 void runDuplex(Job& job) {
@@ -365,8 +381,8 @@ void runDuplex(Job& job) {
   logLine("INFO: IPC done, start setup()");
   writeJobHeader(job);
   const cups_page_header2_t& header = job.state.currentHeader;
-  sendPages(job, duplexOrder(job.state.pageCount, static_cast<int>(header.NumCopies),
-                             static_cast<int>(header.Collate)));
+  sendPages(job, SendOrder::duplex(job.state.pageCount, header.NumCopies,
+                                   static_cast<int>(header.Collate)));
 }
 
 // Option marking with the one fix the PPD's constraints allow.
@@ -436,6 +452,7 @@ int runFilter(int argc, char* argv[]) {
   const char* ppdPath = getenv("PPD");
   job.ppd = ppdPath ? ppdOpenFile(ppdPath) : nullptr;
   if (!job.ppd) fail(1, "ERROR: Unable to load PPD\n");
+  job.customRange = customSizeRangeOf(job.ppd);
 
   job.numOptions = addImpliedOptions(job.numOptions, &job.options);
   markOptions(job);

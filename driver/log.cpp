@@ -1,6 +1,7 @@
 #include "driver/log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -9,7 +10,9 @@
 namespace {
 
 constexpr int kLogFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
-constexpr mode_t kLogMode = 0644;
+// The log holds job titles, user names and the job's options: only the
+// user the filter runs as may read it.
+constexpr mode_t kLogMode = 0600;
 
 // Appends one buffer with a single write(), so that concurrent lines stay whole.
 void appendRaw(const char* data, size_t length) {
@@ -24,7 +27,10 @@ void appendRaw(const char* data, size_t length) {
 
 void logTruncate() {
   int fd = open(kLogPath, kLogFlags | O_TRUNC, kLogMode);
-  if (fd >= 0) close(fd);
+  if (fd < 0) return;
+  // A log left by an earlier job may have been created readable by all.
+  fchmod(fd, kLogMode);
+  close(fd);
 }
 
 void logLine(const char* text) {

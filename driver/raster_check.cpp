@@ -15,16 +15,50 @@ constexpr uint64_t kMaxPagePlaneBytes = uint64_t{512} << 20;
 // The device line is the page width at the resolution, rounded up to 512 dots.
 constexpr uint64_t kLineDotsMultiple = 512;
 
+// Custom sizes within this many points of the range's ends are taken: sizes
+// given in millimetres or inches round to whole points either way.
+constexpr float kCustomSizeSlack = 1.0f;
+
+constexpr const char* kFormatError =
+    "ERROR: Unsupported raster format: only 8-bit gray and 24-bit colour pages can be printed\n";
+constexpr const char* kColourSpaceError =
+    "ERROR: Unsupported raster colour space or colour order: only chunky RGB and white-based gray pages can be printed\n";
+constexpr const char* kResolutionError = "ERROR: Unsupported raster resolution\n";
+constexpr const char* kCopiesError = "ERROR: The raster asks for more copies than the printer can make\n";
+constexpr const char* kCustomSizeError =
+    "ERROR: Custom page size is outside the range the printer can print\n";
+
+// The colour library converts chunky RGB lines on colour pages and
+// white-based gray lines (255 is paper) on grayscale pages; a black-based
+// gray (K) or another colour model would print as something else entirely.
+bool colourSpaceFits(const cups_page_header2_t& header) {
+  if (header.cupsColorOrder != CUPS_ORDER_CHUNKED) return false;
+  switch (header.cupsColorSpace) {
+    case CUPS_CSPACE_RGB:
+    case CUPS_CSPACE_SRGB:
+    case CUPS_CSPACE_ADOBERGB:
+      return header.cupsBitsPerPixel == 24;
+    case CUPS_CSPACE_W:
+    case CUPS_CSPACE_SW:
+      return header.cupsBitsPerPixel == 8;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
-const char* rasterHeaderProblem(const cups_page_header2_t& header) {
-  if (header.cupsBitsPerPixel != 8 && header.cupsBitsPerPixel != 24)
-    return "ERROR: Unsupported raster format: only 8-bit gray and 24-bit colour pages can be printed\n";
+const char* rasterHeaderProblem(const cups_page_header2_t& header, unsigned maxCopies) {
+  if (header.cupsBitsPerPixel != 8 && header.cupsBitsPerPixel != 24) return kFormatError;
+  if (!colourSpaceFits(header)) return kColourSpaceError;
   unsigned xRes = header.HWResolution[0];
   unsigned yRes = header.HWResolution[1];
-  // The printers print at 600 and 1200 dpi only; the device line is sized for them.
-  if ((xRes != 600 && xRes != 1200) || yRes == 0 || yRes > kMaxResolution)
-    return "ERROR: Unsupported raster resolution\n";
+  // The printers print at 600 and 1200 dpi only, with square dots; the
+  // device line and the page length are sized for them.
+  if ((xRes != 600 && xRes != 1200) || yRes != xRes) return kResolutionError;
+  // The copy count goes into the job-start record and the PJL copies line,
+  // and collated copies are sent by the filter one pass each.
+  if (header.NumCopies > maxCopies) return kCopiesError;
   unsigned width = header.PageSize[0];
   unsigned height = header.PageSize[1];
   if (width == 0 || height == 0 || width > kMaxPagePoints || height > kMaxPagePoints)
@@ -45,5 +79,15 @@ const char* rasterHeaderProblem(const cups_page_header2_t& header) {
   uint64_t planes = header.cupsBitsPerPixel == 24 ? 4 : 1;
   if (planes * (lineDots / 8) * header.cupsHeight > kMaxPagePlaneBytes)
     return "ERROR: Raster page is too large to print\n";
+  return nullptr;
+}
+
+const char* customSizeProblem(const cups_page_header2_t& header, const CustomSizeRange& range) {
+  if (!range.offered) return nullptr;
+  float width = static_cast<float>(header.PageSize[0]);
+  float height = static_cast<float>(header.PageSize[1]);
+  if (width + kCustomSizeSlack < range.minWidth || width - kCustomSizeSlack > range.maxWidth ||
+      height + kCustomSizeSlack < range.minHeight || height - kCustomSizeSlack > range.maxHeight)
+    return kCustomSizeError;
   return nullptr;
 }

@@ -1,4 +1,5 @@
 #include "imaging/compression.h"
+#include "imaging/worker_thread.h"
 
 #include <climits>
 #include <functional>
@@ -120,7 +121,7 @@ void compressPage(PlaneBuffers& planes, PageStartRecord& record) {
   for (int i = 0; i < 4; ++i) {
     int p = kOrder[i];
     try {
-      workers[i] = std::thread(compressOnePlane, std::ref(planes), std::ref(record), p);
+      workers[i] = startWorkerThread(compressOnePlane, std::ref(planes), std::ref(record), p);
     } catch (const std::system_error&) {
       compressOnePlane(planes, record, p);
     }

@@ -1,4 +1,5 @@
 #include "imaging/plane_buffers.h"
+#include "imaging/worker_thread.h"
 
 #include <limits>
 #include <new>
@@ -42,7 +43,7 @@ bool zeroPlanes(PlaneBuffers& buffers, size_t planeSize) {
   bool helperOk = false;
   std::thread helper;
   try {
-    helper = std::thread([&] { helperOk = zeroRange(0, 2); });
+    helper = startWorkerThread([&] { helperOk = zeroRange(0, 2); });
   } catch (const std::system_error&) {
     return zeroRange(0, 4);
   }

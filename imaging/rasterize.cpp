@@ -20,10 +20,13 @@
 
 #include "driver/log.h"
 #include "imaging/engine_setup.h"
+#include "imaging/worker_thread.h"
 
 namespace {
 
 constexpr const char* kReadErrorLine = "ERROR: Unable read raster data!";
+constexpr const char* kReadErrorStatus =
+    "ERROR: Unable to read the raster data of page %d; the lines not read print blank\n";
 constexpr const char* kDuplexLineRead = "INFO: cupsRasterReadPixels ok...";
 constexpr const char* kSimplexProgress = "INFO: Printing page %d, %d%% complete...\n";
 constexpr const char* kDuplexProgress = "INFO: Processing page %d, %d%% complete...\n";
@@ -416,7 +419,7 @@ RenderResult renderPage(const PageRenderRequest& request, PlaneBuffers& planes,
     if (!(request.lineWorkerMask & (1u << k))) continue;
     EngineInstance& instance = (*instances)[k];
     try {
-      instance.worker = std::thread(runLineWorker, std::cref(page), std::ref(instance));
+      instance.worker = startWorkerThread(runLineWorker, std::cref(page), std::ref(instance));
       instance.workerStarted = true;
     } catch (const std::system_error&) {
       // This instance's lines are converted on the page thread instead.
@@ -424,6 +427,7 @@ RenderResult renderPage(const PageRenderRequest& request, PlaneBuffers& planes,
   }
 
   const char* progress = request.loop == PageLoop::Duplex ? kDuplexProgress : kSimplexProgress;
+  bool readFailed = false;
   for (size_t y = 0; y < lines; ++y) {
     if (y % kProgressEvery == 0)
       fprintf(stderr, progress, request.pageCount,
@@ -431,8 +435,14 @@ RenderResult renderPage(const PageRenderRequest& request, PlaneBuffers& planes,
 
     EngineInstance& instance = (*instances)[y % kEngineInstances];
     LineSlot& slot = instance.workerStarted ? freeSlot(instance) : instance.slots[0];
-    if (cupsRasterReadPixels(request.raster, slot.buffer.data(), header.cupsBytesPerLine) == 0)
+    if (cupsRasterReadPixels(request.raster, slot.buffer.data(), header.cupsBytesPerLine) == 0) {
+      // A line that could not be read prints as paper: the slot would still
+      // hold a line read earlier, or a part of this one.
       logLine(kReadErrorLine);
+      std::fill(slot.buffer.begin(), slot.buffer.end(), 0xFF);
+      if (!readFailed) fprintf(stderr, kReadErrorStatus, request.pageCount);
+      readFailed = true;
+    }
     slot.job.lineNumber = static_cast<int>(y / kEngineInstances);
 
     if (instance.workerStarted)

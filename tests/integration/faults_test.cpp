@@ -74,7 +74,7 @@ TEST(SpoolFaults, MissingSpoolDirectoryFailsBeforeTheHeader) {
   expectOrderlyEnd(result);
   EXPECT_EQ(result.exitStatus, 1) << result.describe();
   EXPECT_NE(result.err.find("PAGE: 1 1"), std::string::npos);
-  EXPECT_NE(result.err.find("ERROR: Collating enabled mkstemp [/tmp/] -> No such file or directory"),
+  EXPECT_NE(result.err.find("ERROR: Collating enabled mkstemp [/tmp/] -> No such file or directory\n"),
             std::string::npos)
       << result.err;
   EXPECT_EQ(result.out, "");
@@ -89,7 +89,7 @@ TEST(SpoolFaults, UnwritableSpoolDirectoryFailsBeforeTheHeader) {
     FilterResult result = job.go();
     expectOrderlyEnd(result);
     EXPECT_EQ(result.exitStatus, 1) << result.describe();
-    EXPECT_NE(result.err.find("ERROR: Collating enabled mkstemp [/tmp/] -> Read-only file system"),
+    EXPECT_NE(result.err.find("ERROR: Collating enabled mkstemp [/tmp/] -> Read-only file system\n"),
               std::string::npos)
         << result.err;
     EXPECT_EQ(result.out, "");
@@ -103,7 +103,7 @@ TEST(SpoolFaults, UnwritableSpoolDirectoryFailsBeforeTheHeader) {
     FilterResult result = job.go();
     expectOrderlyEnd(result);
     EXPECT_EQ(result.exitStatus, 1) << result.describe();
-    EXPECT_NE(result.err.find("ERROR: Duplex enabled mkstemp -> Read-only file system"),
+    EXPECT_NE(result.err.find("ERROR: Duplex enabled mkstemp -> Read-only file system\n"),
               std::string::npos)
         << result.err;
     EXPECT_EQ(result.out, "@PJL COMMENT /tmp/tmp-XXXXXX\r\n");

@@ -1,5 +1,8 @@
 // The filter's start-up, page walk and shutdown, run as CUPS runs it.
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include "job_fixture.h"
 
@@ -159,4 +162,46 @@ TEST(FilterLifecycle, PlantedSymlinkAtTheLogPathIsNotFollowed) {
   FilterResult result = job.go();
   EXPECT_EQ(result.exitStatus, 0) << result.describe();
   EXPECT_EQ(readFile(victim), "keep me\n");
+}
+
+// The log holds titles, user names and options: readable by the filter's
+// own user only, also when an earlier job left it readable by all.
+TEST(FilterLifecycle, LogIsPrivateToTheFiltersUser) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  for (bool oldLog : {false, true}) {
+    SCOPED_TRACE(oldLog ? "old log readable by all" : "no log yet");
+    JobRun job;
+    job.pages = {markedPage(1)};
+    job.run.runDir = job.dir.file("run");
+    ASSERT_EQ(mkdir(job.run.runDir->c_str(), 01777), 0);
+    std::string log = *job.run.runDir + "/zemro_filter.log";
+    if (oldLog) {
+      writeFile(log, "an older job\n");
+      ASSERT_EQ(chmod(log.c_str(), 0644), 0);
+    }
+    FilterResult result = job.go();
+    EXPECT_EQ(result.exitStatus, 0) << result.describe();
+    struct stat info {};
+    ASSERT_EQ(stat(log.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(result.log.find("an older job"), std::string::npos);
+  }
+}
+
+// Signals sent to the filter (a cancel, a lost reader, the timer) are taken
+// by its main thread only: every other thread blocks them.
+TEST(FilterLifecycle, ThreadsOtherThanTheMainOneBlockTheHandledSignals) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  JobRun job;
+  // Colour pages large enough for line workers, compression and spooling
+  // threads to be seen while they run.
+  for (int id = 1; id <= 3; ++id) job.pages.push_back(markedPage(id, true, 600, 288));
+  job.run.watchThreadSignals = true;
+  FilterResult result = job.go();
+  EXPECT_EQ(result.exitStatus, 0) << result.describe();
+  ASSERT_FALSE(result.threadBlockedSignals.empty()) << "no thread seen";
+  const uint64_t handled =
+      (1ull << (SIGTERM - 1)) | (1ull << (SIGPIPE - 1)) | (1ull << (SIGALRM - 1));
+  for (const auto& [tid, mask] : result.threadBlockedSignals)
+    EXPECT_EQ(mask & handled, handled) << "thread " << tid << " mask " << std::hex << mask;
 }

@@ -56,6 +56,24 @@ const std::vector<HostileHeader>& hostileHeaders() {
       {"resolution 2400", [](auto& h) { h.HWResolution[0] = h.HWResolution[1] = 2400; }},
       {"vertical resolution 0", [](auto& h) { h.HWResolution[1] = 0; }},
       {"vertical resolution 4294967295", [](auto& h) { h.HWResolution[1] = 0xFFFFFFFFu; }},
+      {"600 x 1200 dpi", [](auto& h) { h.HWResolution[1] = 1200; }},
+      {"black-based gray", [](auto& h) { h.cupsColorSpace = CUPS_CSPACE_K; }},
+      {"banded colour order",
+       [](auto& h) {
+         setBitsPerPixel(h, 8, 24, CUPS_CSPACE_RGB);
+         h.cupsColorOrder = CUPS_ORDER_BANDED;
+       }},
+      {"65536 copies", [](auto& h) { h.NumCopies = 65536; }},
+      {"2^31 collated copies",
+       [](auto& h) {
+         h.NumCopies = 0x80000000u;
+         h.Collate = CUPS_TRUE;
+       }},
+      {"custom size wider than the paper path",
+       [](auto& h) {
+         h.PageSize[0] = 700;
+         h.PageSize[1] = 800;
+       }},
       {"width 1000000 on a one-inch page", [](auto& h) { setRaster(h, 1000000, 600); }},
       {"height 4000000000 on a one-inch page", [](auto& h) { setRaster(h, 600, 4000000000u); }},
       {"width and height 2^31 - 1",
@@ -108,7 +126,9 @@ TEST(HostileRaster, HeadersThatCannotBePrintedEndTheJobWithAnError) {
     FilterResult result = runFilter(run);
     expectOrderlyEnd(result);
     EXPECT_EQ(result.exitStatus, 1) << result.describe();
-    EXPECT_NE(result.err.find("PAGE: 1 1\nERROR: "), std::string::npos) << result.err;
+    size_t page = result.err.find("PAGE: 1 ");
+    ASSERT_NE(page, std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("\nERROR: ", page), result.err.find('\n', page)) << result.err;
     EXPECT_EQ(result.err.back(), '\n');
     EXPECT_EQ(result.err.find("INFO: Ready to print."), std::string::npos);
     // Refused before the job header: the printer sees nothing.
@@ -196,6 +216,49 @@ TEST(DamagedRaster, StreamCutInThePageIsFinishedAndTheJobEnds) {
 
 // Cut inside a page header, or right after the first line: what was read
 // prints, the job still ends properly.
+// The lines of a cut page that were never read print as paper, never as
+// lines left over in the engine instances' input buffers; the cut is
+// reported once on standard error.
+TEST(DamagedRaster, LinesNeverReadPrintWhite) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  for (bool colour : {false, true}) {
+    SCOPED_TRACE(colour ? "colour" : "gray");
+    JobRun job;
+    cups_page_header2_t header = makeHeader(kSmallPagePoints, kSmallPagePoints, 600, colour);
+    RasterPage black = colour ? colourPage(header, [](unsigned, unsigned) { return kBlack; })
+                              : grayPage(header, [](unsigned, unsigned) { return uint8_t{0}; });
+    job.pages = {black};
+    std::string whole = rasterJobBytes(job.pages);
+    // Lines 0 to 298 arrive whole, line 299 in part, the rest not at all.
+    size_t lineBytes = header.cupsBytesPerLine;
+    job.ppd.writeTo(job.dir.file("job.ppd"));
+    job.run.ppd = job.dir.file("job.ppd");
+    job.run.stdinBytes = whole.substr(0, whole.size() - 300 * lineBytes - 17);
+    FilterResult result = runFilter(job.run);
+    expectOrderlyEnd(result);
+    EXPECT_EQ(result.exitStatus, 0) << result.describe();
+    const std::string cutLine =
+        "ERROR: Unable to read the raster data of page 1; the lines not read print blank\n";
+    size_t at = result.err.find(cutLine);
+    ASSERT_NE(at, std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find(cutLine, at + 1), std::string::npos) << "reported more than once";
+    JobStream stream = readStream(result.out);
+    expectCompleteStream(stream);
+    ASSERT_EQ(stream.pages.size(), 1u);
+    const PlaneEntity* plane = stream.pages[0].findPlane(3);
+    ASSERT_TRUE(plane && plane->decodedOk);
+    const DecodedPlane& k = plane->decoded;
+    auto lineDots = [&](uint32_t y) {
+      size_t dots = 0;
+      for (size_t i = 0; i < k.bytesPerLine(); ++i)
+        dots += static_cast<size_t>(__builtin_popcount(k.bits[y * k.bytesPerLine() + i]));
+      return dots;
+    };
+    for (uint32_t y = 0; y < 299; ++y) ASSERT_GT(lineDots(y), 0u) << "line " << y;
+    for (uint32_t y = 299; y < k.height; ++y) ASSERT_EQ(lineDots(y), 0u) << "line " << y;
+  }
+}
+
 TEST(DamagedRaster, StreamCutAnywhereEndsTheJobProperly) {
   ZERU_REQUIRE_FILTER_RUNS();
   std::vector<RasterPage> pages = {markedPage(1), markedPage(2)};

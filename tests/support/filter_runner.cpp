@@ -1,5 +1,6 @@
 #include "filter_runner.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
@@ -211,6 +212,33 @@ long readHighWaterKb(pid_t pid) {
     if (sscanf(line, "VmHWM: %ld kB", &kb) == 1) break;
   fclose(file);
   return kb;
+}
+
+// Adds the blocked-signal masks of the process's threads other than its
+// first (whose id is the process id) to `masks`.
+void readThreadSignalMasks(pid_t pid, std::map<long, uint64_t>& masks) {
+  char path[64];
+  snprintf(path, sizeof path, "/proc/%d/task", static_cast<int>(pid));
+  DIR* tasks = opendir(path);
+  if (!tasks) return;
+  while (dirent* entry = readdir(tasks)) {
+    long tid = strtol(entry->d_name, nullptr, 10);
+    if (tid <= 0 || tid == pid) continue;
+    char statusPath[96];
+    snprintf(statusPath, sizeof statusPath, "/proc/%d/task/%ld/status", static_cast<int>(pid),
+             tid);
+    FILE* file = fopen(statusPath, "re");
+    if (!file) continue;  // the thread has ended meanwhile
+    char line[256];
+    unsigned long long mask = 0;
+    while (fgets(line, sizeof line, file))
+      if (sscanf(line, "SigBlk: %llx", &mask) == 1) {
+        masks[tid] = mask;
+        break;
+      }
+    fclose(file);
+  }
+  closedir(tasks);
 }
 
 std::vector<std::string> buildEnvironment(const FilterRun& run) {
@@ -442,6 +470,7 @@ FilterResult runFilter(const FilterRun& run) {
     if (ready <= 0) continue;
     // Still running, or a zombie already (then nothing is read).
     result.peakRssKb = std::max(result.peakRssKb, readHighWaterKb(pid));
+    if (run.watchThreadSignals) readThreadSignalMasks(pid, result.threadBlockedSignals);
 
     if (inIndex >= 0 && fds[inIndex].revents != 0) {
       ssize_t n = write(inFd, pending.data(), std::min<size_t>(pending.size(), 65536));

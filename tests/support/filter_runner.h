@@ -126,6 +126,9 @@ struct FilterRun {
   // with ENOSPC (a printer connection that fails for good). `out` stays empty.
   bool stdoutToDevFull = false;
 
+  // Record the blocked-signal mask of every thread of the program but its
+  // first, each time the runner wakes while the program runs.
+  bool watchThreadSignals = false;
   // SIGKILL after this long; the result then says timedOut.
   int timeoutMs = 120000;
 
@@ -166,6 +169,9 @@ struct FilterResult {
   // runner wakes for its output and once more as its output ends: close to
   // its true peak, and free of the test process's memory.
   long peakRssKb = 0;
+  // With watchThreadSignals: thread id -> its SigBlk mask (bit n-1 for
+  // signal n), for the threads other than the first that were seen.
+  std::map<long, uint64_t> threadBlockedSignals;
   // The setup failed before the program ran (fork, mount, exec): why.
   std::string harnessError;
 

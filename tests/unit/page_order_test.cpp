@@ -67,3 +67,34 @@ TEST(DuplexOrder, CollatedCopiesRepeatEachRunPerCopy) {
   EXPECT_TRUE(order[2].removeAfter && order[3].removeAfter);
   EXPECT_FALSE(order[0].removeAfter);
 }
+
+// The order is walked, never listed: a job of the most copies the record
+// carries, with the most pages the spool holds, is as cheap to begin as a
+// one-page job, and its steps still come out right.
+TEST(SendOrder, HugeCollatedJobsAreWalkedStepByStep) {
+  SendOrder duplex = SendOrder::duplex(2048, 65535, 1);
+  SendStep step;
+  ASSERT_TRUE(duplex.next(step));
+  EXPECT_EQ(step.page, 2048);
+  EXPECT_EQ(step.message, "INFO: Printing side-1 page 2048... (1/65535)\n");
+  for (int i = 1; i < 1024; ++i) ASSERT_TRUE(duplex.next(step));
+  EXPECT_EQ(step.page, 2);
+  EXPECT_FALSE(step.removeAfter);
+  ASSERT_TRUE(duplex.next(step));
+  EXPECT_EQ(step.page, 2048);
+  EXPECT_EQ(step.copy, 2);
+  EXPECT_TRUE(step.startsCopy);
+
+  SendOrder simplex = SendOrder::simplex(3, 65535, 1);
+  uint64_t steps = 0;
+  uint64_t removed = 0;
+  while (simplex.next(step)) {
+    ++steps;
+    if (step.removeAfter) {
+      ++removed;
+      EXPECT_EQ(step.copy, 65535);
+    }
+  }
+  EXPECT_EQ(steps, 3u * 65535u);
+  EXPECT_EQ(removed, 3u);
+}

@@ -13,6 +13,8 @@ cups_page_header2_t a4Colour600() {
   header.PageSize[1] = 842;
   header.HWResolution[0] = header.HWResolution[1] = 600;
   header.cupsBitsPerPixel = 24;
+  header.cupsColorSpace = CUPS_CSPACE_RGB;
+  header.cupsColorOrder = CUPS_ORDER_CHUNKED;
   header.cupsWidth = 4758;
   header.cupsHeight = 6817;
   header.cupsBytesPerLine = 4758 * 3;
@@ -37,6 +39,7 @@ TEST(RasterHeaderCheck, AcceptsWhatTheChainProduces) {
   EXPECT_EQ(rasterHeaderProblem(header), nullptr);
   header = a4Colour600();
   header.cupsBitsPerPixel = 8;
+  header.cupsColorSpace = CUPS_CSPACE_SW;
   header.cupsBytesPerLine = 4758;
   EXPECT_EQ(rasterHeaderProblem(header), nullptr);
 }
@@ -80,4 +83,79 @@ TEST(RasterHeaderCheck, PlanesBeyondTheMemoryLimitAreRefused) {
   huge.cupsBytesPerLine = 240000 * 3;
   ASSERT_NE(rasterHeaderProblem(huge), nullptr);
   EXPECT_STREQ(rasterHeaderProblem(huge), "ERROR: Raster page is too large to print\n");
+}
+
+TEST(RasterHeaderCheck, PixelsMustBeWhatTheColourLibraryConverts) {
+  auto problem = [](cups_cspace_t space, cups_order_t order, unsigned bitsPerPixel) {
+    cups_page_header2_t header = a4Colour600();
+    header.cupsColorSpace = space;
+    header.cupsColorOrder = order;
+    header.cupsBitsPerPixel = bitsPerPixel;
+    header.cupsBytesPerLine = header.cupsWidth * bitsPerPixel / 8;
+    return rasterHeaderProblem(header);
+  };
+  for (cups_cspace_t rgb : {CUPS_CSPACE_RGB, CUPS_CSPACE_SRGB, CUPS_CSPACE_ADOBERGB})
+    EXPECT_EQ(problem(rgb, CUPS_ORDER_CHUNKED, 24), nullptr) << rgb;
+  for (cups_cspace_t gray : {CUPS_CSPACE_W, CUPS_CSPACE_SW})
+    EXPECT_EQ(problem(gray, CUPS_ORDER_CHUNKED, 8), nullptr) << gray;
+  const char* expected =
+      "ERROR: Unsupported raster colour space or colour order: only chunky RGB and white-based "
+      "gray pages can be printed\n";
+  // Black-based gray would print inverted, CMY as if it were RGB.
+  EXPECT_STREQ(problem(CUPS_CSPACE_K, CUPS_ORDER_CHUNKED, 8), expected);
+  EXPECT_STREQ(problem(CUPS_CSPACE_CMY, CUPS_ORDER_CHUNKED, 24), expected);
+  EXPECT_STREQ(problem(CUPS_CSPACE_W, CUPS_ORDER_CHUNKED, 24), expected);
+  EXPECT_STREQ(problem(CUPS_CSPACE_RGB, CUPS_ORDER_CHUNKED, 8), expected);
+  EXPECT_STREQ(problem(CUPS_CSPACE_RGB, CUPS_ORDER_BANDED, 24), expected);
+  EXPECT_STREQ(problem(CUPS_CSPACE_RGB, CUPS_ORDER_PLANAR, 24), expected);
+}
+
+TEST(RasterHeaderCheck, DotsMustBeSquareAndCopiesCountable) {
+  cups_page_header2_t header = a4Colour600();
+  header.HWResolution[1] = 1200;
+  EXPECT_STREQ(rasterHeaderProblem(header), "ERROR: Unsupported raster resolution\n");
+  header.HWResolution[0] = 1200;
+  header.HWResolution[1] = 600;
+  EXPECT_STREQ(rasterHeaderProblem(header), "ERROR: Unsupported raster resolution\n");
+
+  const char* tooMany = "ERROR: The raster asks for more copies than the printer can make\n";
+  header = a4Colour600();
+  for (unsigned copies : {0u, 1u, 65535u}) {
+    header.NumCopies = copies;
+    EXPECT_EQ(rasterHeaderProblem(header), nullptr) << copies;
+  }
+  for (unsigned copies : {65536u, 20000000u, 0x80000000u, 0xFFFFFFFFu}) {
+    header.NumCopies = copies;
+    EXPECT_STREQ(rasterHeaderProblem(header), tooMany) << copies;
+  }
+  header.NumCopies = 100;
+  EXPECT_EQ(rasterHeaderProblem(header, 100), nullptr);
+  header.NumCopies = 101;
+  EXPECT_STREQ(rasterHeaderProblem(header, 100), tooMany);
+}
+
+TEST(CustomSizeCheck, PageMustFitThePaperPath) {
+  // 3 x 5 inches to 8.5 x 14 inches.
+  CustomSizeRange range{true, 216, 360, 612, 1008};
+  auto problem = [&](unsigned width, unsigned height) {
+    cups_page_header2_t header = a4Colour600();
+    header.PageSize[0] = width;
+    header.PageSize[1] = height;
+    return customSizeProblem(header, range);
+  };
+  EXPECT_EQ(problem(216, 360), nullptr);
+  EXPECT_EQ(problem(612, 1008), nullptr);
+  EXPECT_EQ(problem(215, 359), nullptr);   // a point of rounding either way
+  EXPECT_EQ(problem(613, 1009), nullptr);
+  EXPECT_EQ(problem(576, 720), nullptr);
+  const char* outside = "ERROR: Custom page size is outside the range the printer can print\n";
+  EXPECT_STREQ(problem(100, 400), outside);
+  EXPECT_STREQ(problem(300, 300), outside);
+  EXPECT_STREQ(problem(700, 800), outside);
+  EXPECT_STREQ(problem(612, 1100), outside);
+  // A landscape page wider than the paper path is not turned for it.
+  EXPECT_STREQ(problem(1008, 612), outside);
+  // A PPD without custom sizes declares no range to hold a page to.
+  range.offered = false;
+  EXPECT_EQ(problem(100, 100), nullptr);
 }
