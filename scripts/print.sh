@@ -4,7 +4,8 @@
 # with PNG previews of its pages when the build has zerudump.
 #
 # Usage: print.sh [DOCUMENT] [OPTION=VALUE ...]
-#   DOCUMENT   default: CUPS's test page
+#   DOCUMENT   default: CUPS's test page (also when the first argument is an
+#              option)
 #   OPTION     a job option, e.g. ColorModel=Gray DrvResolution=1200dpi
 #              DrvDuplex=DrvDuplexNoTumble copies=2
 #   ZERU_PPD   the model: ztx7m (the default), ztx7, ztx7mn or ztx7n, with or
@@ -26,8 +27,13 @@ fi
 # CUPS, and with it the default document, comes with the setup.
 "$root/scripts/setup.sh"
 
-doc=${1:-/usr/share/cups/data/testprint}
-[ $# -gt 0 ] && shift
+# The document is optional: a first argument that is an option and not a
+# file is the first option.
+doc=/usr/share/cups/data/testprint
+if [ $# -gt 0 ] && ! [[ $1 == *=* && ! -e $1 ]]; then
+  doc=$1
+  shift
+fi
 [ -r "$doc" ] || { echo "print: cannot read $doc" >&2; exit 1; }
 doc=$(realpath "$doc")
 
