@@ -57,8 +57,11 @@ if [[ $choice != */* && -r $ppd_dir/$model.ppd ]]; then
 elif [ -r "$choice" ]; then
   ppd=$(realpath "$choice")
 else
-  models=$(cd "$ppd_dir" && ls -- *.ppd 2>/dev/null | sed 's/\.ppd$//' | tr '\n' ' ') || true
-  echo "print: ZERU_PPD=$choice is neither a model (${models% }) nor a PPD file" >&2
+  models=()
+  for f in "$ppd_dir"/*.ppd; do
+    [ -e "$f" ] && models+=("$(basename "$f" .ppd)")
+  done
+  echo "print: ZERU_PPD=$choice is neither a model (${models[*]}) nor a PPD file" >&2
   exit 1
 fi
 

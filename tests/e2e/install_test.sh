@@ -38,7 +38,9 @@ same_file() {
 }
 
 is_link_to_main() {
-  [ -L "$1" ] && [ "$(readlink "$1")" = "$main" ] || fail "$1 is not a link to $main"
+  if [ ! -L "$1" ] || [ "$(readlink "$1")" != "$main" ]; then
+    fail "$1 is not a link to $main"
+  fi
 }
 
 note "a plain install: the filter and the PPDs in the spooler's directories, no colour library"
@@ -92,7 +94,7 @@ install_into "$root" --component engine
 same_file "$root$lib/$main" "$standin"
 is_link_to_main "$root$lib/${aliases[0]}"
 is_link_to_main "$root$lib/${aliases[1]}"
-[ -f "$root$lib/${aliases[2]}" ] && [ ! -L "$root$lib/${aliases[2]}" ] || fail "${aliases[2]} was replaced"
+[ ! -L "$root$lib/${aliases[2]}" ] || fail "${aliases[2]} was replaced by a link"
 same_file "$root$lib/${aliases[2]}" "$work/upgrade-maker"
 grep -qF "the filter loads the stand-in colour library at" "$root.out" ||
   fail "no warning that the stand-in is loaded first: $(cat "$root.out")"
