@@ -4,34 +4,66 @@
 # with PNG previews of its pages when the build has zerudump.
 #
 # Usage: print.sh [DOCUMENT] [OPTION=VALUE ...]
-#   DOCUMENT   default: CUPS's test page
+#   DOCUMENT   default: CUPS's test page (also when the first argument is an
+#              option)
 #   OPTION     a job option, e.g. ColorModel=Gray DrvResolution=1200dpi
 #              DrvDuplex=DrvDuplexNoTumble copies=2
-#   ZERU_PPD   the model's PPD (default: the TX 7M's)
+#   ZERU_PPD   the model: ztx7m (the default), ztx7, ztx7mn or ztx7n, with or
+#              without ".ppd", or the path of a PPD file
 #
-# Sets up, builds and installs under /usr (filter, PPDs) and /opt/ZEMRO (the
-# colour library) first, so it runs as root.
+# Sets up first (Debian packages, CUPS among them), then builds and installs
+# under /usr (filter and PPDs in CUPS's directories) and /opt/ZEMRO (the
+# colour library stand-in, unless a maker's library is installed there), so
+# it runs as root.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
-doc=${1:-/usr/share/cups/data/testprint}
-[ $# -gt 0 ] && shift
 
-[ -r "$doc" ] || { echo "print: cannot read $doc" >&2; exit 1; }
 if [ "$(id -u)" -ne 0 ]; then
-  echo "print: run as root: the filter and the PPDs are installed under /usr" >&2
+  echo "print: run as root: packages are installed, and the filter and the PPDs go under /usr" >&2
   exit 1
 fi
+# CUPS, and with it the default document, comes with the setup.
+"$root/scripts/setup.sh"
+
+# The document is optional: a first argument that is an option and not a
+# file is the first option.
+doc=/usr/share/cups/data/testprint
+if [ $# -gt 0 ] && ! [[ $1 == *=* && ! -e $1 ]]; then
+  doc=$1
+  shift
+fi
+[ -r "$doc" ] || { echo "print: cannot read $doc" >&2; exit 1; }
 doc=$(realpath "$doc")
 
-"$root/scripts/setup.sh"
 "$root/scripts/build.sh"
 echo "print: installing under /usr"
 cmake --install "$build" --prefix /usr >/dev/null
+cmake --install "$build" --prefix /usr --component engine >/dev/null
 
-ppd=${ZERU_PPD:-/usr/share/ppd/zemro/ztx7m.ppd}
-[ -r "$ppd" ] || { echo "print: no PPD $ppd" >&2; exit 1; }
+# The directories the build installed into: CUPS's own, as cups-config gave them.
+cache_value() {
+  sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"
+}
+filter_dir=$(cache_value ZERU_CUPS_SERVERBIN)/filter
+ppd_dir=$(cache_value ZERU_CUPS_DATADIR)/model/zemro
+
+choice=${ZERU_PPD:-ztx7m}
+model=${choice%.ppd}
+model=${model,,}
+if [[ $choice != */* && -r $ppd_dir/$model.ppd ]]; then
+  ppd=$ppd_dir/$model.ppd
+elif [ -r "$choice" ]; then
+  ppd=$(realpath "$choice")
+else
+  models=()
+  for f in "$ppd_dir"/*.ppd; do
+    [ -e "$f" ] && models+=("$(basename "$f" .ppd)")
+  done
+  echo "print: ZERU_PPD=$choice is neither a model (${models[*]}) nor a PPD file" >&2
+  exit 1
+fi
 
 # cupsfilter takes its filters from the ServerBin of the cups-files.conf it
 # is given: a private one, with the system's filters (ours among them, as
@@ -39,11 +71,11 @@ ppd=${ZERU_PPD:-/usr/share/ppd/zemro/ztx7m.ppd}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/serverbin/filter"
-for f in /usr/lib/cups/filter/*; do
+for f in "$filter_dir"/*; do
   ln -s "$f" "$work/serverbin/filter/"
 done
 [ -x "$work/serverbin/filter/rastertozeru" ] ||
-  { echo "print: the filter was not installed in /usr/lib/cups/filter" >&2; exit 1; }
+  { echo "print: the filter was not installed in $filter_dir" >&2; exit 1; }
 printf 'ServerBin %s\n' "$work/serverbin" >"$work/cups-files.conf"
 
 out=$root/out

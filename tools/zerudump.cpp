@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "tools/preview.h"
@@ -28,7 +30,7 @@ const char kUsage[] =
     "Usage: zerudump [--json] [--png DIR [--scale N] [--planes]] [FILE|-]\n"
     "Prints and checks a job stream read from FILE or standard input.\n"
     "  --json       print the report as JSON\n"
-    "  --png DIR    write a PNG preview of every page side into DIR\n"
+    "  --png DIR    write a PNG preview of every page side into DIR, made if missing\n"
     "  --scale N    reduce the previews by averaging N x N dots\n"
     "  --planes     also write every plane as a 1-bit PNG\n";
 
@@ -99,6 +101,17 @@ int main(int argc, char** argv) {
   if (!readOk) {
     std::fprintf(stderr, "zerudump: cannot read %s\n", input ? input : "standard input");
     return kExitFailure;
+  }
+
+  // The preview directory is made with its parents, as mkdir -p would.
+  if (!pngDir.empty()) {
+    std::error_code error;
+    std::filesystem::create_directories(pngDir, error);
+    if (error || !std::filesystem::is_directory(pngDir)) {
+      std::fprintf(stderr, "zerudump: cannot create the preview directory %s: %s\n", pngDir.c_str(),
+                   (error ? error : std::make_error_code(std::errc::not_a_directory)).message().c_str());
+      return kExitFailure;
+    }
   }
 
   // Previews are written page by page while the planes are decoded, so that

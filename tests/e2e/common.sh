@@ -45,17 +45,28 @@ enter_private_namespace() {
   done
 }
 
-# Installs the build into $work/stage (prefix /usr) and mounts the staged /opt
-# over /opt, so that the filter finds the build's colour library.
+# cache_value BUILD NAME: the value of NAME in the build's CMake cache.
+cache_value() {
+  sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"
+}
+
+# Installs the build into $work/stage (prefix /usr; the filter and the PPDs go
+# into CUPS's own directories, whatever the prefix), with the colour library
+# stand-in, and mounts the staged /opt over /opt, so that the filter finds the
+# build's colour library.
 stage_install() {
-  local build=$1
+  local build=$1 serverbin datadir
   [ -x "$build/rastertozeru" ] || fail "no filter in $build: build first"
   DESTDIR=$work/stage cmake --install "$build" --prefix /usr >/dev/null ||
     fail "cmake --install into the staging root failed"
-  STAGED_FILTER=$work/stage/usr/lib/cups/filter/rastertozeru
-  STAGED_PPD_DIR=$work/stage/usr/share/ppd/zemro
-  [ -x "$STAGED_FILTER" ] || fail "the filter was not installed"
-  [ -d "$work/stage/opt/ZEMRO/lib" ] || fail "the colour library was not installed"
+  DESTDIR=$work/stage cmake --install "$build" --prefix /usr --component engine >/dev/null ||
+    fail "cmake --install --component engine into the staging root failed"
+  serverbin=$(cache_value "$build" ZERU_CUPS_SERVERBIN)
+  datadir=$(cache_value "$build" ZERU_CUPS_DATADIR)
+  STAGED_FILTER=$work/stage$serverbin/filter/rastertozeru
+  STAGED_PPD_DIR=$work/stage$datadir/model/zemro
+  [ -x "$STAGED_FILTER" ] || fail "the filter was not installed as $STAGED_FILTER"
+  [ -f "$work/stage/opt/ZEMRO/lib/ZEMRO TX 7Mcl.so" ] || fail "the colour library was not installed"
   mount --bind "$work/stage/opt" /opt || fail "cannot mount the staged /opt"
   OPT_MOUNTED=1
 }

@@ -309,6 +309,23 @@ TEST(ZerudumpPreview, ColourPageCompositesPlanesOnWhite) {
   EXPECT_EQ(rgb(600, 150), white);
 }
 
+TEST(ZerudumpPreview, MissingDirectoryIsMadeWithItsParentsOrRefusedClearly) {
+  TempDir dir;
+  writeFile(dir.file("job.bin"), buildSampleStream(duplexJob()));
+  const std::string nested = dir.file("out/previews");
+  const RunResult run = runZerudump(dir, "--png '" + nested + "' '" + dir.file("job.bin") + "'");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(fs::exists(nested + "/page-004.png"));
+
+  // A regular file where the directory would go.
+  writeFile(dir.file("plain"), {});
+  const RunResult refused = runZerudump(dir, "--png '" + dir.file("plain/previews") + "' '" + dir.file("job.bin") + "'");
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_TRUE(contains(refused.err, "zerudump: cannot create the preview directory " + dir.file("plain/previews")))
+      << refused.err;
+  EXPECT_TRUE(refused.out.empty()) << refused.out;
+}
+
 TEST(ZerudumpPreview, GrayscalePageShowsTheBlackSquare) {
   TempDir dir;
   writeFile(dir.file("job.bin"), buildSampleStream(duplexJob()));
@@ -393,7 +410,9 @@ TEST(ZerudumpPreview, PreviewOfADamagedPageStillWritesWhatDecodes) {
 TEST(ZerudumpPreview, UnwritableDirectoryExitsTwo) {
   TempDir dir;
   writeFile(dir.file("job.bin"), buildSampleStream(duplexJob()));
-  const RunResult run = runZerudump(dir, "--png '" + dir.file("no/such/dir") + "' '" + dir.file("job.bin") + "'");
+  // A directory where the first preview would go: fopen fails even for root.
+  fs::create_directories(dir.file("previews/page-001.png"));
+  const RunResult run = runZerudump(dir, "--png '" + dir.file("previews") + "' '" + dir.file("job.bin") + "'");
   EXPECT_EQ(run.status, 2);
   EXPECT_TRUE(contains(run.err, "page-001.png"));
 }
