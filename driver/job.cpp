@@ -33,7 +33,9 @@
 #include "status/status_probe.h"
 #include "stream/command_record.h"
 #include "stream/page_stream.h"
+#include "stream/byte_sink.h"
 #include "stream/pjl.h"
+#include "zeru/services.h"
 
 namespace {
 
@@ -75,6 +77,12 @@ struct Job {
   const char* modelPath = nullptr;
   CustomSizeRange customRange;
   std::vector<uint8_t> copyBuffer = std::vector<uint8_t>(kCopyBufferSize);
+  // The printer connection.
+  FileSink output{stdout};
+  // What the core reads of the job's cancellation and where it logs.
+  JobServices services{[] { return cancelRequested != 0; }, [](const char* line) { logLine(line); }};
+  PageSpool spool;
+  DeviceStatusProbe statusProbe{[](const char* line) { logLine(line); }};
   PendingSpool pending;
   // The buffers of the last page spooled, kept for the next page to reuse:
   // with the page in flight and the page being rasterised, a job holds at
@@ -100,27 +108,41 @@ ssize_t readRasterInput(void* context, unsigned char* buffer, size_t bytes) {
   }
 }
 
-// The page being spooled behind the page thread, if any; a job that ends
-// early waits for it, so that no thread is cut off and its file is removed.
-PendingSpool* activeSpool = nullptr;
+// The running job, for the fatal ends below: a job that ends early waits
+// for the page being spooled behind the page thread, so that no thread is cut
+// off, and then removes its spool files.
+Job* runningJob = nullptr;
 
-void settlePendingSpool() {
-  if (activeSpool && activeSpool->thread.joinable()) activeSpool->thread.join();
+void settleJob() {
+  if (!runningJob) return;
+  if (runningJob->pending.thread.joinable()) runningJob->pending.thread.join();
+  runningJob->spool.removeAll();
 }
+
+// Makes the job the one the fatal ends and the SIGPIPE handler clean up
+// after, for as long as it lives.
+struct JobRegistration {
+  explicit JobRegistration(Job& job) {
+    runningJob = &job;
+    setSpoolForSignals(&job.spool);
+  }
+  ~JobRegistration() {
+    setSpoolForSignals(nullptr);
+    runningJob = nullptr;
+  }
+};
 
 // A fatal condition: the spool files still on disk are removed, the line is
 // printed, the process ends with `status`.
 [[noreturn]] void fail(int status, const char* line) {
-  settlePendingSpool();
-  removeAllSpoolFiles();
+  settleJob();
   if (line) fputs(line, stderr);
   fflush(stdout);
   _exit(status);
 }
 
 [[noreturn]] void failWithErrno(const char* prefix, int error) {
-  settlePendingSpool();
-  removeAllSpoolFiles();
+  settleJob();
   fprintf(stderr, "%s%s\n", prefix, strerror(error));
   fflush(stdout);
   _exit(1);
@@ -237,7 +259,7 @@ PageOutcome processPage(Job& job, PageLoop loop) {
   request.pageCount = job.state.pageCount;
   request.modelPath = job.modelPath;
   request.afterScreenThreads = [&job, loop] {
-    if (job.settings.colorMode) RequestDeviceStatus(loop);
+    if (job.settings.colorMode) job.statusProbe.RequestDeviceStatus(loop);
     readRotate180(job.ppd, job.settings);
   };
 
@@ -259,16 +281,16 @@ PageOutcome processPage(Job& job, PageLoop loop) {
     return PageOutcome::Dropped;
   }
 
-  int fd = createSpoolFile(job.state.pageCount);
+  int fd = job.spool.create(job.state.pageCount);
   if (fd < 0) {
     int error = errno;
-    settlePendingSpool();
+    if (job.pending.thread.joinable()) job.pending.thread.join();
     if (loop == PageLoop::Simplex) {
-      removeAllSpoolFiles();
+      job.spool.removeAll();
       fprintf(stderr, "ERROR: Collating enabled mkstemp [/tmp/] -> %s\n", strerror(error));
     } else {
-      WritePjlComment(stdout, kSpoolTemplate);
-      removeAllSpoolFiles();
+      WritePjlComment(job.output, kSpoolTemplate);
+      job.spool.removeAll();
       fprintf(stderr, "ERROR: Duplex enabled mkstemp -> %s\n", strerror(error));
     }
     fflush(stdout);
@@ -333,9 +355,9 @@ void addBlankBack(Job& job) {
                             header.cupsHeight))
     fail(1, "ERROR: Unable to allocate memory for the page\n");
 
-  int fd = createSpoolFile(job.state.pageCount);
+  int fd = job.spool.create(job.state.pageCount);
   if (fd < 0) {
-    WritePjlComment(stdout, kSpoolTemplate);
+    WritePjlComment(job.output, kSpoolTemplate);
     fail(1, nullptr);
   }
   spoolPage(job, planes, fd, true);
@@ -347,21 +369,30 @@ void sendPages(Job& job, SendOrder order) {
   while (order.next(step)) {
     if (cancelRequested) break;
     if (!step.message.empty()) fputs(step.message.c_str(), stderr);
-    SendResult result = SendSpooledPage(stdout, spoolName(step.page), job.copyBuffer);
+    SendResult result =
+        SendSpooledPage(job.output, job.spool.name(step.page), job.copyBuffer, job.services.cancelled);
     if (result == SendResult::OutputFailed)
       failWithErrno("ERROR: Unable to write the job to the printer: ", errno);
-    if (step.removeAfter) removeSpoolFile(step.page);
+    if (step.removeAfter) job.spool.remove(step.page);
     if (result == SendResult::Cancelled) break;
   }
   // Whatever was not sent for the last time (cancellation, or no pass at all
   // for zero collated copies) leaves nothing behind.
-  removeAllSpoolFiles();
+  job.spool.removeAll();
 }
 
 void writeJobHeader(Job& job) {
   const cups_page_header2_t& header = job.state.currentHeader;
-  setup(stdout, &header, 1, job.argv[3], job.argv[2], job.settings.duplexMode,
-        job.settings.paperIndex, job.state.pageCount, job.state.blankBackAdded);
+  JobHeaderInputs inputs;
+  inputs.startFlag = 1;
+  inputs.title = job.argv[3];
+  inputs.user = job.argv[2];
+  inputs.duplexMode = job.settings.duplexMode;
+  inputs.paperIndex = job.settings.paperIndex;
+  inputs.pageCount = job.state.pageCount;
+  inputs.blankBackAdded = job.state.blankBackAdded;
+  readSystemJobAttributes(inputs);
+  setup(job.output, &header, inputs, job.services);
   logLine("STATE: Setup");
   if (fflush(stdout) != 0)
     failWithErrno("ERROR: Unable to write the job to the printer: ", errno);
@@ -405,7 +436,7 @@ void readDuplexMode(Job& job) {
 }
 
 void shutdown(Job& job) {
-  WriteJobTrailer(stdout, cancelRequested != 0);
+  WriteJobTrailer(job.output, cancelRequested != 0);
   fflush(stdout);
   logLine("STATE: Shutdown Filter");
   ppdClose(job.ppd);
@@ -423,12 +454,11 @@ void shutdown(Job& job) {
 int runFilter(int argc, char* argv[]) {
   installPipeHandler();
   installTimer();
-  clearDeviceStatus();
   logTruncate();
 
   setvbuf(stderr, nullptr, _IONBF, 0);
   Job job;
-  activeSpool = &job.pending;
+  JobRegistration registration(job);
   job.argc = argc;
   job.argv = argv;
   job.settings.rotate180 = 0;

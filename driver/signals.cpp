@@ -3,6 +3,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "driver/log.h"
@@ -14,6 +15,10 @@ namespace {
 
 constexpr int kTimerSeconds = 25;
 
+// The job's spool, for the SIGPIPE handler.
+std::atomic<PageSpool*> spoolForSignals{nullptr};
+static_assert(std::atomic<PageSpool*>::is_always_lock_free, "read from a signal handler");
+
 void writeStderr(const char* text) {
   ssize_t written = write(STDERR_FILENO, text, strlen(text));
   (void)written;  // nothing more can be done from a handler
@@ -21,7 +26,7 @@ void writeStderr(const char* text) {
 
 void onPipe(int) {
   writeStderr("ERROR: SIGPIPE Job Abort.\n");
-  removeAllSpoolFilesFromSignal();
+  if (PageSpool* spool = spoolForSignals.load()) spool->removeAllFromSignal();
   _exit(0);
 }
 
@@ -46,6 +51,8 @@ void install(int signalNumber, void (*handler)(int), int flags) {
 }
 
 }  // namespace
+
+void setSpoolForSignals(PageSpool* spool) { spoolForSignals.store(spool); }
 
 void installPipeHandler() { install(SIGPIPE, onPipe, 0); }
 

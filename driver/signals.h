@@ -5,13 +5,19 @@
 
 #include <csignal>
 
+class PageSpool;
+
 // Set to 1 by the SIGTERM handler, never cleared. Read by the driver between
 // pages and between sent pages; volatile so that no check is cached.
 extern volatile sig_atomic_t cancelRequested;
 
-// SIGPIPE: "ERROR: SIGPIPE Job Abort.\n", the spool files still on disk are
-// unlinked, exit status 0.
+// SIGPIPE: "ERROR: SIGPIPE Job Abort.\n", the files still on disk in the
+// job's spool are unlinked, exit status 0.
 void installPipeHandler();
+
+// The spool whose files the SIGPIPE handler removes; nullptr for none. The
+// spool must outlive its registration.
+void setSpoolForSignals(PageSpool* spool);
 
 // SIGALRM every 25 s (first after 25 s): two "dummy command" lines in the log.
 // Installed with SA_RESTART so that the timer never breaks a raster read.

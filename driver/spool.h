@@ -1,29 +1,46 @@
-// The page spool: one temporary file per kept page, slot = page number.
+// The page spool of one job: one temporary file per kept page, slot = page
+// number.
 //
 // The table grows with the job. Names are kept in fixed-size nodes that are
-// never moved once published, so that the SIGPIPE handler can unlink the
-// files still on disk with unlink() alone.
+// never moved once published, so that a signal handler can unlink the files
+// still on disk with unlink() alone while the job adds pages.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <memory>
 
 inline constexpr size_t kSpoolNameSize = 1024;
 
-// Creates the spool file of `slot` (1-based) with cupsTempFd. Returns its
-// descriptor, or -1 (errno set).
-int createSpoolFile(int slot);
+class PageSpool {
+ public:
+  PageSpool();
+  // Removes the files still on disk.
+  ~PageSpool();
+  PageSpool(const PageSpool&) = delete;
+  PageSpool& operator=(const PageSpool&) = delete;
 
-// Name of a slot's file ("" when it has none).
-const char* spoolName(int slot);
+  // Creates the spool file of `slot` (1-based) with cupsTempFd. Returns its
+  // descriptor, or -1 (errno set).
+  int create(int slot);
+  // Name of a slot's file ("" when it has none).
+  const char* name(int slot) const;
+  // Removes a slot's file if it is still on disk.
+  void remove(int slot);
+  // Removes every spool file still on disk.
+  void removeAll();
+  // Async-signal-safe removal of every spool file still on disk.
+  void removeAllFromSignal();
+  // Number of slots that have had a file (the highest slot used).
+  int slotCount() const;
 
-// Removes a slot's file if it is still on disk.
-void removeSpoolFile(int slot);
+ private:
+  struct Slot;
+  struct Chunk;
+  Slot* slotFor(int slot, bool create) const;
 
-// Removes every spool file still on disk.
-void removeAllSpoolFiles();
-
-// Async-signal-safe removal of every spool file still on disk.
-void removeAllSpoolFilesFromSignal();
-
-// Number of slots that have had a file (the highest slot used).
-int spoolSlotCount();
+  // Chunks are never moved or freed while the job runs; the chunk table is
+  // fixed, so a signal handler can walk it while the job adds.
+  std::unique_ptr<std::atomic<Chunk*>[]> chunks_;
+  std::atomic<int> highestSlot_{0};
+};

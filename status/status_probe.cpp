@@ -8,18 +8,9 @@
 
 #include <cups/sidechannel.h>
 
-#include "driver/log.h"
-
 namespace {
 
-// The device ID as received (2048 bytes at most) and its terminating NUL.
-constexpr int kDeviceIdCapacity = 2048;
 constexpr double kRequestTimeout = 1.0;
-
-// Written and read by the page loop's thread only.
-char deviceIdBuffer[kDeviceIdCapacity + 1];
-int deviceIdLength = 0;
-DeviceStatus jobDeviceStatus{};
 
 // The probe's log lines; the two page loops word them differently, and some
 // moments log nothing in one loop (nullptr).
@@ -51,10 +42,6 @@ constexpr ProbeLines kDuplexLines = {
     "cupsSideChannelDoRequest failed",
     {"DecodStatusFromDeviceID done", "pfUpdateScreenTRC done"},
 };
-
-void logIfAny(const char* line) {
-  if (line != nullptr) logLine(line);
-}
 
 // Asks the backend for the device ID. libcups writes the request to the side
 // channel with a plain write(); when the backend has closed its end, that
@@ -103,18 +90,14 @@ DeviceUriClass classifyDeviceUri(const char* uri) {
   return DeviceUriClass::NoScheme;
 }
 
-void clearDeviceStatus() { jobDeviceStatus.fill(0); }
-
-const DeviceStatus& deviceStatus() { return jobDeviceStatus; }
-
-void RequestDeviceStatus(PageLoop loop) {
+void DeviceStatusProbe::RequestDeviceStatus(PageLoop loop) {
   const ProbeLines& lines = loop == PageLoop::Duplex ? kDuplexLines : kSimplexLines;
   bool available = sideChannelAvailable(getenv("SOFTWARE"));
 
   DeviceUriClass uriClass = classifyDeviceUri(getenv("DEVICE_URI"));
   if (uriClass == DeviceUriClass::Unset) return;
   if (uriClass == DeviceUriClass::NoScheme) {
-    logLine(lines.noScheme);
+    log_(lines.noScheme);
     return;
   }
   if (!available) return;
@@ -127,22 +110,22 @@ void RequestDeviceStatus(PageLoop loop) {
     logIfAny(lines.discoveryBeforeRequest);
   }
 
-  deviceIdLength = kDeviceIdCapacity;
-  cups_sc_status_t status = requestDeviceId(deviceIdBuffer, &deviceIdLength);
-  if (direct) logLine(lines.directRequestDone);
+  deviceIdLength_ = kDeviceIdCapacity;
+  cups_sc_status_t status = requestDeviceId(deviceIdBuffer_, &deviceIdLength_);
+  if (direct) log_(lines.directRequestDone);
 
   // libcups sets the length only on a good answer: read it only then. The
   // bound check keeps the NUL inside the buffer whatever the library did.
-  if (status != CUPS_SC_STATUS_OK || deviceIdLength < 1 || deviceIdLength > kDeviceIdCapacity) {
-    deviceIdBuffer[0] = '\0';
-    logLine(lines.requestFailed);
+  if (status != CUPS_SC_STATUS_OK || deviceIdLength_ < 1 || deviceIdLength_ > kDeviceIdCapacity) {
+    deviceIdBuffer_[0] = '\0';
+    log_(lines.requestFailed);
     return;
   }
-  deviceIdBuffer[deviceIdLength] = '\0';
+  deviceIdBuffer_[deviceIdLength_] = '\0';
 
-  int decoded = DecodStatusFromDeviceID(deviceIdBuffer, jobDeviceStatus.data());
+  int decoded = DecodStatusFromDeviceID(deviceIdBuffer_, status_.data());
   if (direct && decoded == 1) {
-    logLine(lines.statusDecoded[0]);
-    logLine(lines.statusDecoded[1]);
+    log_(lines.statusDecoded[0]);
+    log_(lines.statusDecoded[1]);
   }
 }

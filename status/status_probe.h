@@ -1,19 +1,41 @@
 // The per-page status probe through the CUPS side channel.
 #pragma once
 
+#include <functional>
+
 #include "driver/job_settings.h"
 #include "status/device_id.h"
 
-// Zero-fills the job's DeviceStatus (once, at job start).
-void clearDeviceStatus();
+// The status probe of one job, with the job's DeviceStatus.
+class DeviceStatusProbe {
+ public:
+  // `log` takes the probe's log lines.
+  explicit DeviceStatusProbe(std::function<void(const char*)> log) : log_(std::move(log)) {}
 
-// Probes the printer for a colour page. Reads DEVICE_URI and SOFTWARE; writes
-// only log lines (worded by `loop`) and the job's DeviceStatus; never fails
-// the job. SIGPIPE raised by a closed side channel is discarded.
-void RequestDeviceStatus(PageLoop loop);
+  // Zero-fills the job's DeviceStatus.
+  void clear() { status_.fill(0); }
 
-// The job's last decoded status block (for tests).
-const DeviceStatus& deviceStatus();
+  // Probes the printer for a colour page. Reads DEVICE_URI and SOFTWARE;
+  // writes only log lines (worded by `loop`) and the job's DeviceStatus;
+  // never fails the job. SIGPIPE raised by a closed side channel is discarded.
+  void RequestDeviceStatus(PageLoop loop);
+
+  // The job's last decoded status block.
+  const DeviceStatus& deviceStatus() const { return status_; }
+
+ private:
+  void logIfAny(const char* line) const {
+    if (line != nullptr) log_(line);
+  }
+
+  // The device ID as received (2048 bytes at most) and its terminating NUL.
+  static constexpr int kDeviceIdCapacity = 2048;
+
+  std::function<void(const char*)> log_;
+  char deviceIdBuffer_[kDeviceIdCapacity + 1] = {};
+  int deviceIdLength_ = 0;
+  DeviceStatus status_{};
+};
 
 // ---- Pure rules of the probe ----
 

@@ -6,8 +6,6 @@
 
 #include <cerrno>
 
-#include "driver/signals.h"
-
 namespace {
 
 // How long a block that standard output refuses for a passing reason
@@ -113,7 +111,10 @@ bool writeOutputBlock(FILE* out, const void* data, size_t length) {
   return true;
 }
 
-SendResult SendSpooledPage(FILE* out, const char* spoolName, std::vector<uint8_t>& copyBuffer) {
+bool FileSink::write(const void* data, size_t length) { return writeOutputBlock(out_, data, length); }
+
+SendResult SendSpooledPage(ByteSink& out, const char* spoolName, std::vector<uint8_t>& copyBuffer,
+                           const std::function<bool()>& cancelled) {
   bool outputOk = true;
   if (copyBuffer.empty()) copyBuffer.resize(kCopyBufferSize);
   int fd = spoolName ? open(spoolName, O_RDONLY | O_CLOEXEC) : -1;
@@ -125,7 +126,7 @@ SendResult SendSpooledPage(FILE* out, const char* spoolName, std::vector<uint8_t
       ssize_t got = read(fd, copyBuffer.data(), copyBuffer.size());
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) break;
-      if (!writeOutputBlock(out, copyBuffer.data(), static_cast<size_t>(got))) {
+      if (!out.write(copyBuffer.data(), static_cast<size_t>(got))) {
         outputOk = false;
         break;
       }
@@ -134,13 +135,13 @@ SendResult SendSpooledPage(FILE* out, const char* spoolName, std::vector<uint8_t
 
   // The cancel mark is read as the record is built, and the same reading
   // is reported to the caller.
-  const bool cancelled = cancelRequested != 0;
+  const bool cancelMark = cancelled();
   if (outputOk) {
-    CommandRecord pageEnd = makePageEndRecord(cancelled);
-    outputOk = writeOutputBlock(out, pageEnd.data(), pageEnd.size()) && fflush(out) == 0;
+    CommandRecord pageEnd = makePageEndRecord(cancelMark);
+    outputOk = out.write(pageEnd.data(), pageEnd.size());
   }
   if (fd >= 0) close(fd);
 
   if (!outputOk) return SendResult::OutputFailed;
-  return cancelled ? SendResult::Cancelled : SendResult::Sent;
+  return cancelMark ? SendResult::Cancelled : SendResult::Sent;
 }

@@ -3,9 +3,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 #include "imaging/plane_buffers.h"
+#include "stream/byte_sink.h"
 #include "stream/command_record.h"
 
 inline constexpr size_t kCopyBufferSize = 32768;
@@ -25,8 +27,9 @@ bool writeOutputBlock(FILE* out, const void* data, size_t length);
 enum class SendResult { Sent, Cancelled, OutputFailed };
 
 // Copies the spool file to `out` in blocks of copyBuffer.size(), then writes
-// the page-end record (cancel mark from cancelRequested), flushes and closes.
+// the page-end record (its cancel mark from `cancelled`) and closes the file.
 // A file that cannot be opened sends no page data but still its page-end record.
-// Returns Cancelled when cancelRequested was set as the record was built,
+// Returns Cancelled when `cancelled` said so as the record was built,
 // OutputFailed when `out` refused the page for good (nothing more is sent).
-SendResult SendSpooledPage(FILE* out, const char* spoolName, std::vector<uint8_t>& copyBuffer);
+SendResult SendSpooledPage(ByteSink& out, const char* spoolName, std::vector<uint8_t>& copyBuffer,
+                           const std::function<bool()>& cancelled);

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "driver/log.h"
 #include "driver/text_format.h"
 #include "stream/command_record.h"
 #include "stream/page_stream.h"
@@ -87,10 +86,10 @@ std::string headerText(const char (&field)[N]) {
   return std::string(field, strnlen(field, N));
 }
 
-void writeText(FILE* out, const std::string& text) {
+void writeText(ByteSink& out, const std::string& text) {
   // The envelope writers report nothing: a lost reader ends the filter
   // through SIGPIPE, and a failing output is caught by the page sender.
-  (void)writeOutputBlock(out, text.data(), text.size());
+  (void)out.write(text.data(), text.size());
 }
 
 }  // namespace
@@ -155,24 +154,17 @@ std::string jobHeaderLogLine(const cups_page_header2_t& header, int paperIndex) 
       paperIndex);
 }
 
-void setup(FILE* out, const cups_page_header2_t* header, uint8_t startFlag,
-           const char* title, const char* user, int duplexMode, int paperIndex,
-           int pageCount, int blankBackAdded) {
-  if (header == nullptr) return;
-  JobHeaderInputs inputs;
-  inputs.startFlag = startFlag;
-  inputs.title = title ? title : "";
-  inputs.user = user ? user : "";
+void readSystemJobAttributes(JobHeaderInputs& inputs) {
   inputs.host = hostName();
   inputs.date = clockText("%m/%d/%Y");
   inputs.time = clockText("%H:%M:%S");
-  inputs.duplexMode = duplexMode;
-  inputs.paperIndex = paperIndex;
-  inputs.pageCount = pageCount;
-  inputs.blankBackAdded = blankBackAdded;
+}
 
+void setup(ByteSink& out, const cups_page_header2_t* header, const JobHeaderInputs& inputs,
+           const JobServices& services) {
+  if (header == nullptr) return;
   writeText(out, buildJobHeader(*header, inputs));
-  logLine(jobHeaderLogLine(*header, paperIndex).c_str());
+  services.log(jobHeaderLogLine(*header, inputs.paperIndex).c_str());
 }
 
 std::string buildJobTrailer(bool cancelled) {
@@ -181,9 +173,9 @@ std::string buildJobTrailer(bool cancelled) {
   return out;
 }
 
-void WriteJobTrailer(FILE* out, bool cancelled) { writeText(out, buildJobTrailer(cancelled)); }
+void WriteJobTrailer(ByteSink& out, bool cancelled) { writeText(out, buildJobTrailer(cancelled)); }
 
-void WritePjlComment(FILE* out, const char* text) {
+void WritePjlComment(ByteSink& out, const char* text) {
   std::string line;
   appendLine(line, "@PJL COMMENT ", blankControlBytes(text ? text : ""));
   writeText(out, line);

@@ -7,6 +7,9 @@
 
 #include <cups/raster.h>
 
+#include "zeru/services.h"
+#include "stream/byte_sink.h"
+
 // The nine bytes ESC %-12345X.
 inline constexpr char kUel[] = "\x1b%-12345X";
 
@@ -33,14 +36,16 @@ std::string buildJobHeader(const cups_page_header2_t& header, const JobHeaderInp
 // adds its own newline, so an empty line follows it in the log.
 std::string jobHeaderLogLine(const cups_page_header2_t& header, int paperIndex);
 
-// Writes the job header to `out`, with host, date and time read from the
-// system; appends the geometry line to the log. A null header writes nothing.
-void setup(FILE* out, const cups_page_header2_t* header, uint8_t startFlag,
-           const char* title, const char* user, int duplexMode, int paperIndex,
-           int pageCount, int blankBackAdded);
+// Fills the inputs' host, date and time from the system.
+void readSystemJobAttributes(JobHeaderInputs& inputs);
+
+// Writes the job header to `out` and gives the geometry line to the log.
+// A null header writes nothing.
+void setup(ByteSink& out, const cups_page_header2_t* header, const JobHeaderInputs& inputs,
+           const JobServices& services);
 
 std::string buildJobTrailer(bool cancelled);
-void WriteJobTrailer(FILE* out, bool cancelled);
+void WriteJobTrailer(ByteSink& out, bool cancelled);
 
 // "@PJL COMMENT %s\r\n".
-void WritePjlComment(FILE* out, const char* text);
+void WritePjlComment(ByteSink& out, const char* text);

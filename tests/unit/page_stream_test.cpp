@@ -14,7 +14,6 @@ extern "C" {
 #include <jbig.h>
 }
 
-#include "driver/signals.h"
 #include "imaging/compression.h"
 #include "stream/page_stream.h"
 
@@ -95,12 +94,12 @@ PlaneBuffers pageWithCompressedLengths(int planeCount, const uint32_t (&lengths)
   return page;
 }
 
-// Sets the cancel flag for one test and clears it again.
-class CancelFlag {
-public:
-  explicit CancelFlag(bool set) { cancelRequested = set ? 1 : 0; }
-  ~CancelFlag() { cancelRequested = 0; }
-};
+// Sends a spooled page to a stdio stream, with the job cancelled or not.
+SendResult sendPage(FILE* out, const char* spoolName, std::vector<uint8_t>& copyBuffer,
+                    bool cancelled) {
+  FileSink sink(out);
+  return SendSpooledPage(sink, spoolName, copyBuffer, [cancelled] { return cancelled; });
+}
 
 }  // namespace
 
@@ -185,10 +184,9 @@ TEST(SendSpooledPage, LargeFileIsSentWholeThenPageEnd) {
   FILE* out = tmpfile();
   ASSERT_NE(out, nullptr);
   std::vector<uint8_t> copyBuffer(kCopyBufferSize);
-  CancelFlag notCancelled(false);
-  EXPECT_EQ(SendSpooledPage(out, spool.name(), copyBuffer), SendResult::Sent);
+  EXPECT_EQ(sendPage(out, spool.name(), copyBuffer, false), SendResult::Sent);
   // A page sent twice (collated copies) gets its own page-end record each time.
-  EXPECT_EQ(SendSpooledPage(out, spool.name(), copyBuffer), SendResult::Sent);
+  EXPECT_EQ(sendPage(out, spool.name(), copyBuffer, false), SendResult::Sent);
 
   std::vector<uint8_t> expected = content;
   std::vector<uint8_t> end = pageEndBytes(false);
@@ -203,8 +201,7 @@ TEST(SendSpooledPage, UnopenableSpoolStillGetsItsPageEnd) {
   FILE* out = tmpfile();
   ASSERT_NE(out, nullptr);
   std::vector<uint8_t> copyBuffer(kCopyBufferSize);
-  CancelFlag notCancelled(false);
-  EXPECT_EQ(SendSpooledPage(out, "/nonexistent/spool-file", copyBuffer), SendResult::Sent);
+  EXPECT_EQ(sendPage(out, "/nonexistent/spool-file", copyBuffer, false), SendResult::Sent);
   EXPECT_EQ(streamBytes(out), pageEndBytes(false));
   fclose(out);
 }
@@ -215,8 +212,7 @@ TEST(SendSpooledPage, CancelMarksThePageEndAndIsReported) {
   FILE* out = tmpfile();
   ASSERT_NE(out, nullptr);
   std::vector<uint8_t> copyBuffer(kCopyBufferSize);
-  CancelFlag cancelled(true);
-  EXPECT_EQ(SendSpooledPage(out, spool.name(), copyBuffer), SendResult::Cancelled);
+  EXPECT_EQ(sendPage(out, spool.name(), copyBuffer, true), SendResult::Cancelled);
 
   std::vector<uint8_t> expected = {'a', 'b', 'c'};
   std::vector<uint8_t> end = pageEndBytes(true);
@@ -231,10 +227,9 @@ TEST(SendSpooledPage, FailingOutputIsReported) {
   FILE* out = fopen("/dev/full", "w");
   ASSERT_NE(out, nullptr);
   std::vector<uint8_t> copyBuffer(kCopyBufferSize);
-  CancelFlag notCancelled(false);
-  EXPECT_EQ(SendSpooledPage(out, spool.name(), copyBuffer), SendResult::OutputFailed);
+  EXPECT_EQ(sendPage(out, spool.name(), copyBuffer, false), SendResult::OutputFailed);
   // Even an empty page fails on its page-end record.
-  EXPECT_EQ(SendSpooledPage(out, "/nonexistent/spool-file", copyBuffer), SendResult::OutputFailed);
+  EXPECT_EQ(sendPage(out, "/nonexistent/spool-file", copyBuffer, false), SendResult::OutputFailed);
   fclose(out);
 }
 
@@ -310,8 +305,7 @@ TEST(PageStream, CompressedColourPageDecodesFromTheSentStream) {
   FILE* out = tmpfile();
   ASSERT_NE(out, nullptr);
   std::vector<uint8_t> copyBuffer(kCopyBufferSize);
-  CancelFlag notCancelled(false);
-  ASSERT_EQ(SendSpooledPage(out, spool.name(), copyBuffer), SendResult::Sent);
+  ASSERT_EQ(sendPage(out, spool.name(), copyBuffer, false), SendResult::Sent);
   std::vector<uint8_t> stream = streamBytes(out);
   fclose(out);
 

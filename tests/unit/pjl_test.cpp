@@ -56,20 +56,6 @@ std::vector<uint8_t> jobStartOf(const std::string& header) {
   return std::vector<uint8_t>(header.end() - kRecordSize, header.end());
 }
 
-std::string readAll(FILE* file) {
-  fflush(file);
-  std::string text;
-  char block[4096];
-  off_t offset = 0;
-  for (;;) {
-    ssize_t got = pread(fileno(file), block, sizeof block, offset);
-    if (got <= 0) break;
-    text.append(block, static_cast<size_t>(got));
-    offset += got;
-  }
-  return text;
-}
-
 // True when `text` is `prefix` followed by `shape`, where '9' stands for any
 // digit and every other character for itself.
 bool matchesShape(const std::string& text, const std::string& prefix, const std::string& shape) {
@@ -80,6 +66,23 @@ bool matchesShape(const std::string& text, const std::string& prefix, const std:
     if (shape[i] == '9' ? !isdigit(static_cast<unsigned char>(c)) : c != shape[i]) return false;
   }
   return true;
+}
+
+// What the filter's job header writer is given for "doc" by "bob": one
+// single-sided page, host, date and time from the system.
+JobHeaderInputs setupInputs() {
+  JobHeaderInputs inputs;
+  inputs.title = "doc";
+  inputs.user = "bob";
+  inputs.pageCount = 1;
+  readSystemJobAttributes(inputs);
+  return inputs;
+}
+
+JobServices logToFile() {
+  JobServices services;
+  services.log = [](const char* line) { logLine(line); };
+  return services;
 }
 
 std::string readLog() {
@@ -252,19 +255,15 @@ TEST(JobTrailer, CompletedAndCancelledForms) {
   EXPECT_EQ(buildJobTrailer(false), kUelText + "@PJL EOJ\r\n");
   EXPECT_EQ(buildJobTrailer(true), kUelText + "@PJL EOJ Abort\r\n");
 
-  FILE* out = tmpfile();
-  ASSERT_NE(out, nullptr);
+  StringSink out;
   WriteJobTrailer(out, true);
-  EXPECT_EQ(readAll(out), kUelText + "@PJL EOJ Abort\r\n");
-  fclose(out);
+  EXPECT_EQ(out.bytes, kUelText + "@PJL EOJ Abort\r\n");
 }
 
 TEST(PjlComment, WritesOneCommentLine) {
-  FILE* out = tmpfile();
-  ASSERT_NE(out, nullptr);
+  StringSink out;
   WritePjlComment(out, "/tmp/tmp-XXXXXX");
-  EXPECT_EQ(readAll(out), "@PJL COMMENT /tmp/tmp-XXXXXX\r\n");
-  fclose(out);
+  EXPECT_EQ(out.bytes, "@PJL COMMENT /tmp/tmp-XXXXXX\r\n");
 }
 
 TEST(JobHeaderLog, GeometryLineNamesEveryField) {
@@ -293,11 +292,9 @@ TEST(JobHeaderLog, GeometryLineNamesEveryField) {
 TEST(JobHeaderSetup, WritesHeaderWithHostDateAndTime) {
   cups_page_header2_t header = colourHeader(2, 0);
   header.PageSize[0] = 612;
-  FILE* out = tmpfile();
-  ASSERT_NE(out, nullptr);
-  setup(out, &header, 1, "doc", "bob", 0, 0, 1, 0);
-  std::string text = readAll(out);
-  fclose(out);
+  StringSink out;
+  setup(out, &header, setupInputs(), logToFile());
+  std::string text = out.bytes;
 
   ASSERT_GT(text.size(), kUelText.size() + kRecordSize);
   std::vector<std::string> lines = pjlLines(text);
@@ -317,9 +314,7 @@ TEST(JobHeaderSetup, WritesHeaderWithHostDateAndTime) {
 }
 
 TEST(JobHeaderSetup, NullHeaderWritesNothing) {
-  FILE* out = tmpfile();
-  ASSERT_NE(out, nullptr);
-  setup(out, nullptr, 1, "doc", "bob", 0, 0, 1, 0);
-  EXPECT_EQ(readAll(out), "");
-  fclose(out);
+  StringSink out;
+  setup(out, nullptr, setupInputs(), logToFile());
+  EXPECT_EQ(out.bytes, "");
 }

@@ -169,7 +169,7 @@ protected:
     setenv("SOFTWARE", "CUPS/2.4.2", 1);
     setenv("DEVICE_URI", "usb://ZEMRO/Test%20Colour?serial=0001", 1);
     logTruncate();
-    clearDeviceStatus();
+    probe_.clear();
   }
 
   void TearDown() override {
@@ -227,10 +227,11 @@ protected:
   }
 
   bool statusIs(const std::vector<uint8_t>& bytes) {
-    const DeviceStatus& status = deviceStatus();
+    const DeviceStatus& status = probe_.deviceStatus();
     return std::equal(bytes.begin(), bytes.end(), status.begin());
   }
 
+  DeviceStatusProbe probe_{logLine};
   int backendFd_ = -1;
   std::thread backend_;
   int requests_ = 0;             // written by the backend thread, read after join
@@ -246,7 +247,7 @@ private:
 TEST_F(StatusProbe, UsbUriWithGoodStatusWritesTheFiveSimplexLines) {
   std::vector<uint8_t> bytes = statusBytes(11);
   answer(CUPS_SC_STATUS_OK, deviceIdWithStatus(bytes));
-  RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(PageLoop::Simplex);
   joinBackend();
 
   EXPECT_EQ(readLog(), kSimplexGoodUsb);
@@ -259,7 +260,7 @@ TEST_F(StatusProbe, UsbUriWithGoodStatusWritesTheFiveSimplexLines) {
 TEST_F(StatusProbe, UsbUriWithGoodStatusWritesTheDuplexWording) {
   std::vector<uint8_t> bytes = statusBytes(12);
   answer(CUPS_SC_STATUS_OK, deviceIdWithStatus(bytes));
-  RequestDeviceStatus(PageLoop::Duplex);
+  probe_.RequestDeviceStatus(PageLoop::Duplex);
   joinBackend();
 
   EXPECT_EQ(readLog(), kDuplexGoodUsb);
@@ -274,7 +275,7 @@ TEST_F(StatusProbe, HalUriAndUsbAnywhereAreDirect) {
     setenv("DEVICE_URI", uri, 1);
     logTruncate();
     answer(CUPS_SC_STATUS_OK, deviceIdWithStatus(statusBytes(13)));
-    RequestDeviceStatus(PageLoop::Simplex);
+    probe_.RequestDeviceStatus(PageLoop::Simplex);
     joinBackend();
     EXPECT_EQ(readLog(), kSimplexGoodUsb) << uri;
   }
@@ -283,7 +284,7 @@ TEST_F(StatusProbe, HalUriAndUsbAnywhereAreDirect) {
 
 TEST_F(StatusProbe, UsbUriWithoutStatusKeyWritesNoDecodedLines) {
   answer(CUPS_SC_STATUS_OK, "MFG:ZEMRO;MDL:Test Colour;CMD:PJL;");
-  RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(PageLoop::Simplex);
   joinBackend();
   EXPECT_EQ(readLog(), Lines(kSimplexGoodUsb.begin(), kSimplexGoodUsb.begin() + 3));
 }
@@ -293,10 +294,10 @@ TEST_F(StatusProbe, DiscoveryUriWritesOnlyNotBonjourAndMakesTheRequest) {
                           "mdns://Test._pdl-datastream._tcp.local"}) {
     setenv("DEVICE_URI", uri, 1);
     logTruncate();
-    clearDeviceStatus();
+    probe_.clear();
     std::vector<uint8_t> bytes = statusBytes(14);
     answer(CUPS_SC_STATUS_OK, deviceIdWithStatus(bytes));
-    RequestDeviceStatus(PageLoop::Simplex);
+    probe_.RequestDeviceStatus(PageLoop::Simplex);
     joinBackend();
     EXPECT_EQ(readLog(), Lines{"INFO: Is Not Bonjour URI. "}) << uri;
     EXPECT_TRUE(statusIs(bytes)) << "the status is decoded, only not reported";
@@ -307,7 +308,7 @@ TEST_F(StatusProbe, DiscoveryUriWritesOnlyNotBonjourAndMakesTheRequest) {
 TEST_F(StatusProbe, DiscoveryUriInTheDuplexLoopWritesNothingButAsks) {
   setenv("DEVICE_URI", "dnssd://Test._ipp._tcp.local/", 1);
   answer(CUPS_SC_STATUS_OK, deviceIdWithStatus(statusBytes(15)));
-  RequestDeviceStatus(PageLoop::Duplex);
+  probe_.RequestDeviceStatus(PageLoop::Duplex);
   joinBackend();
   EXPECT_EQ(readLog(), Lines{});
   EXPECT_EQ(requests_, 1);
@@ -315,12 +316,12 @@ TEST_F(StatusProbe, DiscoveryUriInTheDuplexLoopWritesNothingButAsks) {
 
 TEST_F(StatusProbe, SocketUriWritesOnlyTheNoSchemeLineAndMakesNoRequest) {
   setenv("DEVICE_URI", "socket://192.0.2.1:9100", 1);
-  RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(PageLoop::Simplex);
   EXPECT_EQ(readLog(), Lines{"INFO: Is Bonjour URI. "});
   EXPECT_TRUE(noRequestWaiting());
 
   logTruncate();
-  RequestDeviceStatus(PageLoop::Duplex);
+  probe_.RequestDeviceStatus(PageLoop::Duplex);
   EXPECT_EQ(readLog(), Lines{"if(isBonjour==0) "});
   EXPECT_TRUE(noRequestWaiting());
 }
@@ -328,15 +329,15 @@ TEST_F(StatusProbe, SocketUriWritesOnlyTheNoSchemeLineAndMakesNoRequest) {
 TEST_F(StatusProbe, EmptyUriWritesTheNoSchemeLineEvenWithoutSideChannel) {
   setenv("DEVICE_URI", "", 1);
   unsetenv("SOFTWARE");
-  RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(PageLoop::Simplex);
   EXPECT_EQ(readLog(), Lines{"INFO: Is Bonjour URI. "});
   EXPECT_TRUE(noRequestWaiting());
 }
 
 TEST_F(StatusProbe, UnsetUriDoesNothing) {
   unsetenv("DEVICE_URI");
-  RequestDeviceStatus(PageLoop::Simplex);
-  RequestDeviceStatus(PageLoop::Duplex);
+  probe_.RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(PageLoop::Duplex);
   EXPECT_EQ(readLog(), Lines{});
   EXPECT_TRUE(noRequestWaiting());
 }
@@ -347,15 +348,15 @@ TEST_F(StatusProbe, OlderSpoolerOrUnsetSoftwareMakesNoRequest) {
       setenv("SOFTWARE", software, 1);
     else
       unsetenv("SOFTWARE");
-    RequestDeviceStatus(PageLoop::Simplex);
-    RequestDeviceStatus(PageLoop::Duplex);
+    probe_.RequestDeviceStatus(PageLoop::Simplex);
+    probe_.RequestDeviceStatus(PageLoop::Duplex);
     EXPECT_EQ(readLog(), Lines{}) << (software ? software : "(unset)");
     EXPECT_TRUE(noRequestWaiting()) << (software ? software : "(unset)");
   }
 
   setenv("SOFTWARE", "CUPS/1.4.3", 1);
   answer(CUPS_SC_STATUS_OK, deviceIdWithStatus(statusBytes(16)));
-  RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(PageLoop::Simplex);
   joinBackend();
   EXPECT_EQ(requests_, 1);
   EXPECT_EQ(readLog(), kSimplexGoodUsb);
@@ -363,7 +364,7 @@ TEST_F(StatusProbe, OlderSpoolerOrUnsetSoftwareMakesNoRequest) {
 
 TEST_F(StatusProbe, OkAnswerOfZeroBytesWritesTheFailedLine) {
   answer(CUPS_SC_STATUS_OK, "");
-  RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(PageLoop::Simplex);
   joinBackend();
   EXPECT_EQ(readLog(), (Lines{"INFO: Is Not Bonjour URI. ", "INFO: cupsSideChannelDoRequest START",
                               "INFO: cupsSideChannelDoRequest done",
@@ -371,7 +372,7 @@ TEST_F(StatusProbe, OkAnswerOfZeroBytesWritesTheFailedLine) {
 
   logTruncate();
   answer(CUPS_SC_STATUS_OK, "");
-  RequestDeviceStatus(PageLoop::Duplex);
+  probe_.RequestDeviceStatus(PageLoop::Duplex);
   joinBackend();
   EXPECT_EQ(readLog(), (Lines{"cupsSideChannelDoRequest START", "cupsSideChannelDoRequest done",
                               "cupsSideChannelDoRequest failed"}));
@@ -379,7 +380,7 @@ TEST_F(StatusProbe, OkAnswerOfZeroBytesWritesTheFailedLine) {
   logTruncate();
   setenv("DEVICE_URI", "dnssd://Test._ipp._tcp.local/", 1);
   answer(CUPS_SC_STATUS_OK, "");
-  RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(PageLoop::Simplex);
   joinBackend();
   EXPECT_EQ(readLog(),
             (Lines{"INFO: Is Not Bonjour URI. ", "INFO: cupsSideChannelDoRequest failed"}));
@@ -388,35 +389,35 @@ TEST_F(StatusProbe, OkAnswerOfZeroBytesWritesTheFailedLine) {
 TEST_F(StatusProbe, RefusedRequestIsNotDecodedAndKeepsTheLastStatus) {
   std::vector<uint8_t> first = statusBytes(17);
   answer(CUPS_SC_STATUS_OK, deviceIdWithStatus(first));
-  RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(PageLoop::Simplex);
   joinBackend();
   ASSERT_TRUE(statusIs(first));
 
   // A backend that does not implement the command, with data all the same.
   logTruncate();
   answer(CUPS_SC_STATUS_NOT_IMPLEMENTED, deviceIdWithStatus(statusBytes(18)));
-  RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(PageLoop::Simplex);
   joinBackend();
   EXPECT_EQ(readLog(), (Lines{"INFO: Is Not Bonjour URI. ", "INFO: cupsSideChannelDoRequest START",
                               "INFO: cupsSideChannelDoRequest done",
                               "INFO: cupsSideChannelDoRequest failed"}));
   EXPECT_TRUE(statusIs(first));
 
-  clearDeviceStatus();
+  probe_.clear();
   EXPECT_TRUE(statusIs(std::vector<uint8_t>(kDeviceStatusSize, 0)));
 }
 
 TEST_F(StatusProbe, ShorterAnswerIsNotCompletedByTheOneBefore) {
   std::string full = "STS:" + encodeBase64(statusBytes(19)) + ";";
   answer(CUPS_SC_STATUS_OK, full);
-  RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(PageLoop::Simplex);
   joinBackend();
   ASSERT_EQ(readLog(), kSimplexGoodUsb);
 
   // Only the first 100 characters of the value: decoded alone, 75 bytes.
   logTruncate();
   answer(CUPS_SC_STATUS_OK, full.substr(0, 4 + 100));
-  RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(PageLoop::Simplex);
   joinBackend();
   EXPECT_EQ(readLog(), Lines(kSimplexGoodUsb.begin(), kSimplexGoodUsb.begin() + 3));
 }
@@ -427,7 +428,7 @@ TEST_F(StatusProbe, DeviceIdOfFullCapacityDecodes) {
   std::string id = "MFG:ZEMRO;DES:" + std::string(2048 - 14 - tail.size(), 'x') + tail;
   ASSERT_EQ(id.size(), 2048u);
   answer(CUPS_SC_STATUS_OK, id);
-  RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(PageLoop::Simplex);
   joinBackend();
   EXPECT_EQ(readLog(), kSimplexGoodUsb);
   EXPECT_TRUE(statusIs(bytes));
@@ -435,7 +436,7 @@ TEST_F(StatusProbe, DeviceIdOfFullCapacityDecodes) {
 
 TEST_F(StatusProbe, ClosedBackendRaisesNoSigpipeAndTheRequestFails) {
   closeBackend();
-  RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(PageLoop::Simplex);
 
   EXPECT_EQ(pipeSignals, 0);
   EXPECT_EQ(readLog(), (Lines{"INFO: Is Not Bonjour URI. ", "INFO: cupsSideChannelDoRequest START",
@@ -459,7 +460,7 @@ TEST_F(StatusProbe, CallersPendingSigpipeIsKept) {
   ASSERT_TRUE(pipePending());
 
   closeBackend();
-  RequestDeviceStatus(PageLoop::Duplex);
+  probe_.RequestDeviceStatus(PageLoop::Duplex);
   EXPECT_TRUE(pipeBlocked()) << "the caller's mask is restored";
   EXPECT_TRUE(pipePending()) << "a signal the probe did not raise is not taken";
 

@@ -1,0 +1,37 @@
+// Where the job stream goes: the printer connection of a CUPS filter (its
+// standard output), a device of a printer application, memory in a test.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  // Writes all of `data`; false when the sink refused it for good (errno
+  // set). Nothing stays buffered: what was accepted is on its way.
+  virtual bool write(const void* data, size_t length) = 0;
+};
+
+// A stdio stream, written as writeOutputBlock writes it: what the stream
+// buffers first, then the block straight to its descriptor, refused blocks
+// offered again while the failure is one that can pass.
+class FileSink : public ByteSink {
+ public:
+  explicit FileSink(FILE* out) : out_(out) {}
+  bool write(const void* data, size_t length) override;
+
+ private:
+  FILE* out_;
+};
+
+// The stream in memory.
+class StringSink : public ByteSink {
+ public:
+  bool write(const void* data, size_t length) override {
+    bytes.append(static_cast<const char*>(data), length);
+    return true;
+  }
+  std::string bytes;
+};
