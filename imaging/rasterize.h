@@ -1,4 +1,6 @@
-// Page rasterisation: raster lines through four engine instances into bit planes.
+// A CUPS raster page through the push renderer: the page's lines are read
+// from the raster stream and handed over one by one, with the spooler's
+// progress lines and the log's read lines on the way.
 #pragma once
 
 #include <cstddef>
@@ -9,20 +11,14 @@
 
 #include "driver/job_settings.h"
 #include "imaging/engine_loader.h"
+#include "imaging/page_renderer.h"
 #include "imaging/plane_buffers.h"
-
-// True when the page is to be turned by 180 degrees.
-bool backwardFillFor(PageLoop loop, int rotate180, int duplexMode, int pageCount);
-
-// Bytes of a grayscale plane line taken from the engine:
-// printableWidth * resolution / 4800 + 1, never more than bytesPerLine.
-size_t printableBytesFor(int printableWidth, int resolution, size_t bytesPerLine);
 
 struct PageRenderRequest {
   const EngineLibrary* library = nullptr;
   cups_raster_t* raster = nullptr;
   const cups_page_header2_t* header = nullptr;  // after the page geometry
-  ppd_file_t* ppd = nullptr;
+  ppd_file_t* ppd = nullptr;                    // for blank-sheet saving
   JobSettings* settings = nullptr;              // rotate180 is read during set-up
   PageLoop loop = PageLoop::Simplex;
   int pageCount = 0;                            // 1-based page number
@@ -38,14 +34,8 @@ struct PageRenderRequest {
   unsigned lineWorkerMask = 0xF;
 };
 
-enum class RenderResult {
-  Ok,                 // planes filled; see hasContent
-  EngineRefused,      // exit 255, no message
-  AllocationFailed,   // "ERROR:" line printed by the caller, exit 1
-};
-
-// Allocates the page's buffers, prepares the engine, runs the line loop on
-// four persistent workers (one per instance), waits for every line owed,
-// ends the instances. `hasContent` is false for a page to be dropped.
+// Renders the page whose header was just read: its lines are read with
+// cupsRasterReadPixels, a line that cannot be read prints white. Progress
+// lines go to standard error. `hasContent` is false for a page to be dropped.
 RenderResult renderPage(const PageRenderRequest& request, PlaneBuffers& planes,
                         bool& hasContent);

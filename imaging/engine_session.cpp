@@ -1,0 +1,114 @@
+#include "imaging/engine_session.h"
+
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <utility>
+
+#include "imaging/plane_buffers.h"
+
+namespace {
+
+// The slot table: the one datum of the printing core that is the process's
+// rather than a job's, since the library's callbacks take no arguments. Each
+// entry sits on cache lines of its own: four workers move their cursors at once.
+std::array<InstancePlacement, kCallbackSlots> slotTable;
+
+// Which slots are taken; guarded by slotMutex.
+std::mutex slotMutex;
+std::condition_variable slotFreed;
+std::array<bool, kCallbackSlots> slotTaken{};
+
+template <int K>
+unsigned char* getOutputLineOf() {
+  return slotTable[K].outputLine;
+}
+
+template <int K>
+int lineReadyOf() {
+  placeLine(slotTable[K]);
+  return 0;
+}
+
+template <int... K>
+constexpr std::array<GetOutputLineFn, kCallbackSlots> getOutputLineTable(
+    std::integer_sequence<int, K...>) {
+  return {&getOutputLineOf<K>...};
+}
+
+template <int... K>
+constexpr std::array<LineReadyFn, kCallbackSlots> lineReadyTable(std::integer_sequence<int, K...>) {
+  return {&lineReadyOf<K>...};
+}
+
+constexpr auto kGetOutputLine = getOutputLineTable(std::make_integer_sequence<int, kCallbackSlots>{});
+constexpr auto kLineReady = lineReadyTable(std::make_integer_sequence<int, kCallbackSlots>{});
+
+}  // namespace
+
+CallbackSlots::CallbackSlots() {
+  std::unique_lock<std::mutex> lock(slotMutex);
+  auto freeCount = [] {
+    int count = 0;
+    for (bool taken : slotTaken) count += taken ? 0 : 1;
+    return count;
+  };
+  slotFreed.wait(lock, [&] { return freeCount() >= kEngineInstances; });
+  int k = 0;
+  for (int slot = 0; slot < kCallbackSlots && k < kEngineInstances; ++slot) {
+    if (slotTaken[slot]) continue;
+    slotTaken[slot] = true;
+    slots_[k] = slot;
+    getOutputLine_[k] = kGetOutputLine[slot];
+    lineReady_[k] = kLineReady[slot];
+    slotTable[slot] = InstancePlacement{};
+    ++k;
+  }
+}
+
+CallbackSlots::~CallbackSlots() {
+  {
+    std::lock_guard<std::mutex> lock(slotMutex);
+    for (int slot : slots_) {
+      // A call outside the page finds nowhere to place its line.
+      slotTable[slot] = InstancePlacement{};
+      slotTaken[slot] = false;
+    }
+  }
+  slotFreed.notify_all();
+}
+
+InstancePlacement& CallbackSlots::placement(int k) const { return slotTable[slots_[k]]; }
+
+void placeLine(InstancePlacement& s) {
+  if (!s.planes || !s.outputLine) return;  // a call outside a page has nowhere to go
+  PlaneBuffers& planes = *s.planes;
+
+  int64_t line;
+  if (!s.backwardFill) {
+    if (!s.firstLinePlaced) s.cursor += s.instance;
+    line = s.cursor;
+    s.cursor += kEngineInstances;
+  } else {
+    s.cursor -= s.firstLinePlaced ? kEngineInstances : s.instance + 1;
+    line = s.cursor;
+  }
+  s.firstLinePlaced = true;
+
+  // An engine that calls back more often than it was given lines finds no
+  // plane line to write; nothing outside the planes is ever touched.
+  if (line >= 0 && static_cast<uint64_t>(line) < planes.lines) {
+    size_t bytesPerLine = planes.bytesPerLine;
+    size_t offset = static_cast<size_t>(line) * bytesPerLine;
+    if (planes.planeCount == 4) {
+      for (int p = 0; p < 4; ++p)
+        memcpy(planes.plane[p].data() + offset, s.outputLine + p * bytesPerLine, bytesPerLine);
+    } else {
+      // The turned line's dots sit at the end of the engine's line.
+      size_t n = s.printableBytes;
+      const unsigned char* from = s.backwardFill ? s.outputLine + bytesPerLine - n : s.outputLine;
+      memcpy(planes.plane[kBlackPlane].data() + offset, from, n);
+    }
+  }
+  if (s.counter) s.counter->add();
+}
