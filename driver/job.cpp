@@ -34,6 +34,7 @@
 #include "stream/command_record.h"
 #include "stream/page_stream.h"
 #include "stream/byte_sink.h"
+#include "stream/job_stream.h"
 #include "stream/pjl.h"
 #include "zeru/services.h"
 
@@ -365,20 +366,11 @@ void addBlankBack(Job& job) {
 
 // Phase 2: the spooled pages to standard output, in `order`.
 void sendPages(Job& job, SendOrder order) {
-  SendStep step;
-  while (order.next(step)) {
-    if (cancelRequested) break;
-    if (!step.message.empty()) fputs(step.message.c_str(), stderr);
-    SendResult result =
-        SendSpooledPage(job.output, job.spool.name(step.page), job.copyBuffer, job.services.cancelled);
-    if (result == SendResult::OutputFailed)
-      failWithErrno("ERROR: Unable to write the job to the printer: ", errno);
-    if (step.removeAfter) job.spool.remove(step.page);
-    if (result == SendResult::Cancelled) break;
-  }
-  // Whatever was not sent for the last time (cancellation, or no pass at all
-  // for zero collated copies) leaves nothing behind.
-  job.spool.removeAll();
+  SendResult result =
+      sendSpooledPages(job.output, job.spool, std::move(order), job.copyBuffer, job.services,
+                       [](const std::string& line) { fputs(line.c_str(), stderr); });
+  if (result == SendResult::OutputFailed)
+    failWithErrno("ERROR: Unable to write the job to the printer: ", errno);
 }
 
 void writeJobHeader(Job& job) {

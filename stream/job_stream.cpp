@@ -1,0 +1,31 @@
+#include "stream/job_stream.h"
+
+#include <cerrno>
+
+SendResult sendSpooledPages(ByteSink& out, PageSpool& spool, SendOrder order,
+                            std::vector<uint8_t>& copyBuffer, const JobServices& services,
+                            const std::function<void(const std::string&)>& announce) {
+  SendResult outcome = SendResult::Sent;
+  SendStep step;
+  while (order.next(step)) {
+    if (services.cancelled()) {
+      outcome = SendResult::Cancelled;
+      break;
+    }
+    if (!step.message.empty()) announce(step.message);
+    SendResult result = SendSpooledPage(out, spool.name(step.page), copyBuffer, services.cancelled);
+    if (result == SendResult::OutputFailed) {
+      int error = errno;
+      spool.removeAll();
+      errno = error;
+      return result;
+    }
+    if (step.removeAfter) spool.remove(step.page);
+    if (result == SendResult::Cancelled) {
+      outcome = result;
+      break;
+    }
+  }
+  spool.removeAll();
+  return outcome;
+}

@@ -1,0 +1,23 @@
+// The output phase of a job: its spooled pages to the printer in their order.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "driver/page_order.h"
+#include "driver/spool.h"
+#include "stream/byte_sink.h"
+#include "stream/page_stream.h"
+#include "zeru/services.h"
+
+// Sends the spooled pages in `order`, each followed by its page-end record,
+// and removes each file after its last sending; whatever is left (a
+// cancelled job, no pass at all for zero collated copies) is removed at the
+// end. `announce` gets each step's progress line, if it has one, before the
+// page goes. Returns Sent, Cancelled once the job's services say so, or
+// OutputFailed (errno set) when the sink refused a page for good.
+SendResult sendSpooledPages(ByteSink& out, PageSpool& spool, SendOrder order,
+                            std::vector<uint8_t>& copyBuffer, const JobServices& services,
+                            const std::function<void(const std::string&)>& announce);
