@@ -33,8 +33,8 @@
 #include "status/status_probe.h"
 #include "stream/command_record.h"
 #include "stream/page_stream.h"
-#include "stream/byte_sink.h"
-#include "stream/job_stream.h"
+#include "zeru/byte_sink.h"
+#include "zeru/print_job.h"
 #include "stream/pjl.h"
 #include "zeru/services.h"
 
@@ -46,21 +46,6 @@ constexpr const char* kSpoolTemplate = "/tmp/tmp-XXXXXX";
 // How long a wait for raster input goes on before the cancel flag is looked
 // at again (a SIGTERM taken by another thread does not interrupt the wait).
 constexpr int kInputWaitMs = 200;
-
-// A kept page whose planes are compressed and written to its spool file on
-// a thread of its own while the page thread rasterises the next page. The
-// page thread owns it: it fills it, starts the thread and joins it before it
-// reads `error` or starts the next one, so at most one page is in flight and
-// a job holds at most two pages' buffers. The spooling thread touches only
-// this page's buffers, its own copy of the page record and its descriptor.
-struct PendingSpool {
-  std::thread thread;
-  std::unique_ptr<PlaneBuffers> planes;
-  PageStartRecord record;
-  int fd = -1;
-  bool writeRecord = false;
-  int error = 0;  // errno of a failed spool write; 0 when the page is on disk
-};
 
 // Everything one job holds from start-up to shutdown.
 struct Job {
@@ -77,18 +62,14 @@ struct Job {
   PageStartRecord pageRecord;
   const char* modelPath = nullptr;
   CustomSizeRange customRange;
-  std::vector<uint8_t> copyBuffer = std::vector<uint8_t>(kCopyBufferSize);
   // The printer connection.
   FileSink output{stdout};
-  // What the core reads of the job's cancellation and where it logs.
-  JobServices services{[] { return cancelRequested != 0; }, [](const char* line) { logLine(line); }};
-  PageSpool spool;
+  // The job in the printing core: its cancellation is the SIGTERM handler's
+  // flag, its log lines go to the diagnostic log.
+  PrintJob printJob{output,
+                    JobServices{[] { return cancelRequested != 0; },
+                                [](const char* line) { logLine(line); }}};
   DeviceStatusProbe statusProbe{[](const char* line) { logLine(line); }};
-  PendingSpool pending;
-  // The buffers of the last page spooled, kept for the next page to reuse:
-  // with the page in flight and the page being rasterised, a job holds at
-  // most two pages' buffers.
-  std::unique_ptr<PlaneBuffers> spare;
 };
 
 // Reads the raster input for libcups. A cancelled job reads no more input:
@@ -115,9 +96,7 @@ ssize_t readRasterInput(void* context, unsigned char* buffer, size_t bytes) {
 Job* runningJob = nullptr;
 
 void settleJob() {
-  if (!runningJob) return;
-  if (runningJob->pending.thread.joinable()) runningJob->pending.thread.join();
-  runningJob->spool.removeAll();
+  if (runningJob) runningJob->printJob.abandon();
 }
 
 // Makes the job the one the fatal ends and the SIGPIPE handler clean up
@@ -125,7 +104,7 @@ void settleJob() {
 struct JobRegistration {
   explicit JobRegistration(Job& job) {
     runningJob = &job;
-    setSpoolForSignals(&job.spool);
+    setSpoolForSignals(&job.printJob.spool());
   }
   ~JobRegistration() {
     setSpoolForSignals(nullptr);
@@ -164,67 +143,8 @@ const char* productOf(ppd_file_t* ppd) {
   return attr ? attr->value : nullptr;
 }
 
-// The page-start record fields known once the page's settings are read.
-void preparePageRecord(Job& job, const cups_page_header2_t& header) {
-  const JobSettings& s = job.settings;
-  uint64_t planes = s.colorMode ? 4 : 1;
-  uint64_t rawSize = planes * header.cupsHeight * static_cast<uint64_t>(s.lineWidth / 8);
-  job.pageRecord.setPaper(s.paperCode, s.mediaCode, s.pageWidth10, s.pageHeight10);
-  job.pageRecord.setRaster(static_cast<uint32_t>(s.lineWidth), header.cupsHeight,
-                           static_cast<uint32_t>(rawSize),
-                           static_cast<uint16_t>(header.HWResolution[0]));
-  job.pageRecord.clearPlaneLengths();
-}
-
-// Compresses the page and writes its record and planes into the slot's file;
-// returns 0, or the errno of a failed write. The descriptor is closed.
-int compressAndWrite(PlaneBuffers& planes, PageStartRecord& record, int fd, bool writeRecord) {
-  compressPage(planes, record);
-  int error = 0;
-  if (writeRecord && !WritePageRecord(fd, record, planes)) error = errno;
-  close(fd);
-  return error;
-}
-
 [[noreturn]] void failSpoolWrite(int error) {
   failWithErrno("ERROR: Unable to write the page spool file: ", error);
-}
-
-// Waits for the page being spooled behind the page thread, releases its
-// buffers, and ends the job if its spool file could not be written.
-void finishPendingSpool(Job& job) {
-  PendingSpool& pending = job.pending;
-  if (pending.thread.joinable()) pending.thread.join();
-  if (pending.planes) job.spare = std::move(pending.planes);
-  if (pending.error != 0) failSpoolWrite(pending.error);
-}
-
-// Spools the page on the calling thread.
-void spoolPage(Job& job, PlaneBuffers& planes, int fd, bool writeRecord) {
-  finishPendingSpool(job);
-  int error = compressAndWrite(planes, job.pageRecord, fd, writeRecord);
-  if (error != 0) failSpoolWrite(error);
-}
-
-// Spools the page on its own thread, so that its compression runs beside the
-// rasterisation of the next page. The page before it is finished first.
-void spoolPageBehind(Job& job, std::unique_ptr<PlaneBuffers> planes, int fd, bool writeRecord) {
-  finishPendingSpool(job);
-  PendingSpool& pending = job.pending;
-  pending.planes = std::move(planes);
-  pending.record = job.pageRecord;
-  pending.fd = fd;
-  pending.writeRecord = writeRecord;
-  pending.error = 0;
-  try {
-    pending.thread = startWorkerThread([&pending] {
-      pending.error = compressAndWrite(*pending.planes, pending.record, pending.fd,
-                                       pending.writeRecord);
-    });
-  } catch (const std::system_error&) {
-    // No thread to be had: the page is spooled here and now.
-    pending.error = compressAndWrite(*pending.planes, pending.record, fd, writeRecord);
-  }
 }
 
 enum class PageOutcome { Kept, Dropped };
@@ -241,7 +161,7 @@ PageOutcome processPage(Job& job, PageLoop loop) {
   if (settings.paperIndex == kCustomPaperIndex)
     if (const char* problem = customSizeProblem(header, job.customRange)) fail(1, problem);
 
-  preparePageRecord(job, header);
+  preparePageRecord(job.pageRecord, settings, header);
 
   if (!job.library.canRenderPages()) {
     fprintf(stderr, "ERROR: The colour library has no entry point %s\n",
@@ -264,8 +184,7 @@ PageOutcome processPage(Job& job, PageLoop loop) {
     readRotate180(job.ppd, job.settings);
   };
 
-  std::unique_ptr<PlaneBuffers> planes =
-      job.spare ? std::move(job.spare) : std::make_unique<PlaneBuffers>();
+  std::unique_ptr<PlaneBuffers> planes = job.printJob.pageBuffers();
   bool hasContent = false;
   switch (renderPage(request, *planes, hasContent)) {
     case RenderResult::Ok:
@@ -278,29 +197,28 @@ PageOutcome processPage(Job& job, PageLoop loop) {
 
   if (!hasContent) {
     --job.state.pageCount;   // the next page takes this number
-    job.spare = std::move(planes);
+    job.printJob.returnBuffers(std::move(planes));
     return PageOutcome::Dropped;
   }
 
-  int fd = job.spool.create(job.state.pageCount);
-  if (fd < 0) {
-    int error = errno;
-    if (job.pending.thread.joinable()) job.pending.thread.join();
+  // A single-sided colour page asked for zero copies is never sent: its file
+  // stays empty.
+  bool writeRecord = loop == PageLoop::Duplex || !settings.colorMode || header.NumCopies != 0;
+  SpoolResult spooled =
+      job.printJob.spoolPage(std::move(planes), job.pageRecord, job.state.pageCount, writeRecord);
+  if (spooled.kind == SpoolResult::WriteFailed) failSpoolWrite(spooled.error);
+  if (spooled.kind == SpoolResult::CreateFailed) {
     if (loop == PageLoop::Simplex) {
-      job.spool.removeAll();
-      fprintf(stderr, "ERROR: Collating enabled mkstemp [/tmp/] -> %s\n", strerror(error));
+      job.printJob.spool().removeAll();
+      fprintf(stderr, "ERROR: Collating enabled mkstemp [/tmp/] -> %s\n", strerror(spooled.error));
     } else {
       WritePjlComment(job.output, kSpoolTemplate);
-      job.spool.removeAll();
-      fprintf(stderr, "ERROR: Duplex enabled mkstemp -> %s\n", strerror(error));
+      job.printJob.spool().removeAll();
+      fprintf(stderr, "ERROR: Duplex enabled mkstemp -> %s\n", strerror(spooled.error));
     }
     fflush(stdout);
     _exit(1);
   }
-  // A single-sided colour page asked for zero copies is never sent: its file
-  // stays empty.
-  bool writeRecord = loop == PageLoop::Duplex || !settings.colorMode || header.NumCopies != 0;
-  spoolPageBehind(job, std::move(planes), fd, writeRecord);
   return PageOutcome::Kept;
 }
 
@@ -332,8 +250,8 @@ void runPageLoop(Job& job, PageLoop loop) {
   }
   // The last kept page is on disk before anything is sent; no page's
   // buffers outlive the page loop.
-  finishPendingSpool(job);
-  job.spare.reset();
+  SpoolResult settled = job.printJob.settle();
+  if (!settled.ok()) failSpoolWrite(settled.error);
   if (any) job.state.currentHeader = held;
 }
 
@@ -349,26 +267,25 @@ void addBlankBack(Job& job) {
   PageSettingsResult result =
       readPageSettings(job.ppd, header, job.paperTable, job.settings, PageLoop::Duplex);
   if (result != PageSettingsResult::Ok) fail(1, pageSettingsError(result));
-  preparePageRecord(job, header);
+  preparePageRecord(job.pageRecord, job.settings, header);
 
   PlaneBuffers planes;
   if (!allocatePlaneBuffers(planes, job.settings.colorMode, job.settings.lineWidth,
                             header.cupsHeight))
     fail(1, "ERROR: Unable to allocate memory for the page\n");
 
-  int fd = job.spool.create(job.state.pageCount);
-  if (fd < 0) {
+  SpoolResult spooled = job.printJob.spoolPageNow(planes, job.pageRecord, job.state.pageCount);
+  if (spooled.kind == SpoolResult::CreateFailed) {
     WritePjlComment(job.output, kSpoolTemplate);
     fail(1, nullptr);
   }
-  spoolPage(job, planes, fd, true);
+  if (spooled.kind == SpoolResult::WriteFailed) failSpoolWrite(spooled.error);
 }
 
 // Phase 2: the spooled pages to standard output, in `order`.
 void sendPages(Job& job, SendOrder order) {
-  SendResult result =
-      sendSpooledPages(job.output, job.spool, std::move(order), job.copyBuffer, job.services,
-                       [](const std::string& line) { fputs(line.c_str(), stderr); });
+  SendResult result = job.printJob.sendPages(
+      std::move(order), [](const std::string& line) { fputs(line.c_str(), stderr); });
   if (result == SendResult::OutputFailed)
     failWithErrno("ERROR: Unable to write the job to the printer: ", errno);
 }
@@ -384,7 +301,7 @@ void writeJobHeader(Job& job) {
   inputs.pageCount = job.state.pageCount;
   inputs.blankBackAdded = job.state.blankBackAdded;
   readSystemJobAttributes(inputs);
-  setup(job.output, &header, inputs, job.services);
+  job.printJob.writeHeader(header, inputs);
   logLine("STATE: Setup");
   if (fflush(stdout) != 0)
     failWithErrno("ERROR: Unable to write the job to the printer: ", errno);
@@ -428,7 +345,7 @@ void readDuplexMode(Job& job) {
 }
 
 void shutdown(Job& job) {
-  WriteJobTrailer(job.output, cancelRequested != 0);
+  job.printJob.writeTrailer(cancelRequested != 0);
   fflush(stdout);
   logLine("STATE: Shutdown Filter");
   ppdClose(job.ppd);

@@ -8,7 +8,7 @@
 
 #include "driver/page_order.h"
 #include "driver/spool.h"
-#include "stream/byte_sink.h"
+#include "zeru/byte_sink.h"
 #include "stream/page_stream.h"
 #include "zeru/services.h"
 

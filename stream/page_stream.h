@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "imaging/plane_buffers.h"
-#include "stream/byte_sink.h"
+#include "zeru/byte_sink.h"
 #include "stream/command_record.h"
 
 inline constexpr size_t kCopyBufferSize = 32768;

@@ -8,7 +8,7 @@
 #include <cups/raster.h>
 
 #include "zeru/services.h"
-#include "stream/byte_sink.h"
+#include "zeru/byte_sink.h"
 
 // The nine bytes ESC %-12345X.
 inline constexpr char kUel[] = "\x1b%-12345X";

@@ -1,0 +1,121 @@
+// One job of the printing core, from its rendered pages to its job stream:
+// each page with content is compressed and spooled on a thread of its own
+// while the front end renders the next one, and once every page is in, the
+// job header, the pages in their sending order and the trailer go to the
+// job's byte sink.
+//
+//   PrintJob job(sink, services);
+//   for (each page) {
+//     std::unique_ptr<PlaneBuffers> planes = job.pageBuffers();
+//     ... render the page into *planes (PageRenderer) ...
+//     if (content) job.spoolPage(std::move(planes), record, slot, true);
+//     else job.returnBuffers(std::move(planes));
+//   }
+//   job.settle();
+//   job.writeHeader(header, inputs);
+//   job.sendPages(SendOrder::simplex(pages, copies, collate), announce);
+//   job.writeTrailer(cancelled);
+//
+// A job holds at most two pages' buffers: the page in flight and the page
+// being rendered.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <cups/raster.h>
+
+#include "driver/job_settings.h"
+#include "driver/page_order.h"
+#include "driver/spool.h"
+#include "imaging/plane_buffers.h"
+#include "stream/command_record.h"
+#include "stream/page_stream.h"
+#include "stream/pjl.h"
+#include "zeru/byte_sink.h"
+#include "zeru/services.h"
+
+// How spooling a page went.
+struct SpoolResult {
+  enum Kind {
+    Ok,
+    CreateFailed,  // the page's spool file could not be made; nothing of it is on disk
+    WriteFailed,   // an earlier page's spool file could not be written
+  };
+  Kind kind = Ok;
+  int error = 0;  // errno of the failure
+  bool ok() const { return kind == Ok; }
+};
+
+class PrintJob {
+ public:
+  PrintJob(ByteSink& out, JobServices services);
+  // Waits for the page in flight and removes the spool files left.
+  ~PrintJob();
+  PrintJob(const PrintJob&) = delete;
+  PrintJob& operator=(const PrintJob&) = delete;
+
+  // Buffers for the next page: those of the last page spooled or dropped,
+  // or new ones.
+  std::unique_ptr<PlaneBuffers> pageBuffers();
+  // Takes back the buffers of a dropped page for the next page.
+  void returnBuffers(std::unique_ptr<PlaneBuffers> planes);
+
+  // Spools a rendered page into `slot` (1-based): its file is made now, its
+  // planes are compressed and written on a thread of its own, after the
+  // page before it is on disk. Without `writeRecord` the file stays empty.
+  SpoolResult spoolPage(std::unique_ptr<PlaneBuffers> planes, const PageStartRecord& record,
+                        int slot, bool writeRecord);
+  // The same on the calling thread (the filler page of a two-sided job).
+  SpoolResult spoolPageNow(PlaneBuffers& planes, const PageStartRecord& record, int slot);
+  // Waits for the page in flight and lets the spare buffers go; reports
+  // whether every page is on disk.
+  SpoolResult settle();
+  // Waits for the page in flight and removes every spool file: the end of
+  // a job that fails.
+  void abandon();
+
+  // The job header (its geometry line goes to the log).
+  void writeHeader(const cups_page_header2_t& header, const JobHeaderInputs& inputs);
+  // The spooled pages in `order`; `announce` gets each progress line.
+  SendResult sendPages(SendOrder order, const std::function<void(const std::string&)>& announce);
+  void writeTrailer(bool cancelled);
+
+  PageSpool& spool() { return spool_; }
+  const JobServices& services() const { return services_; }
+
+ private:
+  // A kept page whose planes are compressed and written to its spool file
+  // on a thread of its own. The job's thread fills it, starts the thread and
+  // joins it before it reads `error` or starts the next one. The spooling
+  // thread touches only this page's buffers, its copy of the page record
+  // and its descriptor.
+  struct PendingPage {
+    std::thread thread;
+    std::unique_ptr<PlaneBuffers> planes;
+    PageStartRecord record;
+    int fd = -1;
+    bool writeRecord = false;
+    int error = 0;  // errno of a failed spool write; 0 when the page is on disk
+  };
+
+  int finishPending();
+
+  ByteSink& out_;
+  JobServices services_;
+  PageSpool spool_;
+  PendingPage pending_;
+  std::unique_ptr<PlaneBuffers> spare_;
+  std::vector<uint8_t> copyBuffer_ = std::vector<uint8_t>(kCopyBufferSize);
+};
+
+// The page-start record fields known once the page's settings are read.
+void preparePageRecord(PageStartRecord& record, const JobSettings& settings,
+                       const cups_page_header2_t& header);
+
+// Compresses the page and writes its record and planes into the slot's file;
+// returns 0, or the errno of a failed write. The descriptor is closed.
+int compressAndWrite(PlaneBuffers& planes, PageStartRecord& record, int fd, bool writeRecord);
