@@ -1,16 +1,15 @@
 // The job's settings: PPD marked choices, job options, command line and each
-// page's raster header folded into one record that the rest of the filter reads.
+// page's raster header folded into one record that the rest of the printing
+// core reads.
 //
 // The rules are pure functions over choice keywords (nullptr = not marked);
-// the PPD look-ups live in the thin layer at the end of this header.
+// a front end reads the choices (the CUPS filter from its PPD, filter/ppd_settings.h).
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
 
-#include <cups/cups.h>
-#include <cups/ppd.h>
 #include <cups/raster.h>
 
 #include "imaging/paper_table.h"
@@ -78,52 +77,3 @@ int adjustFlagsFor(const std::array<int, 12>& density, int brightness);
 bool parseDecimalChoice(const char* choice, int& value);
 // Points to tenths of a millimetre (x * 254 / 72, truncating, low 16 bits).
 uint16_t pointsToTenthMm(unsigned points);
-
-// ---- PPD layer ----
-
-// The marked choice keyword of a PPD option, or nullptr.
-const char* markedChoice(ppd_file_t* ppd, const char* keyword);
-
-// The job's paper index: the marked PageSize keyword, else the job's
-// "PageSize" option (11 when there is none); a keyword naming no row gives 0.
-int jobPaperIndex(ppd_file_t* ppd, int numOptions, cups_option_t* options);
-
-// Job start: paper index (marked PageSize, else the "PageSize" option, missing
-// gives 11), resolution, then the settings dump to the log. Title and user from argv.
-void readJobSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options,
-                     int argc, char* argv[], JobSettings& settings);
-
-// The text of the settings dump: one "INFO: ...\n" line per entry, marked
-// choices only. argv needs at least six entries (argv[1], argv[3], argv[5] are shown).
-std::string settingsDumpText(ppd_file_t* ppd, int numOptions, cups_option_t* options,
-                             char* argv[]);
-
-// The settings dump, as one block of log lines.
-void dumpSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options,
-                  char* argv[]);
-
-// True when any of PageSize, Media or PageRegion has a marked choice.
-bool pageSizeMarked(ppd_file_t* ppd);
-
-// Result of reading a page's settings.
-enum class PageSettingsResult { Ok, NoPageSize, BadGeometry };
-
-// Page start, in order: presence check, page geometry (may swap the header's
-// PageSize and rewrite row 11 of the paper table), paper size in 0.1 mm,
-// TonerMode, colorMode, densities, brightness, contrast and chroma,
-// adjustFlags and densityCode, imageType/complementary, grayGuarantee,
-// mediaCode (Covers writes the header's cupsMediaType), screenMode.
-// The simplex loop logs its three "STATE:" lines. On anything but Ok the
-// caller prints the error line (see pageSettingsError) and ends the job.
-PageSettingsResult readPageSettings(ppd_file_t* ppd, cups_page_header2_t& header,
-                                    PaperTable& paperTable, JobSettings& settings,
-                                    PageLoop loop);
-
-// The "ERROR: ...\n" line for a failed page.
-const char* pageSettingsError(PageSettingsResult result);
-
-// ImageRotation, read after the engine's page set-up.
-void readRotate180(ppd_file_t* ppd, JobSettings& settings);
-
-// AKSaveBlankSheet marked "true" (any case).
-bool saveBlankSheet(ppd_file_t* ppd);

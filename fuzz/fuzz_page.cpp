@@ -12,11 +12,12 @@
 #include <cups/raster.h>
 
 #include "driver/job_settings.h"
+#include "filter/ppd_settings.h"
 #include "driver/raster_check.h"
 #include "imaging/compression.h"
 #include "imaging/engine_loader.h"
 #include "imaging/paper_table.h"
-#include "imaging/rasterize.h"
+#include "filter/raster_page.h"
 #include "stream/command_record.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "driver/job_options.h"
+#include "filter/job_options.h"
 
 namespace {
 

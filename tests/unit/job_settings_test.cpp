@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "driver/job_settings.h"
+#include "filter/ppd_settings.h"
 
 namespace {
 

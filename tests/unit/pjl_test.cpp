@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/log.h"
+#include "filter/log.h"
 #include "stream/command_record.h"
 #include "stream/pjl.h"
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/log.h"
-#include "imaging/rasterize.h"
+#include "filter/log.h"
+#include "filter/raster_page.h"
 
 namespace {
 

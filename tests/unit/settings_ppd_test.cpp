@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver/job_settings.h"
+#include "filter/ppd_settings.h"
 
 namespace {
 

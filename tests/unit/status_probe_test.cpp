@@ -18,7 +18,7 @@
 
 #include <cups/sidechannel.h>
 
-#include "driver/log.h"
+#include "filter/log.h"
 #include "status/status_probe.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "driver/job_options.h"
+#include "filter/job_options.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
-#include "driver/job.h"
-#include "driver/job_options.h"
+#include "filter/job.h"
+#include "filter/job_options.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -17,18 +17,19 @@
 #include <cups/raster.h>
 
 #include "driver/job_settings.h"
-#include "driver/job_state.h"
-#include "driver/log.h"
+#include "filter/ppd_settings.h"
+#include "filter/job_state.h"
+#include "filter/log.h"
 #include "driver/page_order.h"
 #include "driver/raster_check.h"
-#include "driver/signals.h"
+#include "filter/signals.h"
 #include "driver/spool.h"
 #include "imaging/compression.h"
 #include "imaging/engine_loader.h"
 #include "imaging/engine_setup.h"
 #include "imaging/paper_table.h"
 #include "imaging/plane_buffers.h"
-#include "imaging/rasterize.h"
+#include "filter/raster_page.h"
 #include "imaging/worker_thread.h"
 #include "status/status_probe.h"
 #include "stream/command_record.h"

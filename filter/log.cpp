@@ -1,4 +1,4 @@
-#include "driver/log.h"
+#include "filter/log.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

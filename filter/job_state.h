@@ -3,7 +3,7 @@
 
 #include <cups/raster.h>
 
-#include "driver/signals.h"
+#include "filter/signals.h"
 
 struct JobState {
   int pageCount = 0;         // page being processed; after the loop, kept pages

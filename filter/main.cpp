@@ -1,4 +1,4 @@
 // rastertozeru: CUPS raster in, the printer's job stream out.
-#include "driver/job.h"
+#include "filter/job.h"
 
 int main(int argc, char* argv[]) { return runFilter(argc, argv); }

@@ -1,10 +1,11 @@
-#include "imaging/rasterize.h"
+#include "filter/raster_page.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
-#include "driver/log.h"
+#include "filter/log.h"
+#include "filter/ppd_settings.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "driver/signals.h"
+#include "filter/signals.h"
 
 #include <sys/time.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "driver/log.h"
+#include "filter/log.h"
 #include "driver/spool.h"
 
 volatile sig_atomic_t cancelRequested = 0;
