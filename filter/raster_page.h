@@ -11,7 +11,7 @@
 
 #include "driver/job_settings.h"
 #include "imaging/engine_loader.h"
-#include "imaging/page_renderer.h"
+#include "zeru/page_renderer.h"
 #include "imaging/plane_buffers.h"
 
 struct PageRenderRequest {

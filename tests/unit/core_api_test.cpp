@@ -15,7 +15,7 @@
 #include "filter/ppd_settings.h"
 #include "imaging/engine_loader.h"
 #include "imaging/engine_setup.h"
-#include "imaging/page_renderer.h"
+#include "zeru/page_renderer.h"
 #include "support/harness.h"
 #include "zeru/print_job.h"
 
