@@ -71,6 +71,7 @@ struct Job {
   cups_option_t* options = nullptr;
   PageStartRecord pageRecord;
   const char* modelPath = nullptr;
+  JbigCoder jbigCoder = JbigCoder::Own;  // ZERU_JBIG
   std::vector<uint8_t> copyBuffer = std::vector<uint8_t>(kCopyBufferSize);
   PendingSpool pending;
   // The buffers of the last page spooled, kept for the next page to reuse:
@@ -142,8 +143,9 @@ void preparePageRecord(Job& job, const cups_page_header2_t& header) {
 
 // Compresses the page and writes its record and planes into the slot's file;
 // returns 0, or the errno of a failed write. The descriptor is closed.
-int compressAndWrite(PlaneBuffers& planes, PageStartRecord& record, int fd, bool writeRecord) {
-  compressPage(planes, record);
+int compressAndWrite(PlaneBuffers& planes, PageStartRecord& record, int fd, bool writeRecord,
+                     JbigCoder coder) {
+  compressPage(planes, record, coder);
   int error = 0;
   if (writeRecord && !WritePageRecord(fd, record, planes)) error = errno;
   close(fd);
@@ -166,7 +168,7 @@ void finishPendingSpool(Job& job) {
 // Spools the page on the calling thread.
 void spoolPage(Job& job, PlaneBuffers& planes, int fd, bool writeRecord) {
   finishPendingSpool(job);
-  int error = compressAndWrite(planes, job.pageRecord, fd, writeRecord);
+  int error = compressAndWrite(planes, job.pageRecord, fd, writeRecord, job.jbigCoder);
   if (error != 0) failSpoolWrite(error);
 }
 
@@ -181,13 +183,14 @@ void spoolPageBehind(Job& job, std::unique_ptr<PlaneBuffers> planes, int fd, boo
   pending.writeRecord = writeRecord;
   pending.error = 0;
   try {
-    pending.thread = std::thread([&pending] {
+    pending.thread = std::thread([&pending, coder = job.jbigCoder] {
       pending.error = compressAndWrite(*pending.planes, pending.record, pending.fd,
-                                       pending.writeRecord);
+                                       pending.writeRecord, coder);
     });
   } catch (const std::system_error&) {
     // No thread to be had: the page is spooled here and now.
-    pending.error = compressAndWrite(*pending.planes, pending.record, fd, writeRecord);
+    pending.error = compressAndWrite(*pending.planes, pending.record, fd, writeRecord,
+                                     job.jbigCoder);
   }
 }
 
@@ -433,6 +436,7 @@ int runFilter(int argc, char* argv[]) {
   installTermHandler();
 
   job.numOptions = cupsParseOptions(argv[5], 0, &job.options);
+  job.jbigCoder = jbigCoderFromName(getenv("ZERU_JBIG"));
   const char* ppdPath = getenv("PPD");
   job.ppd = ppdPath ? ppdOpenFile(ppdPath) : nullptr;
   if (!job.ppd) fail(1, "ERROR: Unable to load PPD\n");

@@ -5,6 +5,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace jbig {
 namespace {
 
@@ -58,30 +62,49 @@ constexpr QeRow kQeRows[] = {
 };
 static_assert(std::size(kQeRows) == 113);
 
-// A context's state byte: bit 7 the MPS, bits 0..6 the estimation state.
-// The LPS transition carries the MPS swap in its bit 7, to be XORed in.
+// A context's entry: bits 16..31 the Qe of its estimation state, bits 1..7
+// the state, bit 0 the MPS, so that the dot loop finds all in one load. The
+// transitions map the low byte to the whole next entry, the MPS swapped
+// where an LPS calls for it.
+constexpr uint32_t entryOf(unsigned mps, unsigned index) {
+  return (uint32_t{kQeRows[index].qe} << 16) | (index << 1) | mps;
+}
+
 struct StateTables {
-  std::array<uint32_t, 128> qe{};
-  std::array<uint8_t, 128> nmps{};
-  std::array<uint8_t, 128> nlps{};
+  std::array<uint32_t, 256> afterMps{};  // after a renormalising MPS
+  std::array<uint32_t, 256> afterLps{};  // after an LPS
 };
 
 constexpr StateTables makeTables() {
   StateTables t;
-  for (size_t i = 0; i < std::size(kQeRows); ++i) {
-    t.qe[i] = kQeRows[i].qe;
-    t.nmps[i] = kQeRows[i].nmps;
-    t.nlps[i] = static_cast<uint8_t>(kQeRows[i].nlps | (kQeRows[i].swap << 7));
+  for (unsigned index = 0; index < std::size(kQeRows); ++index) {
+    for (unsigned mps = 0; mps < 2; ++mps) {
+      unsigned low = (index << 1) | mps;
+      t.afterMps[low] = entryOf(mps, kQeRows[index].nmps);
+      t.afterLps[low] = entryOf(mps ^ kQeRows[index].swap, kQeRows[index].nlps);
+    }
   }
   return t;
 }
 
 constexpr StateTables kTables = makeTables();
+constexpr uint32_t kInitialEntry = entryOf(0, 0);
 
-// Two-line template: bits 9..4 the line above at x-3 .. x+2, bits 3..0 this
-// line at x-4 .. x-1.
-constexpr unsigned kContexts = 1024;
-constexpr unsigned kAllBlack = kContexts - 1;
+// The two-line template: the line above at x-3 .. x+2 and this line at
+// x-4 .. x-1. The dot loop reads both lines as one stream of pairs, pair j
+// holding (above at j+2, this line at j); the twelve bits of pairs x-5 .. x
+// hold the context of dot x and, in their lowest bit, the dot itself. The
+// context's number is those twelve bits without the dot and without this
+// line's dot x-5: a numbering of the 1024 contexts of its own, which codes
+// exactly as any other, since a context's probability state is all that a
+// number stands for.
+constexpr unsigned kPairWindowMask = 0xBFE;
+constexpr unsigned kContexts = kPairWindowMask + 1;
+constexpr unsigned kAllWhite = 0;
+constexpr unsigned kAllBlack = kPairWindowMask;
+// Dots coded from one 64-bit window of 32 pairs: the first five pairs are
+// the context of the first dot.
+constexpr unsigned kDotsPerWindow = 27;
 
 // Output room the coder may use between two checks: per coded dot at most
 // two bytes out, each possibly stuffed (0xFF 0x00 pairs of pending bytes
@@ -95,9 +118,10 @@ constexpr size_t kOutputSlack = 64;
   return out.data() + used;
 }
 
-// The QM coder of one stripe, with its output. Kept as a local object of the
-// stripe coder so that its registers stay in registers.
-struct Coder {
+// The QM coder of one stripe between two lines. While a line is coded its
+// registers live in locals of the line coder; only the rare paths (a carry
+// into held-back bytes, held-back 0xFF bytes, the flush) work on this record.
+struct CoderState {
   uint32_t a = 0x10000;  // interval size
   uint32_t c = 0;        // code register: carry at bit 27, next byte at 19..26
   int ct = 11;           // shifts until the next byte is complete
@@ -105,113 +129,44 @@ struct Coder {
   int buffer = -1;       // the byte held back before them, -1 for none
   uint8_t* p = nullptr;  // next output byte
   uint8_t* end = nullptr;
-  size_t lineRoom = 0;   // room every line may use without a check
+  size_t lineRoom = 0;   // room a line may use without a check
   std::vector<uint8_t>* out = nullptr;
 
-  JBIG_INLINE void ensure(size_t n) {
+  void ensure(size_t n) {
     if (static_cast<size_t>(end - p) < n) {
       p = growOutput(*out, p, n);
       end = out->data() + out->size();
     }
   }
 
-  JBIG_INLINE void put(uint8_t byte) { *p++ = byte; }
-
-  JBIG_INLINE void putStuffed(uint8_t byte) {
+  void putStuffed(uint8_t byte) {
     *p++ = byte;
     if (byte == kMarkerEsc) *p++ = kMarkerStuff;
   }
 
-  // A byte is complete in c: it may carry into the bytes held back.
-  JBIG_INLINE void byteOut() {
-    uint32_t temp = c >> 19;
+  void putHeldFFs() {
+    for (; sc; --sc) {
+      *p++ = kMarkerEsc;
+      *p++ = kMarkerStuff;
+    }
+  }
+
+  // The byte `temp` (c >> 19) is complete and either carries into the bytes
+  // held back or finds 0xFF bytes held back.
+  void byteOutRare(uint32_t temp) {
+    ensure(2 * static_cast<size_t>(sc) + lineRoom);
     if (temp > 0xff) {
       if (buffer >= 0) putStuffed(static_cast<uint8_t>(buffer + 1));
-      if (sc) {
-        ensure(sc + lineRoom);
-        memset(p, 0, sc);
-        p += sc;
-        sc = 0;
-      }
+      memset(p, 0, sc);
+      p += sc;
+      sc = 0;
       buffer = static_cast<int>(temp & 0xff);
     } else if (temp == 0xff) {
       ++sc;
     } else {
-      if (buffer >= 0) put(static_cast<uint8_t>(buffer));
-      if (sc) heldFFs();
+      if (buffer >= 0) *p++ = static_cast<uint8_t>(buffer);
+      putHeldFFs();
       buffer = static_cast<int>(temp);
-    }
-    c &= 0x7ffff;
-    ct = 8;
-  }
-
-  JBIG_INLINE void heldFFs() {
-    ensure(2 * static_cast<size_t>(sc) + lineRoom);
-    for (; sc; --sc) {
-      put(kMarkerEsc);
-      put(kMarkerStuff);
-    }
-  }
-
-  JBIG_INLINE void renormalise() {
-    int shift = std::countl_zero(a) - 16;  // a is in 1 .. 0x7fff here
-    while (shift >= ct) {
-      a <<= ct;
-      c <<= ct;
-      shift -= ct;
-      byteOut();
-    }
-    a <<= shift;
-    c <<= shift;
-    ct -= shift;
-  }
-
-  JBIG_INLINE void encode(uint8_t* states, unsigned cx, unsigned pix) {
-    unsigned s = states[cx];
-    unsigned index = s & 0x7f;
-    uint32_t qe = kTables.qe[index];
-    a -= qe;
-    if ((s >> 7) != pix) {
-      // The LPS takes the upper part of the interval unless that part is
-      // the larger one, when the two exchange.
-      if (a >= qe) {
-        c += a;
-        a = qe;
-      }
-      states[cx] = static_cast<uint8_t>((s & 0x80) ^ kTables.nlps[index]);
-      renormalise();
-    } else if (a < 0x8000) {
-      if (a < qe) {
-        c += a;
-        a = qe;
-      }
-      states[cx] = static_cast<uint8_t>((s & 0x80) | kTables.nmps[index]);
-      renormalise();
-    }
-  }
-
-  // Codes `n` MPS of one context in a row. Between two renormalisations the
-  // interval only shrinks by Qe per dot, so each stretch up to the next
-  // renormalisation is one subtraction; the state changes only there.
-  JBIG_INLINE void encodeRun(uint8_t& state, uint32_t n) {
-    for (;;) {
-      unsigned s = state;
-      unsigned index = s & 0x7f;
-      uint32_t qe = kTables.qe[index];
-      uint32_t untilRenorm = (a - 0x8000) / qe + 1;
-      if (n < untilRenorm) {
-        a -= n * qe;
-        return;
-      }
-      a -= untilRenorm * qe;
-      n -= untilRenorm;
-      if (a < qe) {
-        c += a;
-        a = qe;
-      }
-      state = static_cast<uint8_t>((s & 0x80) | kTables.nmps[index]);
-      renormalise();
-      if (n == 0) return;
     }
   }
 
@@ -225,13 +180,10 @@ struct Coder {
     if (c & 0xf8000000u) {
       if (buffer >= 0) putStuffed(static_cast<uint8_t>(buffer + 1));
       if (c & 0x7fff800u)
-        for (; sc; --sc) put(0x00);
+        for (; sc; --sc) *p++ = 0x00;
     } else {
-      if (buffer >= 0) put(static_cast<uint8_t>(buffer));
-      for (; sc; --sc) {
-        put(kMarkerEsc);
-        put(kMarkerStuff);
-      }
+      if (buffer >= 0) *p++ = static_cast<uint8_t>(buffer);
+      putHeldFFs();
     }
     if (c & 0x7fff800u) {
       putStuffed(static_cast<uint8_t>((c >> 19) & 0xff));
@@ -239,6 +191,8 @@ struct Coder {
     }
   }
 };
+
+[[gnu::noinline]] void byteOutRare(CoderState& state, uint32_t temp) { state.byteOutRare(temp); }
 
 // A line as 64-bit words, dot 0 in bit 63 of word 1; word 0 and the two words
 // after the line are zero, so that windows reaching past either end read
@@ -303,56 +257,167 @@ class LineWords {
   std::vector<uint64_t> w_;
 };
 
-JBIG_INLINE unsigned contextAt(const LineWords& above, const LineWords& line, unsigned x) {
-  unsigned upper = static_cast<unsigned>(above.at(static_cast<int64_t>(x) - 3) >> 58);
-  unsigned left = static_cast<unsigned>(line.at(static_cast<int64_t>(x) - 4) >> 60);
-  return (upper << 4) | left;
+// Spreads the 32 bits of v to the even bits of a 64-bit word, bit 31 to 62.
+JBIG_INLINE uint64_t spreadBits(uint32_t v) {
+  uint64_t x = v;
+  x = (x | (x << 16)) & 0x0000FFFF0000FFFFull;
+  x = (x | (x << 8)) & 0x00FF00FF00FF00FFull;
+  x = (x | (x << 4)) & 0x0F0F0F0F0F0F0F0Full;
+  x = (x | (x << 2)) & 0x3333333333333333ull;
+  x = (x | (x << 1)) & 0x5555555555555555ull;
+  return x;
+}
+
+JBIG_INLINE uint64_t spreadPortable(uint32_t v) { return spreadBits(v); }
+
+// The 32 pairs j = x-5 .. x+26, pair x-5 in bits 63 (above) and 62 (this line).
+template <uint64_t (*Spread)(uint32_t)>
+JBIG_INLINE uint64_t pairsAt(const LineWords& above, const LineWords& line, unsigned x) {
+  uint32_t up = static_cast<uint32_t>(above.at(static_cast<int64_t>(x) - 3) >> 32);
+  uint32_t here = static_cast<uint32_t>(line.at(static_cast<int64_t>(x) - 5) >> 32);
+  return (Spread(up) << 1) | Spread(here);
+}
+
+// Whether a window of pairs has 28 equal bits in a row, where a run of all
+// white or all black context may start.
+JBIG_INLINE bool mayHoldRun(uint64_t pairs) {
+  uint64_t any = pairs, all = pairs;
+  any |= any << 1;
+  all &= all << 1;
+  any |= any << 2;
+  all &= all << 2;
+  any |= any << 4;
+  all &= all << 4;
+  any |= any << 8;
+  all &= all << 8;
+  any |= any << 12;
+  all &= all << 12;
+  return ((~any | all) >> 27) != 0;
 }
 
 // Codes one line. Dot by dot in 64-dot windows; where the context is all
-// white (or all black) and the dot is its MPS, the whole run of such dots
-// up to the first that changes the context is coded at once.
-JBIG_INLINE void encodeLine(Coder& coder, uint8_t* states, const LineWords& above,
-                            const LineWords& line, unsigned width) {
-  unsigned x = 0;
-  unsigned cx = contextAt(above, line, 0);
-  while (x < width) {
-    unsigned n = std::min(64u, width - x);
-    uint64_t cw = line.at(x);
-    uint64_t pw = above.at(static_cast<int64_t>(x) + 3);
-    unsigned i = 0;
-    unsigned runDot = 0;
-    for (; i < n; ++i) {
-      if (cx == 0) {
-        if ((cw | pw) == 0 && (states[0] >> 7) == 0) {
-          runDot = 0;
-          break;
-        }
-      } else if (cx == kAllBlack) {
-        unsigned shift = 64 - (n - i);
-        if (((~cw | ~pw) >> shift) == 0 && (states[kAllBlack] >> 7) == 1) {
-          runDot = 1;
-          break;
-        }
-      }
-      unsigned pix = static_cast<unsigned>(cw >> 63);
-      coder.encode(states, cx, pix);
-      cx = ((cx << 1) & 0x3ee) | (static_cast<unsigned>(pw >> 63) << 4) | pix;
-      cw <<= 1;
-      pw <<= 1;
+// white (or all black) and the dot and the next few are its MPS, the whole
+// run of such dots up to the first that changes the context is coded at
+// once: between two renormalisations the interval only shrinks by Qe per
+// dot, so each stretch up to the next renormalisation is one subtraction,
+// and the state changes only there, as dot by dot.
+template <uint64_t (*Spread)(uint32_t)>
+JBIG_INLINE void encodeLineBody(CoderState& state, uint32_t* entries, const LineWords& above,
+                                const LineWords& line, unsigned width) {
+  uint32_t a = state.a;
+  uint32_t c = state.c;
+  int ct = state.ct;
+
+  // A complete byte leaves c. The output pointer and the held-back byte stay
+  // in the record: bytes are rare next to dots. A carry, or 0xFF bytes held
+  // back, take the rare path.
+  auto byteOut = [&]() __attribute__((always_inline)) {
+    uint32_t temp = c >> 19;
+    if (temp < 0xff && state.sc == 0) [[likely]] {
+      if (state.buffer >= 0) *state.p++ = static_cast<uint8_t>(state.buffer);
+      state.buffer = static_cast<int>(temp);
+    } else {
+      byteOutRare(state, temp);
     }
-    x += i;
-    if (i == n) continue;
+    c &= 0x7ffff;
+  };
+  auto renormalise = [&]() __attribute__((always_inline)) {
+    int shift = std::countl_zero(a) - 16;  // a is in 1 .. 0x7fff here
+    while (shift >= ct) {
+      a <<= ct;
+      c <<= ct;
+      shift -= ct;
+      byteOut();
+      ct = 8;
+    }
+    a <<= shift;
+    c <<= shift;
+    ct -= shift;
+  };
+  // `window` is the dot's pair window: context and, in bit 0, the dot.
+  auto encode = [&](unsigned window) __attribute__((always_inline)) {
+    unsigned cx = window & kPairWindowMask;
+    uint32_t e = entries[cx];
+    uint32_t qe = e >> 16;
+    a -= qe;
+    if ((e ^ window) & 1) {
+      // The LPS takes the upper part of the interval unless that part is
+      // the larger one, when the two exchange.
+      if (a >= qe) {
+        c += a;
+        a = qe;
+      }
+      entries[cx] = kTables.afterLps[e & 0xff];
+      renormalise();
+    } else if (a < 0x8000) {
+      if (a < qe) {
+        c += a;
+        a = qe;
+      }
+      entries[cx] = kTables.afterMps[e & 0xff];
+      renormalise();
+    }
+  };
+  auto encodeRun = [&](unsigned cx, uint32_t n) __attribute__((always_inline)) {
+    for (;;) {
+      uint32_t e = entries[cx];
+      uint32_t qe = e >> 16;
+      uint32_t untilRenorm = (a - 0x8000) / qe + 1;
+      if (n < untilRenorm) {
+        a -= n * qe;
+        return;
+      }
+      a -= untilRenorm * qe;
+      n -= untilRenorm;
+      if (a < qe) {
+        c += a;
+        a = qe;
+      }
+      entries[cx] = kTables.afterMps[e & 0xff];
+      renormalise();
+      if (n == 0) return;
+    }
+  };
+
+  unsigned x = 0;
+  while (x < width) {
+    unsigned n = std::min(kDotsPerWindow, width - x);
+    uint64_t pairs = pairsAt<Spread>(above, line, x);
+    unsigned left = n;
+    if (!mayHoldRun(pairs)) {
+      for (; left > 0; --left) {
+        encode(static_cast<unsigned>(pairs >> 52));
+        pairs <<= 2;
+      }
+    } else {
+      for (; left > 0; --left) {
+        // The context and the next eight dots here and above all white, or
+        // all black: perhaps a run.
+        int64_t top = static_cast<int64_t>(pairs) >> 36;
+        if (static_cast<uint64_t>(top + 1) < 2) [[unlikely]] {
+          unsigned dot = static_cast<unsigned>(pairs >> 63);
+          if ((entries[dot ? kAllBlack : kAllWhite] & 1) == dot) break;
+        }
+        encode(static_cast<unsigned>(pairs >> 52));
+        pairs <<= 2;
+      }
+    }
+    x += n - left;
+    if (left == 0) continue;
 
     // A dot x' of the run keeps the context uniform while it and the dot
     // two to its right in the line above have the run's value.
-    unsigned endHere = line.firstNot(runDot, x, width);
-    unsigned endAbove = above.firstNot(runDot, x + 3, width + 2) - 2;
+    unsigned dot = static_cast<unsigned>(pairs >> 63);
+    unsigned endHere = line.firstNot(dot, x, width);
+    unsigned endAbove = above.firstNot(dot, x + 3, width + 2) - 2;
     unsigned end = std::min(endHere, endAbove);
-    coder.encodeRun(states[cx], end - x);
+    encodeRun(dot ? kAllBlack : kAllWhite, end - x);
     x = end;
-    if (x < width) cx = contextAt(above, line, x);
   }
+
+  state.a = a;
+  state.c = c;
+  state.ct = ct;
 }
 
 // Drops the zero bytes at the end of a stripe's coded data (a decoder reads
@@ -371,16 +436,19 @@ void putBigEndian32(uint8_t* at, uint32_t value) {
   at[3] = static_cast<uint8_t>(value);
 }
 
-JBIG_INLINE void encodeStripeBody(const uint8_t* firstLine, size_t stride, unsigned width,
-                                  unsigned lines, std::vector<uint8_t>& out) {
+using LineCoder = void (*)(CoderState&, uint32_t*, const LineWords&, const LineWords&, unsigned);
+
+void encodeStripeWith(LineCoder encodeLine, const uint8_t* firstLine, size_t stride,
+                      unsigned width, unsigned lines, std::vector<uint8_t>& out) {
   size_t start = out.size();
-  std::array<uint8_t, kContexts> states{};
+  std::array<uint32_t, kContexts> entries;
+  entries.fill(kInitialEntry);
   size_t words = (static_cast<size_t>(width) + 63) / 64;
   LineWords buffers[2];
   buffers[0].resize(words);
   buffers[1].resize(words);
 
-  Coder coder;
+  CoderState coder;
   coder.out = &out;
   coder.p = out.data() + start;
   coder.end = out.data() + out.size();
@@ -392,7 +460,7 @@ JBIG_INLINE void encodeStripeBody(const uint8_t* firstLine, size_t stride, unsig
   for (unsigned y = 0; y < lines; ++y) {
     line->load(firstLine + y * stride, width);
     coder.ensure(coder.lineRoom);
-    encodeLine(coder, states.data(), *above, *line, width);
+    encodeLine(coder, entries.data(), *above, *line, width);
     std::swap(above, line);
   }
   coder.flush();
@@ -404,19 +472,35 @@ JBIG_INLINE void encodeStripeBody(const uint8_t* firstLine, size_t stride, unsig
   out.push_back(kMarkerSdrst);
 }
 
-void encodeStripePortable(const uint8_t* firstLine, size_t stride, unsigned width,
-                          unsigned lines, std::vector<uint8_t>& out) {
-  encodeStripeBody(firstLine, stride, width, lines, out);
+[[gnu::noinline]] void encodeLinePortable(CoderState& state, uint32_t* entries,
+                                          const LineWords& above, const LineWords& line,
+                                          unsigned width) {
+  encodeLineBody<spreadPortable>(state, entries, above, line, width);
 }
 
-#if defined(__x86_64__) && !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
+void encodeStripePortable(const uint8_t* firstLine, size_t stride, unsigned width,
+                          unsigned lines, std::vector<uint8_t>& out) {
+  encodeStripeWith(encodeLinePortable, firstLine, stride, width, lines, out);
+}
+
+#if defined(__x86_64__)
 #define JBIG_HAVE_X86_PATH 1
 // The same coder built for CPUs with BMI1/BMI2/LZCNT: shifts, leading-zero
-// counts and bit scans become single instructions.
-__attribute__((target("bmi,bmi2,lzcnt,popcnt"))) void encodeStripeBmi(
-    const uint8_t* firstLine, size_t stride, unsigned width, unsigned lines,
-    std::vector<uint8_t>& out) {
-  encodeStripeBody(firstLine, stride, width, lines, out);
+// counts and bit scans become single instructions, and the pair stream is
+// spread with PDEP.
+__attribute__((target("bmi2"))) inline uint64_t spreadPdep(uint32_t v) {
+  return _pdep_u64(v, 0x5555555555555555ull);
+}
+
+[[gnu::noinline]] __attribute__((target("bmi,bmi2,lzcnt,popcnt"))) void encodeLineBmi(
+    CoderState& state, uint32_t* entries, const LineWords& above, const LineWords& line,
+    unsigned width) {
+  encodeLineBody<spreadPdep>(state, entries, above, line, width);
+}
+
+void encodeStripeBmi(const uint8_t* firstLine, size_t stride, unsigned width, unsigned lines,
+                     std::vector<uint8_t>& out) {
+  encodeStripeWith(encodeLineBmi, firstLine, stride, width, lines, out);
 }
 #endif
 
