@@ -194,42 +194,27 @@ struct CoderState {
 
 [[gnu::noinline]] void byteOutRare(CoderState& state, uint32_t temp) { state.byteOutRare(temp); }
 
-// A line as 64-bit words, dot 0 in bit 63 of word 1; word 0 and the two words
-// after the line are zero, so that windows reaching past either end read
-// white. Bits past the width are cleared.
+// A copy of one line, its bits past the width cleared, as bytes with eight
+// zero bytes before it and at least sixteen after it, so that windows
+// reaching past either end read white. Word i (64 dots from dot 64(i-1) on,
+// the first in bit 63) is the big-endian load of bytes 8i .. 8i+7.
 class LineWords {
  public:
-  void resize(size_t words) { w_.assign(words + 3, 0); }
-
-  void clear() { std::fill(w_.begin(), w_.end(), 0); }
+  void resize(size_t words) {
+    words_ = words + 3;
+    b_.assign(8 * words_ + 8, 0);
+  }
 
   void load(const uint8_t* line, unsigned width) {
     size_t bytes = (static_cast<size_t>(width) + 7) / 8;
-    size_t whole = bytes / 8;
-    uint64_t* w = w_.data() + 1;
-    for (size_t i = 0; i < whole; ++i) {
-      uint64_t v;
-      memcpy(&v, line + 8 * i, 8);
-      w[i] = fromBigEndian(v);
-    }
-    size_t rest = bytes % 8;
-    if (rest) {
-      uint64_t v = 0;
-      for (size_t i = 0; i < rest; ++i) v |= uint64_t{line[8 * whole + i]} << (56 - 8 * i);
-      w[whole] = v;
-    }
-    size_t last = (width - 1) / 64;
-    unsigned valid = width - 64 * static_cast<unsigned>(last);
-    w[last] &= ~uint64_t{0} << (64 - valid);
+    memcpy(b_.data() + 8, line, bytes);
+    if (width % 8) b_[8 + bytes - 1] &= static_cast<uint8_t>(0xFF00 >> (width % 8));
   }
 
-  // 64 dots from dot `x` on (x >= -64), the first in bit 63.
+  // 57 dots or more from dot `x` on (x >= -64), the first in bit 63.
   JBIG_INLINE uint64_t at(int64_t x) const {
     uint64_t q = static_cast<uint64_t>(x + 64);
-    size_t i = q >> 6;
-    unsigned o = q & 63;
-    const uint64_t* w = w_.data();
-    return o ? (w[i] << o) | (w[i + 1] >> (64 - o)) : w[i];
+    return load64(b_.data() + (q >> 3)) << (q & 7);
   }
 
   // The first dot at or after `x` whose value differs from `dot`, or
@@ -238,23 +223,28 @@ class LineWords {
     uint64_t flip = dot ? ~uint64_t{0} : 0;
     size_t q = static_cast<size_t>(x) + 64;
     size_t i = q >> 6;
-    uint64_t v = (w_[i] ^ flip) & (~uint64_t{0} >> (q & 63));
+    if (i >= words_) return limit;
+    uint64_t v = (word(i) ^ flip) & (~uint64_t{0} >> (q & 63));
     while (v == 0) {
       ++i;
-      if ((i - 1) * 64 >= limit || i >= w_.size()) return limit;
-      v = w_[i] ^ flip;
+      if ((i - 1) * 64 >= limit || i >= words_) return limit;
+      v = word(i) ^ flip;
     }
     size_t found = (i - 1) * 64 + static_cast<size_t>(std::countl_zero(v));
     return found < limit ? static_cast<unsigned>(found) : limit;
   }
 
  private:
-  static uint64_t fromBigEndian(uint64_t v) {
+  JBIG_INLINE static uint64_t load64(const uint8_t* at) {
+    uint64_t v;
+    memcpy(&v, at, 8);
     if constexpr (std::endian::native == std::endian::little) return __builtin_bswap64(v);
     return v;
   }
+  JBIG_INLINE uint64_t word(size_t i) const { return load64(b_.data() + 8 * i); }
 
-  std::vector<uint64_t> w_;
+  size_t words_ = 0;
+  std::vector<uint8_t> b_;
 };
 
 // Spreads the 32 bits of v to the even bits of a 64-bit word, bit 31 to 62.
@@ -278,21 +268,18 @@ JBIG_INLINE uint64_t pairsAt(const LineWords& above, const LineWords& line, unsi
   return (Spread(up) << 1) | Spread(here);
 }
 
-// Whether a window of pairs has 28 equal bits in a row, where a run of all
-// white or all black context may start.
+// Whether a window of pairs may hold 28 equal bits in a row, where a run of
+// all white or all black context may start: any such stretch covers two
+// whole bytes in a row that are 0x00 (or 0xFF).
 JBIG_INLINE bool mayHoldRun(uint64_t pairs) {
-  uint64_t any = pairs, all = pairs;
-  any |= any << 1;
-  all &= all << 1;
-  any |= any << 2;
-  all &= all << 2;
-  any |= any << 4;
-  all &= all << 4;
-  any |= any << 8;
-  all &= all << 8;
-  any |= any << 12;
-  all &= all << 12;
-  return ((~any | all) >> 27) != 0;
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+  // Bit 7 of each byte set where the byte is not 0x00 (not 0xFF).
+  uint64_t notWhite = ((pairs & kLow7) + kLow7) | pairs;
+  uint64_t flipped = ~pairs;
+  uint64_t notBlack = ((flipped & kLow7) + kLow7) | flipped;
+  uint64_t whiteBytes = ~notWhite & 0x8080808080808080ull;
+  uint64_t blackBytes = ~notBlack & 0x8080808080808080ull;
+  return ((whiteBytes & (whiteBytes << 8)) | (blackBytes & (blackBytes << 8))) != 0;
 }
 
 // Codes one line. Dot by dot in 64-dot windows; where the context is all
@@ -385,6 +372,12 @@ JBIG_INLINE void encodeLineBody(CoderState& state, uint32_t* entries, const Line
     uint64_t pairs = pairsAt<Spread>(above, line, x);
     unsigned left = n;
     if (!mayHoldRun(pairs)) {
+      for (; left >= 3; left -= 3) {
+        encode(static_cast<unsigned>(pairs >> 52));
+        encode(static_cast<unsigned>(pairs >> 50));
+        encode(static_cast<unsigned>(pairs >> 48));
+        pairs <<= 6;
+      }
       for (; left > 0; --left) {
         encode(static_cast<unsigned>(pairs >> 52));
         pairs <<= 2;
