@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -112,10 +113,21 @@ constexpr unsigned kDotsPerWindow = 27;
 constexpr size_t kBytesPerDot = 4;
 constexpr size_t kOutputSlack = 64;
 
-[[gnu::noinline]] uint8_t* growOutput(std::vector<uint8_t>& out, uint8_t* at, size_t need) {
-  size_t used = static_cast<size_t>(at - out.data());
-  out.resize(std::max(out.size() * 2, used + need + 4096));
-  return out.data() + used;
+// The coded bytes of one stripe, in a buffer that grows without being
+// cleared first: every byte is written before it is read.
+struct StripeOutput {
+  std::unique_ptr<uint8_t[]> bytes;
+  size_t size = 0;
+};
+
+[[gnu::noinline]] uint8_t* growOutput(StripeOutput& out, uint8_t* at, size_t need) {
+  size_t used = out.bytes ? static_cast<size_t>(at - out.bytes.get()) : 0;
+  size_t size = std::max(out.size * 2, used + need + 4096);
+  std::unique_ptr<uint8_t[]> bigger(new uint8_t[size]);
+  if (used) memcpy(bigger.get(), out.bytes.get(), used);
+  out.bytes = std::move(bigger);
+  out.size = size;
+  return out.bytes.get() + used;
 }
 
 // The QM coder of one stripe between two lines. While a line is coded its
@@ -130,12 +142,12 @@ struct CoderState {
   uint8_t* p = nullptr;  // next output byte
   uint8_t* end = nullptr;
   size_t lineRoom = 0;   // room a line may use without a check
-  std::vector<uint8_t>* out = nullptr;
+  StripeOutput* out = nullptr;
 
   void ensure(size_t n) {
     if (static_cast<size_t>(end - p) < n) {
       p = growOutput(*out, p, n);
-      end = out->data() + out->size();
+      end = out->bytes.get() + out->size;
     }
   }
 
@@ -433,7 +445,7 @@ using LineCoder = void (*)(CoderState&, uint32_t*, const LineWords&, const LineW
 
 void encodeStripeWith(LineCoder encodeLine, const uint8_t* firstLine, size_t stride,
                       unsigned width, unsigned lines, std::vector<uint8_t>& out) {
-  size_t start = out.size();
+
   std::array<uint32_t, kContexts> entries;
   entries.fill(kInitialEntry);
   size_t words = (static_cast<size_t>(width) + 63) / 64;
@@ -442,9 +454,8 @@ void encodeStripeWith(LineCoder encodeLine, const uint8_t* firstLine, size_t str
   buffers[1].resize(words);
 
   CoderState coder;
-  coder.out = &out;
-  coder.p = out.data() + start;
-  coder.end = out.data() + out.size();
+  StripeOutput coded;
+  coder.out = &coded;
   coder.lineRoom = kBytesPerDot * width + kOutputSlack;
 
   // The first line of a stripe sees white above it.
@@ -458,9 +469,9 @@ void encodeStripeWith(LineCoder encodeLine, const uint8_t* firstLine, size_t str
   }
   coder.flush();
 
-  size_t coded = static_cast<size_t>(coder.p - (out.data() + start));
-  coded = withoutTrailingZeros(out.data() + start, coded);
-  out.resize(start + coded);
+  size_t length = coder.p ? static_cast<size_t>(coder.p - coded.bytes.get()) : 0;
+  length = withoutTrailingZeros(coded.bytes.get(), length);
+  out.insert(out.end(), coded.bytes.get(), coded.bytes.get() + length);
   out.push_back(kMarkerEsc);
   out.push_back(kMarkerSdrst);
 }
