@@ -24,6 +24,7 @@
 #include "driver/signals.h"
 #include "driver/spool.h"
 #include "imaging/compression.h"
+#include "imaging/stripe_stream.h"
 #include "imaging/engine_loader.h"
 #include "imaging/engine_setup.h"
 #include "imaging/paper_table.h"
@@ -231,6 +232,9 @@ PageOutcome processPage(Job& job, PageLoop loop) {
 
   std::unique_ptr<PlaneBuffers> planes =
       job.spare ? std::move(job.spare) : std::make_unique<PlaneBuffers>();
+  // The own encoder compresses the planes stripe by stripe while they fill.
+  if (job.jbigCoder == JbigCoder::Own && !planes->stream)
+    planes->stream = std::make_shared<StripeStream>(stripeWorkers());
   bool hasContent = false;
   switch (renderPage(request, *planes, hasContent)) {
     case RenderResult::Ok:
@@ -242,6 +246,7 @@ PageOutcome processPage(Job& job, PageLoop loop) {
   }
 
   if (!hasContent) {
+    if (planes->stream) planes->stream->abandon();
     --job.state.pageCount;   // the next page takes this number
     job.spare = std::move(planes);
     return PageOutcome::Dropped;

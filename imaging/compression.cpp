@@ -13,6 +13,7 @@ extern "C" {
 }
 
 #include "imaging/jbig_encoder.h"
+#include "imaging/stripe_stream.h"
 
 namespace {
 
@@ -118,6 +119,11 @@ void compressOnePlane(PlaneBuffers& planes, PageStartRecord& record, int p, Jbig
 }  // namespace
 
 void compressPage(PlaneBuffers& planes, PageStartRecord& record, JbigCoder coder) {
+  // Planes compressed while their lines were placed only need putting together.
+  if (coder == JbigCoder::Own && planes.stream && planes.stream->active()) {
+    planes.stream->finish(planes, record);
+    return;
+  }
   if (planes.planeCount != 4) {
     for (int p = 0; p < 3; ++p) {
       planes.compressedLength[p] = 0;
