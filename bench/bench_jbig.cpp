@@ -1,10 +1,11 @@
 // One plane through one JBIG encoder, for instruction counts under callgrind
 // and CPU times:
 //
-//   zeru_bench_jbig own|jbigkit PLANE.pbm [repeats]
+//   zeru_bench_jbig own|jbigkit PLANE.pbm|blank [repeats]
 //   valgrind --tool=callgrind --instr-atstart=no zeru_bench_jbig own PLANE.pbm
 //
 // Only the compression is instrumented (the reading of the plane is not).
+// "blank" is an empty A4 plane at 600 dpi (5120 x 7016 dots).
 // Prints: coder <name> width <w> height <h> bytes <n> cpu <s per plane>
 #include <time.h>
 #include <valgrind/callgrind.h>
@@ -59,7 +60,11 @@ int main(int argc, char** argv) {
   JbigCoder coder = std::strcmp(argv[1], "jbigkit") == 0 ? JbigCoder::JbigKit : JbigCoder::Own;
   unsigned width = 0, height = 0;
   std::vector<uint8_t> dots;
-  if (!readPbm(argv[2], width, height, dots)) {
+  if (std::strcmp(argv[2], "blank") == 0) {
+    width = 5120;
+    height = 7016;
+    dots.assign(width / 8 * height, 0);
+  } else if (!readPbm(argv[2], width, height, dots)) {
     std::fprintf(stderr, "cannot read %s\n", argv[2]);
     return 1;
   }

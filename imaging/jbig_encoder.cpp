@@ -7,6 +7,7 @@
 #include <memory>
 
 #if defined(__x86_64__)
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -508,19 +509,28 @@ void encodeStripeBmi(const uint8_t* firstLine, size_t stride, unsigned width, un
 }
 #endif
 
-using StripeCoder = void (*)(const uint8_t*, size_t, unsigned, unsigned, std::vector<uint8_t>&);
+using StripeFunction = void (*)(const uint8_t*, size_t, unsigned, unsigned, std::vector<uint8_t>&);
 
 struct ChosenCoder {
-  StripeCoder coder;
+  StripeFunction coder;
   const char* name;
 };
 
+#ifdef JBIG_HAVE_X86_PATH
+// BMI1 and BMI2 (CPUID leaf 7, EBX bits 3 and 8), LZCNT (leaf 0x80000001,
+// ECX bit 5) and POPCNT (leaf 1, ECX bit 23).
+bool cpuHasBmiPath() {
+  unsigned a, b, c, d;
+  if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & (1u << 23))) return false;
+  if (!__get_cpuid_count(7, 0, &a, &b, &c, &d) || !(b & (1u << 3)) || !(b & (1u << 8)))
+    return false;
+  return __get_cpuid(0x80000001, &a, &b, &c, &d) && (c & (1u << 5));
+}
+#endif
+
 ChosenCoder chooseCoder() {
 #ifdef JBIG_HAVE_X86_PATH
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
-      __builtin_cpu_supports("lzcnt") && __builtin_cpu_supports("popcnt"))
-    return {encodeStripeBmi, "x86-64 BMI2"};
+  if (cpuHasBmiPath()) return {encodeStripeBmi, "x86-64 BMI2"};
 #endif
   return {encodeStripePortable, "portable"};
 }
@@ -547,9 +557,12 @@ void writeHeader(unsigned width, unsigned height, uint8_t header[kHeaderSize]) {
 }
 
 void encodeStripe(const uint8_t* firstLine, size_t stride, unsigned width, unsigned lines,
-                  std::vector<uint8_t>& out) {
+                  std::vector<uint8_t>& out, StripeCoder coder) {
   if (width == 0 || lines == 0) return;
-  chosenCoder().coder(firstLine, stride, width, lines, out);
+  if (coder == StripeCoder::Portable)
+    encodeStripePortable(firstLine, stride, width, lines, out);
+  else
+    chosenCoder().coder(firstLine, stride, width, lines, out);
 }
 
 void encodePlane(const uint8_t* plane, unsigned width, unsigned height, std::vector<uint8_t>& out) {

@@ -27,13 +27,17 @@ inline unsigned stripeCount(unsigned height) {
   return (height + kStripeLines - 1) / kStripeLines;
 }
 
+// Which stripe coder codes: the one picked for this CPU, or the portable one
+// whatever the CPU (so that tests check both).
+enum class StripeCoder { Chosen, Portable };
+
 // Codes one stripe of `lines` lines (1 to 128), the first at `firstLine`,
 // each `stride` bytes after the one before and (width + 7) / 8 bytes long;
 // bits past the width are ignored (the lines are only read). Appends the
 // stripe's coded data, ending in ESC SDRST, to `out`.
 // Throws std::bad_alloc when `out` cannot grow.
 void encodeStripe(const uint8_t* firstLine, size_t stride, unsigned width, unsigned lines,
-                  std::vector<uint8_t>& out);
+                  std::vector<uint8_t>& out, StripeCoder coder = StripeCoder::Chosen);
 
 // The whole entity of a plane of (width + 7) / 8 bytes per line: header and
 // every stripe, appended to `out`. Throws std::bad_alloc.

@@ -38,7 +38,8 @@ std::vector<uint8_t> withOwn(const Plane& plane) {
 }
 
 // The entity built stripe by stripe, the stripes coded last first into
-// buffers of their own, as the streaming compression does.
+// buffers of their own, as the streaming compression does; with the
+// portable coder whatever the CPU.
 std::vector<uint8_t> streamedOwn(const Plane& plane) {
   unsigned stripes = jbig::stripeCount(plane.height);
   std::vector<std::vector<uint8_t>> coded(stripes);
@@ -46,7 +47,7 @@ std::vector<uint8_t> streamedOwn(const Plane& plane) {
     unsigned first = s * jbig::kStripeLines;
     unsigned lines = std::min(jbig::kStripeLines, plane.height - first);
     jbig::encodeStripe(plane.bytes.data() + first * plane.stride(), plane.stride(), plane.width,
-                       lines, coded[s]);
+                       lines, coded[s], jbig::StripeCoder::Portable);
   }
   std::vector<uint8_t> out(jbig::kHeaderSize);
   jbig::writeHeader(plane.width, plane.height, out.data());
