@@ -24,6 +24,7 @@
 #include "driver/signals.h"
 #include "driver/spool.h"
 #include "imaging/compression.h"
+#include "imaging/stripe_stream.h"
 #include "imaging/engine_loader.h"
 #include "imaging/engine_setup.h"
 #include "imaging/paper_table.h"
@@ -74,6 +75,7 @@ struct Job {
   PageStartRecord pageRecord;
   const char* modelPath = nullptr;
   CustomSizeRange customRange;
+  JbigCoder jbigCoder = JbigCoder::Own;  // ZERU_JBIG
   std::vector<uint8_t> copyBuffer = std::vector<uint8_t>(kCopyBufferSize);
   PendingSpool pending;
   // The buffers of the last page spooled, kept for the next page to reuse:
@@ -155,8 +157,9 @@ void preparePageRecord(Job& job, const cups_page_header2_t& header) {
 
 // Compresses the page and writes its record and planes into the slot's file;
 // returns 0, or the errno of a failed write. The descriptor is closed.
-int compressAndWrite(PlaneBuffers& planes, PageStartRecord& record, int fd, bool writeRecord) {
-  compressPage(planes, record);
+int compressAndWrite(PlaneBuffers& planes, PageStartRecord& record, int fd, bool writeRecord,
+                     JbigCoder coder) {
+  compressPage(planes, record, coder);
   int error = 0;
   if (writeRecord && !WritePageRecord(fd, record, planes)) error = errno;
   close(fd);
@@ -179,7 +182,7 @@ void finishPendingSpool(Job& job) {
 // Spools the page on the calling thread.
 void spoolPage(Job& job, PlaneBuffers& planes, int fd, bool writeRecord) {
   finishPendingSpool(job);
-  int error = compressAndWrite(planes, job.pageRecord, fd, writeRecord);
+  int error = compressAndWrite(planes, job.pageRecord, fd, writeRecord, job.jbigCoder);
   if (error != 0) failSpoolWrite(error);
 }
 
@@ -194,13 +197,14 @@ void spoolPageBehind(Job& job, std::unique_ptr<PlaneBuffers> planes, int fd, boo
   pending.writeRecord = writeRecord;
   pending.error = 0;
   try {
-    pending.thread = startWorkerThread([&pending] {
+    pending.thread = startWorkerThread([&pending, coder = job.jbigCoder] {
       pending.error = compressAndWrite(*pending.planes, pending.record, pending.fd,
-                                       pending.writeRecord);
+                                       pending.writeRecord, coder);
     });
   } catch (const std::system_error&) {
     // No thread to be had: the page is spooled here and now.
-    pending.error = compressAndWrite(*pending.planes, pending.record, fd, writeRecord);
+    pending.error = compressAndWrite(*pending.planes, pending.record, fd, writeRecord,
+                                     job.jbigCoder);
   }
 }
 
@@ -243,6 +247,9 @@ PageOutcome processPage(Job& job, PageLoop loop) {
 
   std::unique_ptr<PlaneBuffers> planes =
       job.spare ? std::move(job.spare) : std::make_unique<PlaneBuffers>();
+  // The own encoder compresses the planes stripe by stripe while they fill.
+  if (job.jbigCoder == JbigCoder::Own && !planes->stream)
+    planes->stream = std::make_shared<StripeStream>(stripeWorkers());
   bool hasContent = false;
   switch (renderPage(request, *planes, hasContent)) {
     case RenderResult::Ok:
@@ -254,6 +261,7 @@ PageOutcome processPage(Job& job, PageLoop loop) {
   }
 
   if (!hasContent) {
+    if (planes->stream) planes->stream->abandon();
     --job.state.pageCount;   // the next page takes this number
     job.spare = std::move(planes);
     return PageOutcome::Dropped;
@@ -449,6 +457,7 @@ int runFilter(int argc, char* argv[]) {
   installTermHandler();
 
   job.numOptions = cupsParseOptions(argv[5], 0, &job.options);
+  job.jbigCoder = jbigCoderFromName(getenv("ZERU_JBIG"));
   const char* ppdPath = getenv("PPD");
   job.ppd = ppdPath ? ppdOpenFile(ppdPath) : nullptr;
   if (!job.ppd) fail(1, "ERROR: Unable to load PPD\n");

@@ -21,6 +21,7 @@
 #include "driver/log.h"
 #include "imaging/engine_setup.h"
 #include "imaging/worker_thread.h"
+#include "imaging/stripe_stream.h"
 
 namespace {
 
@@ -114,6 +115,7 @@ void placeLine(InstancePlacement& s) {
       const unsigned char* from = s.backwardFill ? s.outputLine + bytesPerLine - n : s.outputLine;
       memcpy(planes.plane[kBlackPlane].data() + offset, from, n);
     }
+    if (planes.stream) planes.stream->linePlaced(static_cast<size_t>(line));
   }
   if (s.counter) s.counter->add();
 }
@@ -341,6 +343,7 @@ RenderResult renderPage(const PageRenderRequest& request, PlaneBuffers& planes,
   if (settings.lineWidth < 0) return RenderResult::AllocationFailed;
   if (!allocatePlaneBuffers(planes, settings.colorMode, settings.lineWidth, lines))
     return RenderResult::AllocationFailed;
+  if (planes.stream) planes.stream->begin(planes);
 
   LinePage page;
   page.library = &library;
