@@ -6,10 +6,13 @@
 //
 // Every page is read, converted line by line by one engine instance on this
 // thread into page-sized planes, and each plane compressed with
-// compressPlane. The times are CPU times of this thread
-// (CLOCK_THREAD_CPUTIME_ID). Prints one line per page and a total line:
-//   page <n> colour <0|1> read <s> convert <s> compress <s> bytes <n>
-//   total pages <n> read <s> convert <s> compress <s>
+// compressPlane, once with JBIG-KIT (the floor) and once with the filter's
+// own encoder (whose bytes must be the same). The times are CPU times of this
+// thread (CLOCK_THREAD_CPUTIME_ID). Prints one line per page and a total line:
+//   page <n> colour <0|1> read <s> convert <s> compress <s> own <s> bytes <n>
+//   total pages <n> read <s> convert <s> compress <s> own <s>
+// With ZERU_BENCH_PLANES=DIR every plane is also written there as
+// page<n>-plane<p>.pbm (for zeru_bench_jbig under callgrind).
 #include <cups/raster.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -19,6 +22,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -109,7 +113,9 @@ int main(int argc, char** argv) {
   if (fd < 0) { std::perror(argv[2]); return 1; }
   cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
   cups_page_header2_t h;
-  double readTotal = 0, convertTotal = 0, compressTotal = 0;
+  double readTotal = 0, convertTotal = 0, compressTotal = 0, ownTotal = 0;
+  const char* planeDir = std::getenv("ZERU_BENCH_PLANES");
+  std::vector<uint8_t> ownOut;
   int pages = 0;
   std::vector<uint8_t> planeStore[4];
   std::vector<uint8_t> out;
@@ -143,19 +149,45 @@ int main(int argc, char** argv) {
     double c0 = threadCpu();
     uint64_t bytes = 0;
     for (size_t p = 0; p < planeCount; ++p)
-      bytes += compressPlane(planeStore[p].data(), lineWidth, h.cupsHeight, out);
+      bytes += compressPlane(planeStore[p].data(), lineWidth, h.cupsHeight, out,
+                             JbigCoder::JbigKit);
     double compressCpu = threadCpu() - c0;
+    // The same planes with the filter's own encoder; its bytes are checked.
+    double o0 = threadCpu();
+    double ownCpu = 0;
+    for (size_t p = 0; p < planeCount; ++p) {
+      compressPlane(planeStore[p].data(), lineWidth, h.cupsHeight, ownOut, JbigCoder::Own);
+      ownCpu += threadCpu() - o0;
+      compressPlane(planeStore[p].data(), lineWidth, h.cupsHeight, out, JbigCoder::JbigKit);
+      if (out != ownOut) {
+        std::fprintf(stderr, "page %d plane %zu: the encoders differ\n", pages, p);
+        return 1;
+      }
+      o0 = threadCpu();
+    }
+    if (planeDir) {
+      for (size_t p = 0; p < planeCount; ++p) {
+        char name[4096];
+        std::snprintf(name, sizeof name, "%s/page%d-plane%zu.pbm", planeDir, pages, p);
+        if (FILE* f = std::fopen(name, "wb")) {
+          std::fprintf(f, "P4\n%u %u\n", lineWidth, h.cupsHeight);
+          std::fwrite(planeStore[p].data(), 1, planeStore[p].size(), f);
+          std::fclose(f);
+        }
+      }
+    }
 
-    std::printf("page %d colour %d dpi %u read %.4f convert %.4f compress %.4f bytes %llu\n",
-                pages, colour ? 1 : 0, dpi, readCpu, convertCpu, compressCpu,
+    std::printf("page %d colour %d dpi %u read %.4f convert %.4f compress %.4f own %.4f bytes %llu\n",
+                pages, colour ? 1 : 0, dpi, readCpu, convertCpu, compressCpu, ownCpu,
                 static_cast<unsigned long long>(bytes));
+    ownTotal += ownCpu;
     readTotal += readCpu;
     convertTotal += convertCpu;
     compressTotal += compressCpu;
   }
   cupsRasterClose(ras);
   close(fd);
-  std::printf("total pages %d read %.4f convert %.4f compress %.4f\n", pages, readTotal,
-              convertTotal, compressTotal);
+  std::printf("total pages %d read %.4f convert %.4f compress %.4f own %.4f\n", pages, readTotal,
+              convertTotal, compressTotal, ownTotal);
   return 0;
 }

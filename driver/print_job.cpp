@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "imaging/compression.h"
+#include "imaging/stripe_stream.h"
 #include "imaging/worker_thread.h"
 #include "stream/job_stream.h"
 
@@ -19,24 +20,32 @@ void preparePageRecord(PageStartRecord& record, const JobSettings& s,
   record.clearPlaneLengths();
 }
 
-int compressAndWrite(PlaneBuffers& planes, PageStartRecord& record, int fd, bool writeRecord) {
-  compressPage(planes, record);
+int compressAndWrite(PlaneBuffers& planes, PageStartRecord& record, int fd, bool writeRecord,
+                     JbigCoder coder) {
+  compressPage(planes, record, coder);
   int error = 0;
   if (writeRecord && !WritePageRecord(fd, record, planes)) error = errno;
   close(fd);
   return error;
 }
 
-PrintJob::PrintJob(ByteSink& out, JobServices services)
-    : out_(out), services_(std::move(services)) {}
+PrintJob::PrintJob(ByteSink& out, JobServices services, JbigCoder coder)
+    : out_(out), services_(std::move(services)), coder_(coder) {}
 
 PrintJob::~PrintJob() { abandon(); }
 
 std::unique_ptr<PlaneBuffers> PrintJob::pageBuffers() {
-  return spare_ ? std::move(spare_) : std::make_unique<PlaneBuffers>();
+  std::unique_ptr<PlaneBuffers> planes =
+      spare_ ? std::move(spare_) : std::make_unique<PlaneBuffers>();
+  if (coder_ == JbigCoder::Own && !planes->stream)
+    planes->stream = std::make_shared<StripeStream>(stripeWorkers());
+  return planes;
 }
 
-void PrintJob::returnBuffers(std::unique_ptr<PlaneBuffers> planes) { spare_ = std::move(planes); }
+void PrintJob::returnBuffers(std::unique_ptr<PlaneBuffers> planes) {
+  if (planes->stream) planes->stream->abandon();
+  spare_ = std::move(planes);
+}
 
 // Waits for the page in flight, keeps its buffers for the next page, and
 // returns the errno of its failed write or 0.
@@ -68,11 +77,12 @@ SpoolResult PrintJob::spoolPage(std::unique_ptr<PlaneBuffers> planes,
   try {
     pending_.thread = startWorkerThread([this] {
       pending_.error =
-          compressAndWrite(*pending_.planes, pending_.record, pending_.fd, pending_.writeRecord);
+          compressAndWrite(*pending_.planes, pending_.record, pending_.fd, pending_.writeRecord,
+                           coder_);
     });
   } catch (const std::system_error&) {
     // No thread to be had: the page is spooled here and now.
-    pending_.error = compressAndWrite(*pending_.planes, pending_.record, fd, writeRecord);
+    pending_.error = compressAndWrite(*pending_.planes, pending_.record, fd, writeRecord, coder_);
   }
   return {};
 }
@@ -89,7 +99,8 @@ SpoolResult PrintJob::spoolPageNow(PlaneBuffers& planes, const PageStartRecord& 
     return {SpoolResult::WriteFailed, error};
   }
   PageStartRecord own = record;
-  if (int error = compressAndWrite(planes, own, fd, true)) return {SpoolResult::WriteFailed, error};
+  if (int error = compressAndWrite(planes, own, fd, true, coder_))
+    return {SpoolResult::WriteFailed, error};
   return {};
 }
 

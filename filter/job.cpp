@@ -69,7 +69,8 @@ struct Job {
   // flag, its log lines go to the diagnostic log.
   PrintJob printJob{output,
                     JobServices{[] { return cancelRequested != 0; },
-                                [](const char* line) { logLine(line); }}};
+                                [](const char* line) { logLine(line); }},
+                    jbigCoderFromName(getenv("ZERU_JBIG"))};
   DeviceStatusProbe statusProbe{[](const char* line) { logLine(line); }};
 };
 

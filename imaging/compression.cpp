@@ -2,6 +2,7 @@
 #include "imaging/worker_thread.h"
 
 #include <climits>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <new>
@@ -11,6 +12,9 @@
 extern "C" {
 #include <jbig.h>
 }
+
+#include "imaging/jbig_encoder.h"
+#include "imaging/stripe_stream.h"
 
 namespace {
 
@@ -55,8 +59,12 @@ size_t maxCompressedSize(size_t bytesPerLine, size_t lines) {
   return kBihSize + raw + raw / 8 + stripes * kStripeOverhead;
 }
 
+JbigCoder jbigCoderFromName(const char* name) {
+  return name && strcmp(name, "jbigkit") == 0 ? JbigCoder::JbigKit : JbigCoder::Own;
+}
+
 uint32_t compressPlane(const uint8_t* plane, unsigned width, unsigned height,
-                       std::vector<uint8_t>& out) {
+                       std::vector<uint8_t>& out, JbigCoder coder) {
   out.clear();
   if (plane == nullptr || width == 0 || height == 0) return 0;
   size_t bytesPerLine = (width + 7) / 8;
@@ -67,14 +75,22 @@ uint32_t compressPlane(const uint8_t* plane, unsigned width, unsigned height,
     // Most planes need far less than the reservation: let the sink grow.
   }
 
-  // The encoder only reads the highest-resolution image it is given.
-  unsigned char* planes[1] = {const_cast<unsigned char*>(plane)};
-  jbg_enc_state state;
-  jbg_enc_init(&state, width, height, 1, planes, appendChunk, &sink);
-  jbg_enc_layers(&state, 0);
-  jbg_enc_options(&state, kJbgOrder, kJbgOptions, kStripeLines, kAtMaxX, kAtMaxY);
-  jbg_enc_out(&state);
-  jbg_enc_free(&state);
+  if (coder == JbigCoder::Own) {
+    try {
+      jbig::encodePlane(plane, width, height, out);
+    } catch (const std::bad_alloc&) {
+      sink.failed = true;
+    }
+  } else {
+    // The encoder only reads the highest-resolution image it is given.
+    unsigned char* planes[1] = {const_cast<unsigned char*>(plane)};
+    jbg_enc_state state;
+    jbg_enc_init(&state, width, height, 1, planes, appendChunk, &sink);
+    jbg_enc_layers(&state, 0);
+    jbg_enc_options(&state, kJbgOrder, kJbgOptions, kStripeLines, kAtMaxX, kAtMaxY);
+    jbg_enc_out(&state);
+    jbg_enc_free(&state);
+  }
 
   if (sink.failed || out.size() > std::numeric_limits<uint32_t>::max()) {
     out.clear();
@@ -87,7 +103,7 @@ namespace {
 
 // One compression job: plane p of the page, into its own buffer, length and
 // record field. Nothing else is shared between the threads.
-void compressOnePlane(PlaneBuffers& planes, PageStartRecord& record, int p) {
+void compressOnePlane(PlaneBuffers& planes, PageStartRecord& record, int p, JbigCoder coder) {
   uint32_t length = 0;
   // The encoder reads (width + 7) / 8 bytes of every line: a plane shorter
   // than that is left uncompressed rather than read past its end.
@@ -95,7 +111,7 @@ void compressOnePlane(PlaneBuffers& planes, PageStartRecord& record, int p) {
   if (lineBytes > 0 && planes.lines > 0 && planes.lines <= UINT_MAX &&
       planes.plane[p].size() / lineBytes >= planes.lines) {
     length = compressPlane(planes.plane[p].data(), static_cast<unsigned>(planes.lineWidth),
-                           static_cast<unsigned>(planes.lines), planes.compressed[p]);
+                           static_cast<unsigned>(planes.lines), planes.compressed[p], coder);
   }
   planes.compressedLength[p] = length;
   record.setPlaneLength(p, length);
@@ -103,13 +119,18 @@ void compressOnePlane(PlaneBuffers& planes, PageStartRecord& record, int p) {
 
 }  // namespace
 
-void compressPage(PlaneBuffers& planes, PageStartRecord& record) {
+void compressPage(PlaneBuffers& planes, PageStartRecord& record, JbigCoder coder) {
+  // Planes compressed while their lines were placed only need putting together.
+  if (coder == JbigCoder::Own && planes.stream && planes.stream->active()) {
+    planes.stream->finish(planes, record);
+    return;
+  }
   if (planes.planeCount != 4) {
     for (int p = 0; p < 3; ++p) {
       planes.compressedLength[p] = 0;
       record.setPlaneLength(p, 0);
     }
-    compressOnePlane(planes, record, kBlackPlane);
+    compressOnePlane(planes, record, kBlackPlane, coder);
     record.setCompressedSize(planes.compressedLength[kBlackPlane]);
     return;
   }
@@ -121,9 +142,9 @@ void compressPage(PlaneBuffers& planes, PageStartRecord& record) {
   for (int i = 0; i < 4; ++i) {
     int p = kOrder[i];
     try {
-      workers[i] = startWorkerThread(compressOnePlane, std::ref(planes), std::ref(record), p);
+      workers[i] = startWorkerThread(compressOnePlane, std::ref(planes), std::ref(record), p, coder);
     } catch (const std::system_error&) {
-      compressOnePlane(planes, record, p);
+      compressOnePlane(planes, record, p, coder);
     }
   }
   for (std::thread& worker : workers)

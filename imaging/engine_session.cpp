@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "imaging/plane_buffers.h"
+#include "imaging/stripe_stream.h"
 
 namespace {
 
@@ -109,6 +110,7 @@ void placeLine(InstancePlacement& s) {
       const unsigned char* from = s.backwardFill ? s.outputLine + bytesPerLine - n : s.outputLine;
       memcpy(planes.plane[kBlackPlane].data() + offset, from, n);
     }
+    if (planes.stream) planes.stream->linePlaced(static_cast<size_t>(line));
   }
   if (s.counter) s.counter->add();
 }

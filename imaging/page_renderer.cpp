@@ -17,6 +17,7 @@
 
 #include "imaging/engine_session.h"
 #include "imaging/engine_setup.h"
+#include "imaging/stripe_stream.h"
 #include "imaging/worker_thread.h"
 
 namespace {
@@ -253,6 +254,7 @@ RenderResult PageRenderer::begin(const PageRenderSpec& spec, PlaneBuffers& plane
   if (settings.lineWidth < 0) return RenderResult::AllocationFailed;
   if (!allocatePlaneBuffers(planes, settings.colorMode, settings.lineWidth, lines))
     return RenderResult::AllocationFailed;
+  if (planes.stream) planes.stream->begin(planes);
 
   LinePage linePage;
   linePage.library = &library;

@@ -4,7 +4,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
+
+class StripeStream;
 
 // Plane numbers: colour pages use 0..3 (engine output segments 0..3);
 // a grayscale page uses plane 3, the black plane, alone.
@@ -20,6 +23,9 @@ struct PlaneBuffers {
   // JBIG entities, filled by compression; sized for the worst case.
   std::array<std::vector<uint8_t>, 4> compressed;
   std::array<uint32_t, 4> compressedLength{};
+  // When set, the planes are compressed stripe by stripe as their lines are
+  // placed; kept from page to page with the buffers.
+  std::shared_ptr<StripeStream> stream;
 
   bool usesPlane(int p) const { return planeCount == 4 || p == kBlackPlane; }
 };

@@ -30,6 +30,6 @@ BUILD_DIR="$root/build-tsan" BUILD_TYPE=Debug "$root/scripts/build.sh" -DZERU_SA
 
 stage "libFuzzer: short runs"
 CC=clang CXX=clang++ BUILD_DIR="$root/build-fuzz" BUILD_TYPE=RelWithDebInfo \
-  BUILD_TARGETS="fuzz_device_id fuzz_settings fuzz_geometry fuzz_page" \
+  BUILD_TARGETS="fuzz_device_id fuzz_settings fuzz_geometry fuzz_page fuzz_jbig" \
   "$root/scripts/build.sh" -DZERU_SANITIZE=fuzzer
 (cd "$root/build-fuzz" && ctest --output-on-failure -j"$jobs" -L fuzz)

@@ -31,6 +31,7 @@
 #include "driver/job_settings.h"
 #include "driver/page_order.h"
 #include "driver/spool.h"
+#include "imaging/compression.h"
 #include "imaging/plane_buffers.h"
 #include "stream/command_record.h"
 #include "stream/page_stream.h"
@@ -52,16 +53,19 @@ struct SpoolResult {
 
 class PrintJob {
  public:
-  PrintJob(ByteSink& out, JobServices services);
+  // `coder` compresses the planes: the own encoder stripe by stripe while
+  // the page is rendered, JBIG-KIT after it.
+  PrintJob(ByteSink& out, JobServices services, JbigCoder coder = JbigCoder::Own);
   // Waits for the page in flight and removes the spool files left.
   ~PrintJob();
   PrintJob(const PrintJob&) = delete;
   PrintJob& operator=(const PrintJob&) = delete;
 
   // Buffers for the next page: those of the last page spooled or dropped,
-  // or new ones.
+  // or new ones; with the own encoder, they compress as they fill.
   std::unique_ptr<PlaneBuffers> pageBuffers();
-  // Takes back the buffers of a dropped page for the next page.
+  // Takes back the buffers of a dropped page for the next page; what was
+  // compressed of it is let go.
   void returnBuffers(std::unique_ptr<PlaneBuffers> planes);
 
   // Spools a rendered page into `slot` (1-based): its file is made now, its
@@ -106,6 +110,7 @@ class PrintJob {
 
   ByteSink& out_;
   JobServices services_;
+  JbigCoder coder_;
   PageSpool spool_;
   PendingPage pending_;
   std::unique_ptr<PlaneBuffers> spare_;
@@ -118,4 +123,5 @@ void preparePageRecord(PageStartRecord& record, const JobSettings& settings,
 
 // Compresses the page and writes its record and planes into the slot's file;
 // returns 0, or the errno of a failed write. The descriptor is closed.
-int compressAndWrite(PlaneBuffers& planes, PageStartRecord& record, int fd, bool writeRecord);
+int compressAndWrite(PlaneBuffers& planes, PageStartRecord& record, int fd, bool writeRecord,
+                     JbigCoder coder);
