@@ -57,9 +57,9 @@ int PrintJob::finishPending() {
   return error;
 }
 
-SpoolResult PrintJob::spoolPage(std::unique_ptr<PlaneBuffers> planes,
-                                const PageStartRecord& record, int slot, bool writeRecord) {
-  int fd = spool_.create(slot);
+// Makes the slot's file and waits for the page before it to be on disk.
+SpoolResult PrintJob::openSlot(int slot, int& fd) {
+  fd = spool_.create(slot);
   if (fd < 0) {
     int error = errno;
     if (pending_.thread.joinable()) pending_.thread.join();
@@ -69,6 +69,13 @@ SpoolResult PrintJob::spoolPage(std::unique_ptr<PlaneBuffers> planes,
     close(fd);
     return {SpoolResult::WriteFailed, error};
   }
+  return {};
+}
+
+SpoolResult PrintJob::spoolPage(std::unique_ptr<PlaneBuffers> planes,
+                                const PageStartRecord& record, int slot, bool writeRecord) {
+  int fd = -1;
+  if (SpoolResult opened = openSlot(slot, fd); !opened.ok()) return opened;
   pending_.planes = std::move(planes);
   pending_.record = record;
   pending_.fd = fd;
@@ -88,16 +95,8 @@ SpoolResult PrintJob::spoolPage(std::unique_ptr<PlaneBuffers> planes,
 }
 
 SpoolResult PrintJob::spoolPageNow(PlaneBuffers& planes, const PageStartRecord& record, int slot) {
-  int fd = spool_.create(slot);
-  if (fd < 0) {
-    int error = errno;
-    if (pending_.thread.joinable()) pending_.thread.join();
-    return {SpoolResult::CreateFailed, error};
-  }
-  if (int error = finishPending()) {
-    close(fd);
-    return {SpoolResult::WriteFailed, error};
-  }
+  int fd = -1;
+  if (SpoolResult opened = openSlot(slot, fd); !opened.ok()) return opened;
   PageStartRecord own = record;
   if (int error = compressAndWrite(planes, own, fd, true, coder_))
     return {SpoolResult::WriteFailed, error};

@@ -107,6 +107,7 @@ class PrintJob {
   };
 
   int finishPending();
+  SpoolResult openSlot(int slot, int& fd);
 
   ByteSink& out_;
   JobServices services_;
