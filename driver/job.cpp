@@ -382,9 +382,10 @@ void markOptions(Job& job) {
 
 void readDuplexMode(Job& job) {
   fputs("INFO: ppdFindMarkedChoice DrvDuplex start\n", stderr);
-  const char* choice = markedChoice(job.ppd, "DrvDuplex");
-  job.settings.duplexMode = duplexModeFromChoice(choice);
-  if (job.settings.duplexMode != 0 && ppdMarkOption(job.ppd, "DrvDuplex", choice))
+  const char* option = duplexOption(job.ppd);
+  const char* choice = markedChoice(job.ppd, option);
+  job.settings.duplexMode = duplexModeFor(option, choice);
+  if (job.settings.duplexMode != 0 && ppdMarkOption(job.ppd, option, choice))
     fail(1, "ERROR: Option conflicts exist\n");
 }
 
