@@ -255,3 +255,35 @@ TEST(SimplexStream, LostReaderEndsTheJobAndRemovesTheSpool) {
   EXPECT_NE(result.err.find("ERROR: SIGPIPE Job Abort.\n"), std::string::npos) << result.err;
   EXPECT_TRUE(result.leftFiles.empty());
 }
+
+// Without DrvResolution the placement takes each page's resolution: a
+// 1200 dpi gray page keeps the dots of its right half even where the marked
+// choices say 600 dpi.
+TEST(SimplexStream, PagesArePlacedAtTheirOwnResolutionWithoutDrvResolution) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  JobRun job;
+  job.ppd.remove("DrvResolution");
+  PpdOption resolution;
+  resolution.keyword = "Resolution";
+  resolution.choices = {{"600dpi", "", ""}, {"1200dpi", "", ""}};
+  resolution.defaultChoice = "600dpi";
+  PpdOption quality;
+  quality.keyword = "cupsPrintQuality";
+  quality.choices = {{"Draft", "", ""}, {"Normal", "", ""}, {"High", "", ""}};
+  quality.defaultChoice = "Normal";
+  job.ppd.addOption(resolution).addOption(quality);
+  job.pages = {grayPage(makeHeader(144, 144, 1200, false), [](unsigned x, unsigned) {
+    return static_cast<uint8_t>(x >= 1500 && x < 1900 ? 0 : 255);
+  })};
+  FilterResult result = job.go();
+  ASSERT_EQ(result.exitStatus, 0) << result.describe();
+  JobStream stream = readStream(result.out);
+  expectCompleteStream(stream);
+  EXPECT_EQ(settingValue(stream, "RESOLUTION"), "1200");
+  ASSERT_EQ(stream.pages.size(), 1u);
+  EXPECT_EQ(stream.pages[0].resolution, 1200);
+  const PlaneEntity* black = stream.pages[0].findPlane(3);
+  ASSERT_NE(black, nullptr);
+  ASSERT_TRUE(black->decodedOk);
+  EXPECT_GT(countDots(black->decoded), 0u);
+}
