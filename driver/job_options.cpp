@@ -1,6 +1,5 @@
 #include "driver/job_options.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -17,21 +16,6 @@ constexpr SidesChoices kSidesChoices[] = {
     {"two-sided-long-edge", "DrvDuplexNoTumble", "DuplexNoTumble"},
     {"two-sided-short-edge", "DrvDuplexTumble", "DuplexTumble"},
 };
-
-// "1200dpi" or "1200x1200dpi" as the Resolution choice "1200dpi"; false for
-// anything else, unequal resolutions included.
-bool resolutionChoiceOf(const char* value, char (&choice)[16]) {
-  unsigned x = 0, y = 0;
-  int end = 0;
-  if (sscanf(value, "%5ux%5udpi%n", &x, &y, &end) == 2 && end > 0 && value[end] == '\0') {
-    if (x != y) return false;
-  } else {
-    end = 0;
-    if (sscanf(value, "%5udpi%n", &x, &end) != 1 || end == 0 || value[end] != '\0') return false;
-  }
-  snprintf(choice, sizeof choice, "%udpi", x);
-  return true;
-}
 
 }  // namespace
 
@@ -51,14 +35,6 @@ int addImpliedOptions(int numOptions, cups_option_t** options) {
       numOptions = cupsAddOption("Duplex", entry.duplex, numOptions, options);
       break;
     }
-  }
-
-  // The scheduler passes the IPP "printer-resolution" as "1200x1200dpi",
-  // which libcups matches with no Resolution choice.
-  if (const char* resolution = cupsGetOption("printer-resolution", numOptions, *options)) {
-    char choice[16];
-    if (resolutionChoiceOf(resolution, choice))
-      numOptions = cupsAddOption("Resolution", choice, numOptions, options);
   }
   return numOptions;
 }

@@ -5,7 +5,6 @@
 
 // Fills in options that libcups does not map onto this printer's PPD:
 // "PageSize" from "media"; "DrvDuplex" and "Duplex" from the IPP "sides"
-// option, which replaces any duplex choice given; "Resolution" from the IPP
-// "printer-resolution" in the scheduler's "1200x1200dpi" form.
+// option, which replaces any duplex choice given.
 // Returns the new option count.
 int addImpliedOptions(int numOptions, cups_option_t** options);

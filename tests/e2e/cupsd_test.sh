@@ -51,7 +51,7 @@ expect_choices() {
 }
 expect_choices PageSize Letter A4 A5 A6 B5 B6 Executive 16K A5LEF B6LEF Legal Custom.WIDTHxHEIGHT
 expect_choices ColorModel RGB Gray
-expect_choices Resolution 600dpi 1200dpi
+expect_choices Resolution 600x600dpi 1200x1200dpi
 expect_choices cupsPrintQuality Draft Normal High
 expect_choices Duplex None DuplexNoTumble DuplexTumble
 expect_choices Collate True False

@@ -41,17 +41,17 @@ run_job() {
   check_stream "$work/$name.zeru"
 }
 
-run_job colour600 "$work/three.pdf" -o ColorModel=RGB -o Resolution=600dpi
+run_job colour600 "$work/three.pdf" -o ColorModel=RGB -o Resolution=600x600dpi
 has_pjl "$work/colour600.zeru" "@PJL SET RENDERMODE=COLOR"
 has_pjl "$work/colour600.zeru" "@PJL SET RESOLUTION=600"
 has_pjl "$work/colour600.zeru" "@PJL SET DUPLEX=OFF"
 has_pjl "$work/colour600.zeru" "@PJL SET JOBATTR=DOC:colour600"
 
-run_job gray600 "$work/three.pdf" -o ColorModel=Gray -o Resolution=600dpi
+run_job gray600 "$work/three.pdf" -o ColorModel=Gray -o Resolution=600x600dpi
 has_pjl "$work/gray600.zeru" "@PJL SET RENDERMODE=GRAYSCALE"
 has_pjl "$work/gray600.zeru" "@PJL SET RESOLUTION=600"
 
-run_job colour1200 "$work/one.pdf" -o ColorModel=RGB -o Resolution=1200dpi
+run_job colour1200 "$work/one.pdf" -o ColorModel=RGB -o Resolution=1200x1200dpi
 has_pjl "$work/colour1200.zeru" "@PJL SET RENDERMODE=COLOR"
 has_pjl "$work/colour1200.zeru" "@PJL SET RESOLUTION=1200"
 

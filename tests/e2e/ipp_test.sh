@@ -150,9 +150,14 @@ expect_facts mono 'setting DUPLEX=OFF' 'setting RENDERMODE=GRAYSCALE' 'setting R
   'pages 1' 'page 1 planes 1 resolution 600 turned 0'
 expect_facts onesided 'setting DUPLEX=OFF' 'pages 2'
 
-note "the two-sided queue's default"
+note "the two-sided queue's default; a printer resolution"
 default=$(submit default twosided "$work/two.pdf")
+resolution=$(submit resolution ztx7m "$work/one.pdf" -o printer-resolution=1200dpi \
+             -o print-color-mode=monochrome)
 finish default twosided "$default"
+finish resolution ztx7m "$resolution"
 expect_facts default 'setting DUPLEX=ON' 'pages 2' 'page 2 planes 4 resolution 600 turned 1'
+expect_facts resolution 'setting DUPLEX=OFF' 'setting RENDERMODE=GRAYSCALE' \
+  'setting RESOLUTION=1200' 'page 1 planes 1 resolution 1200 turned 0'
 
 note "all IPP jobs passed"

@@ -61,16 +61,3 @@ TEST(ImpliedOptions, SidesGivesBothDuplexOptionsAndWinsOverAGivenChoice) {
   EXPECT_EQ(unknown.get("DrvDuplex"), "(none)");
   EXPECT_EQ(unknown.get("Duplex"), "DuplexTumble");
 }
-
-TEST(ImpliedOptions, PrinterResolutionBecomesTheResolutionChoice) {
-  for (const char* value : {"1200x1200dpi", "1200dpi"}) {
-    Options o((std::string("Resolution=600dpi printer-resolution=") + value).c_str());
-    o.addImplied();
-    EXPECT_EQ(o.get("Resolution"), "1200dpi") << value;
-  }
-  for (const char* value : {"1200x600dpi", "600dpcm", "600x600dpix", "dpi", ""}) {
-    Options o((std::string("printer-resolution=") + value).c_str());
-    o.addImplied();
-    EXPECT_EQ(o.get("Resolution"), "(none)") << value;
-  }
-}

@@ -74,7 +74,7 @@ std::vector<OptionChoices> choicesTheFilterCompares() {
       {"PageRegion", {"Letter", "A4", "A5", "A6", "B5", "B6", "Executive", "16K", "A5LEF",
                       "B6LEF", "Legal"}},
       {"ColorModel", {"RGB", "Gray"}},
-      {"Resolution", {"600dpi", "1200dpi"}},
+      {"Resolution", {"600x600dpi", "1200x1200dpi"}},
       {"cupsPrintQuality", {"Draft", "Normal", "High"}},
       {"Duplex", {"None", "DuplexNoTumble", "DuplexTumble"}},
       {"Collate", {"True", "False"}},
@@ -200,7 +200,7 @@ TEST(Ppd, DefaultsAreTheNeutralSettings) {
   ppdMarkDefaults(ppd.get());
   EXPECT_STREQ(markedKeyword(ppd.get(), "PageSize"), "A4");
   EXPECT_STREQ(markedKeyword(ppd.get(), "ColorModel"), "RGB");
-  EXPECT_STREQ(markedKeyword(ppd.get(), "Resolution"), "600dpi");
+  EXPECT_STREQ(markedKeyword(ppd.get(), "Resolution"), "600x600dpi");
   EXPECT_STREQ(markedKeyword(ppd.get(), "cupsPrintQuality"), "Normal");
   EXPECT_STREQ(markedKeyword(ppd.get(), "Duplex"), "None");
   EXPECT_STREQ(markedKeyword(ppd.get(), "TonerMode"), "Off");
@@ -283,7 +283,7 @@ TEST(Ppd, ResolutionMediaAndDuplexChoicesSetTheHeader) {
   PpdPtr ppd = openPpd("ztx7m.ppd");
   ASSERT_TRUE(ppd);
   cups_page_header2_t h = headerFor(ppd.get(), {{"PageSize", "A5LEF"},
-                                                {"Resolution", "1200dpi"},
+                                                {"Resolution", "1200x1200dpi"},
                                                 {"MediaType", "Covers"},
                                                 {"Duplex", "DuplexTumble"}});
   EXPECT_EQ(h.HWResolution[0], 1200u);
@@ -311,8 +311,9 @@ TEST(Ppd, PrintQualityHighAndDraftWinOverTheResolutionNormalKeepsIt) {
     unsigned dpi;
   };
   const Case cases[] = {
-      {"600dpi", "Normal", 600},  {"1200dpi", "Normal", 1200}, {"600dpi", "High", 1200},
-      {"1200dpi", "High", 1200},  {"1200dpi", "Draft", 600},   {"600dpi", "Draft", 600},
+      {"600x600dpi", "Normal", 600},  {"1200x1200dpi", "Normal", 1200},
+      {"600x600dpi", "High", 1200},   {"1200x1200dpi", "High", 1200},
+      {"1200x1200dpi", "Draft", 600}, {"600x600dpi", "Draft", 600},
   };
   for (const Case& c : cases) {
     cups_page_header2_t h =
