@@ -73,6 +73,9 @@ constexpr int kStepLimit = 100;
 
 constexpr unsigned kCoversMediaType = 2;
 
+// The toner saving level of Draft quality when no level is chosen: the middle one.
+constexpr int kDraftTonerMode = 2;
+
 constexpr const char* kDuplexingOption = "com.apple.print.PrintSettings.PMDuplexing..n.";
 
 constexpr const char* kNoPageSizeError = "ERROR: Invalid <PageSize> option.\n";
@@ -103,6 +106,31 @@ int duplexModeFromChoice(const char* choice) {
   if (equalsIgnoringCase(choice, "DrvDuplexNoTumble")) return 1;
   if (equalsIgnoringCase(choice, "DrvDuplexTumble")) return 2;
   return 0;
+}
+
+int duplexModeFromStandardChoice(const char* choice) {
+  if (equalsIgnoringCase(choice, "DuplexNoTumble")) return 1;
+  if (equalsIgnoringCase(choice, "DuplexTumble")) return 2;
+  return 0;
+}
+
+int duplexModeFor(const char* option, const char* choice) {
+  if (option != nullptr && strcmp(option, "DrvDuplex") == 0) return duplexModeFromChoice(choice);
+  return duplexModeFromStandardChoice(choice);
+}
+
+int resolutionFromStandardChoices(const char* quality, const char* resolution) {
+  if (equalsIgnoringCase(quality, "High")) return 1200;
+  if (equalsIgnoringCase(quality, "Draft")) return 600;
+  if (resolution != nullptr &&
+      (strcmp(resolution, "1200dpi") == 0 || strcmp(resolution, "1200x1200dpi") == 0))
+    return 1200;
+  return 600;
+}
+
+int tonerModeForQuality(int tonerMode, const char* quality) {
+  if (tonerMode == 0 && equalsIgnoringCase(quality, "Draft")) return kDraftTonerMode;
+  return tonerMode;
 }
 
 int collateFromChoice(const char* choice) { return equalsIgnoringCase(choice, "True") ? 1 : 0; }
@@ -213,6 +241,10 @@ const char* markedChoice(ppd_file_t* ppd, const char* keyword) {
   return choice != nullptr ? choice->choice : nullptr;
 }
 
+const char* duplexOption(ppd_file_t* ppd) {
+  return markedChoice(ppd, "DrvDuplex") != nullptr ? "DrvDuplex" : "Duplex";
+}
+
 int jobPaperIndex(ppd_file_t* ppd, int numOptions, cups_option_t* options) {
   // A PageSize keyword that names no row leaves the index at 0 (Letter); a
   // job without any page size is taken as custom.
@@ -229,7 +261,17 @@ int jobPaperIndex(ppd_file_t* ppd, int numOptions, cups_option_t* options) {
 void readJobSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options,
                      int argc, char* argv[], JobSettings& settings) {
   settings.paperIndex = jobPaperIndex(ppd, numOptions, options);
-  settings.resolution = resolutionFromChoice(markedChoice(ppd, "DrvResolution"));
+  // A PPD with DrvResolution fixes the resolution for the job; otherwise the
+  // standard choices give it here and each page's header from then on, so
+  // that the line placement and the page geometry use the same resolution.
+  if (const char* drvResolution = markedChoice(ppd, "DrvResolution")) {
+    settings.resolution = resolutionFromChoice(drvResolution);
+    settings.resolutionFromHeader = false;
+  } else {
+    settings.resolution = resolutionFromStandardChoices(markedChoice(ppd, "cupsPrintQuality"),
+                                                        markedChoice(ppd, "Resolution"));
+    settings.resolutionFromHeader = true;
+  }
   if (argc > 3) {
     settings.jobUser = argOrEmpty(argv, 2);
     settings.jobTitle = argOrEmpty(argv, 3);
@@ -262,6 +304,7 @@ std::string settingsDumpText(ppd_file_t* ppd, int numOptions, cups_option_t* opt
       {"ImageableArea", "INFO: ImageableArea : %s\n"},
       {"PaperDimension", "INFO: PaperDimension : %s\n"},
       {"Resolution", "INFO: Resolution : %s\n"},
+      {"cupsPrintQuality", "INFO: Print Quality : %s\n"},
       {"ColorModel", "INFO: ColorModel : %s\n"},
       {"ImageRotation", "INFO: ImageRotation : %s\n"},
       {"TonerMode", "INFO: Toner Saving Mode : %s\n"},
@@ -280,6 +323,7 @@ std::string settingsDumpText(ppd_file_t* ppd, int numOptions, cups_option_t* opt
       {"MediaType", "INFO: MediaType : %s\n"},
       {"AKSaveBlankSheet", "INFO: AKSaveBlankSheet  : %s\n"},
       {"DrvDuplex", "INFO: DrvDuplex  : %s\n"},
+      {"Duplex", "INFO: Duplex  : %s\n"},
   };
   static constexpr DumpLine kTrailingLines[] = {
       {"MMSI", "INFO: MMSI  : %s\n"},
@@ -330,12 +374,15 @@ PageSettingsResult readPageSettings(ppd_file_t* ppd, cups_page_header2_t& header
   settings.paperCode = geometry.paperCode;
   settings.lineWidth = geometry.lineWidth;
   settings.printableWidth = geometry.printableWidth;
+  if (settings.resolutionFromHeader) settings.resolution = static_cast<int>(header.HWResolution[0]);
 
   settings.pageWidth10 = pointsToTenthMm(header.PageSize[0]);
   settings.pageHeight10 = pointsToTenthMm(header.PageSize[1]);
 
   const bool simplex = loop == PageLoop::Simplex;
-  settings.tonerMode = tonerModeFromChoice(markedChoice(ppd, "TonerMode"), settings.tonerMode);
+  settings.tonerMode = tonerModeForQuality(
+      tonerModeFromChoice(markedChoice(ppd, "TonerMode"), settings.tonerMode),
+      markedChoice(ppd, "cupsPrintQuality"));
   if (simplex) logLine("STATE: TonerMode done");
 
   settings.colorMode = header.cupsBitsPerPixel == 8 ? 0 : 1;

@@ -25,7 +25,10 @@ enum DensityLevel { kHigh = 0, kMid = 1, kLow = 2 };
 struct JobSettings {
   // Job level.
   int paperIndex = 0;      // 0..11, rewritten to 11 by a custom page
-  int resolution = 600;    // DrvResolution, dpi
+  int resolution = 600;    // dpi: DrvResolution, else the page header's
+  // No DrvResolution in the PPD: every page takes the resolution of its own
+  // header, which the Resolution or cupsPrintQuality choice has set.
+  bool resolutionFromHeader = false;
   int duplexMode = 0;      // 0 simplex, 1 long edge (NoTumble), 2 short edge (Tumble)
   int collate = 0;
   std::string jobTitle;    // argv[3]
@@ -59,6 +62,16 @@ struct JobSettings {
 int paperIndexFromKeyword(const char* keyword);
 int resolutionFromChoice(const char* choice);              // "600dpi" 600, other 1200, none 600
 int duplexModeFromChoice(const char* choice);              // NoTumble 1, Tumble 2, else 0
+// The standard Duplex option: "DuplexNoTumble" 1, "DuplexTumble" 2, else 0.
+int duplexModeFromStandardChoice(const char* choice);
+// The duplex mode from the option that says it (DrvDuplex or Duplex).
+int duplexModeFor(const char* option, const char* choice);
+// The resolution the standard choices ask for: cupsPrintQuality High 1200,
+// Draft 600, otherwise the Resolution choice ("1200dpi" or "1200x1200dpi"
+// 1200), 600 when it names neither printer resolution.
+int resolutionFromStandardChoices(const char* quality, const char* resolution);
+// Draft quality prints with toner saving, unless a toner saving level is set.
+int tonerModeForQuality(int tonerMode, const char* quality);
 int collateFromChoice(const char* choice);                 // "True" (any case) 1
 int tonerModeFromChoice(const char* choice, int previous);
 int densityFromChoice(const char* choice);                 // -3..3
@@ -84,12 +97,17 @@ uint16_t pointsToTenthMm(unsigned points);
 // The marked choice keyword of a PPD option, or nullptr.
 const char* markedChoice(ppd_file_t* ppd, const char* keyword);
 
+// The option that says two-sided printing: DrvDuplex when it has a marked
+// choice, else the standard Duplex.
+const char* duplexOption(ppd_file_t* ppd);
+
 // The job's paper index: the marked PageSize keyword, else the job's
 // "PageSize" option (11 when there is none); a keyword naming no row gives 0.
 int jobPaperIndex(ppd_file_t* ppd, int numOptions, cups_option_t* options);
 
 // Job start: paper index (marked PageSize, else the "PageSize" option, missing
-// gives 11), resolution, then the settings dump to the log. Title and user from argv.
+// gives 11), resolution (DrvResolution, else the standard choices, and then
+// each page's header), then the settings dump to the log. Title and user from argv.
 void readJobSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options,
                      int argc, char* argv[], JobSettings& settings);
 
@@ -109,8 +127,9 @@ bool pageSizeMarked(ppd_file_t* ppd);
 enum class PageSettingsResult { Ok, NoPageSize, BadGeometry };
 
 // Page start, in order: presence check, page geometry (may swap the header's
-// PageSize and rewrite row 11 of the paper table), paper size in 0.1 mm,
-// TonerMode, colorMode, densities, brightness, contrast and chroma,
+// PageSize and rewrite row 11 of the paper table), the header's resolution
+// when the PPD has no DrvResolution, paper size in 0.1 mm, TonerMode (with
+// Draft quality), colorMode, densities, brightness, contrast and chroma,
 // adjustFlags and densityCode, imageType/complementary, grayGuarantee,
 // mediaCode (Covers writes the header's cupsMediaType), screenMode.
 // The simplex loop logs its three "STATE:" lines. On anything but Ok the

@@ -31,6 +31,7 @@ constexpr const char* kReadErrorStatus =
 constexpr const char* kDuplexLineRead = "INFO: cupsRasterReadPixels ok...";
 constexpr const char* kSimplexProgress = "INFO: Printing page %d, %d%% complete...\n";
 constexpr const char* kDuplexProgress = "INFO: Processing page %d, %d%% complete...\n";
+constexpr const char* kMediaProgress = "ATTR: job-media-progress=%d\n";
 constexpr size_t kProgressEvery = 128;
 
 // Raster lines queued per instance: enough for the page thread to read ahead
@@ -432,9 +433,11 @@ RenderResult renderPage(const PageRenderRequest& request, PlaneBuffers& planes,
   const char* progress = request.loop == PageLoop::Duplex ? kDuplexProgress : kSimplexProgress;
   bool readFailed = false;
   for (size_t y = 0; y < lines; ++y) {
-    if (y % kProgressEvery == 0)
-      fprintf(stderr, progress, request.pageCount,
-              static_cast<int>(static_cast<uint64_t>(y) * 100 / lines));
+    if (y % kProgressEvery == 0) {
+      int percent = static_cast<int>(static_cast<uint64_t>(y) * 100 / lines);
+      fprintf(stderr, progress, request.pageCount, percent);
+      fprintf(stderr, kMediaProgress, percent);
+    }
 
     EngineInstance& instance = (*instances)[y % kEngineInstances];
     LineSlot& slot = instance.workerStarted ? freeSlot(instance) : instance.slots[0];
