@@ -77,7 +77,7 @@ for profile in $profiles; do
   ras=$data/$profile.ras
   [ -f "$ras" ] || "$build/bench/zeru_bench_raster" "$ras" "$profile"
   options="PageSize=A4"
-  case $profile in *1200*) options="$options DrvResolution=1200dpi" ;; esac
+  case $profile in *1200*) options="$options Resolution=1200x1200dpi" ;; esac
   # Warm the page cache with the job before any timing.
   cat "$ras" >/dev/null
 

@@ -65,6 +65,9 @@ constexpr int kStepLimit = 100;
 
 constexpr unsigned kCoversMediaType = 2;
 
+// The toner saving level of Draft quality when no level is chosen: the middle one.
+constexpr int kDraftTonerMode = 2;
+
 
 
 
@@ -88,6 +91,31 @@ int duplexModeFromChoice(const char* choice) {
   if (equalsIgnoringCase(choice, "DrvDuplexNoTumble")) return 1;
   if (equalsIgnoringCase(choice, "DrvDuplexTumble")) return 2;
   return 0;
+}
+
+int duplexModeFromStandardChoice(const char* choice) {
+  if (equalsIgnoringCase(choice, "DuplexNoTumble")) return 1;
+  if (equalsIgnoringCase(choice, "DuplexTumble")) return 2;
+  return 0;
+}
+
+int duplexModeFor(const char* option, const char* choice) {
+  if (option != nullptr && strcmp(option, "DrvDuplex") == 0) return duplexModeFromChoice(choice);
+  return duplexModeFromStandardChoice(choice);
+}
+
+int resolutionFromStandardChoices(const char* quality, const char* resolution) {
+  if (equalsIgnoringCase(quality, "High")) return 1200;
+  if (equalsIgnoringCase(quality, "Draft")) return 600;
+  if (resolution != nullptr &&
+      (strcmp(resolution, "1200dpi") == 0 || strcmp(resolution, "1200x1200dpi") == 0))
+    return 1200;
+  return 600;
+}
+
+int tonerModeForQuality(int tonerMode, const char* quality) {
+  if (tonerMode == 0 && equalsIgnoringCase(quality, "Draft")) return kDraftTonerMode;
+  return tonerMode;
 }
 
 int collateFromChoice(const char* choice) { return equalsIgnoringCase(choice, "True") ? 1 : 0; }

@@ -24,7 +24,10 @@ enum DensityLevel { kHigh = 0, kMid = 1, kLow = 2 };
 struct JobSettings {
   // Job level.
   int paperIndex = 0;      // 0..11, rewritten to 11 by a custom page
-  int resolution = 600;    // DrvResolution, dpi
+  int resolution = 600;    // dpi: DrvResolution, else the page header's
+  // No DrvResolution in the PPD: every page takes the resolution of its own
+  // header, which the Resolution or cupsPrintQuality choice has set.
+  bool resolutionFromHeader = false;
   int duplexMode = 0;      // 0 simplex, 1 long edge (NoTumble), 2 short edge (Tumble)
   int collate = 0;
   std::string jobTitle;    // argv[3]
@@ -58,6 +61,16 @@ struct JobSettings {
 int paperIndexFromKeyword(const char* keyword);
 int resolutionFromChoice(const char* choice);              // "600dpi" 600, other 1200, none 600
 int duplexModeFromChoice(const char* choice);              // NoTumble 1, Tumble 2, else 0
+// The standard Duplex option: "DuplexNoTumble" 1, "DuplexTumble" 2, else 0.
+int duplexModeFromStandardChoice(const char* choice);
+// The duplex mode from the option that says it (DrvDuplex or Duplex).
+int duplexModeFor(const char* option, const char* choice);
+// The resolution the standard choices ask for: cupsPrintQuality High 1200,
+// Draft 600, otherwise the Resolution choice ("1200dpi" or "1200x1200dpi"
+// 1200), 600 when it names neither printer resolution.
+int resolutionFromStandardChoices(const char* quality, const char* resolution);
+// Draft quality prints with toner saving, unless a toner saving level is set.
+int tonerModeForQuality(int tonerMode, const char* quality);
 int collateFromChoice(const char* choice);                 // "True" (any case) 1
 int tonerModeFromChoice(const char* choice, int previous);
 int densityFromChoice(const char* choice);                 // -3..3

@@ -47,6 +47,9 @@ constexpr const char* kSpoolTemplate = "/tmp/tmp-XXXXXX";
 // How long a wait for raster input goes on before the cancel flag is looked
 // at again (a SIGTERM taken by another thread does not interrupt the wait).
 constexpr int kInputWaitMs = 200;
+constexpr const char* kPageLine = "PAGE: %d %u\n";
+// The page has been rasterised; the line loop reports the steps before.
+constexpr const char* kPageRasterised = "ATTR: job-media-progress=100\n";
 
 // Everything one job holds from start-up to shutdown.
 struct Job {
@@ -196,6 +199,7 @@ PageOutcome processPage(Job& job, PageLoop loop) {
     case RenderResult::AllocationFailed:
       fail(1, "ERROR: Unable to allocate memory for the page\n");
   }
+  fputs(kPageRasterised, stderr);
 
   if (!hasContent) {
     --job.state.pageCount;   // the next page takes this number
@@ -242,9 +246,14 @@ void runPageLoop(Job& job, PageLoop loop) {
     if (cancelRequested) break;
 
     ++job.state.pageCount;
-    fprintf(stderr, "PAGE: %d %u\n", job.state.pageCount, header.NumCopies);
+    // The scheduler counts every "PAGE:" line as printed: a page that
+    // blank-sheet saving may drop is reported once it is known to be kept.
+    const bool mayBeDropped = saveBlankSheet(job.ppd);
+    if (!mayBeDropped) fprintf(stderr, kPageLine, job.state.pageCount, header.NumCopies);
 
     PageOutcome outcome = processPage(job, loop);
+    if (mayBeDropped && outcome == PageOutcome::Kept)
+      fprintf(stderr, kPageLine, job.state.pageCount, header.NumCopies);
     bool colourPage = job.settings.colorMode == 1;
     if (outcome == PageOutcome::Kept && cancelRequested &&
         (loop == PageLoop::Simplex || colourPage))
@@ -340,9 +349,10 @@ void markOptions(Job& job) {
 
 void readDuplexMode(Job& job) {
   fputs("INFO: ppdFindMarkedChoice DrvDuplex start\n", stderr);
-  const char* choice = markedChoice(job.ppd, "DrvDuplex");
-  job.settings.duplexMode = duplexModeFromChoice(choice);
-  if (job.settings.duplexMode != 0 && ppdMarkOption(job.ppd, "DrvDuplex", choice))
+  const char* option = duplexOption(job.ppd);
+  const char* choice = markedChoice(job.ppd, option);
+  job.settings.duplexMode = duplexModeFor(option, choice);
+  if (job.settings.duplexMode != 0 && ppdMarkOption(job.ppd, option, choice))
     fail(1, "ERROR: Option conflicts exist\n");
 }
 

@@ -42,6 +42,10 @@ const char* markedChoice(ppd_file_t* ppd, const char* keyword) {
   return choice != nullptr ? choice->choice : nullptr;
 }
 
+const char* duplexOption(ppd_file_t* ppd) {
+  return markedChoice(ppd, "DrvDuplex") != nullptr ? "DrvDuplex" : "Duplex";
+}
+
 int jobPaperIndex(ppd_file_t* ppd, int numOptions, cups_option_t* options) {
   // A PageSize keyword that names no row leaves the index at 0 (Letter); a
   // job without any page size is taken as custom.
@@ -58,7 +62,17 @@ int jobPaperIndex(ppd_file_t* ppd, int numOptions, cups_option_t* options) {
 void readJobSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options,
                      int argc, char* argv[], JobSettings& settings) {
   settings.paperIndex = jobPaperIndex(ppd, numOptions, options);
-  settings.resolution = resolutionFromChoice(markedChoice(ppd, "DrvResolution"));
+  // A PPD with DrvResolution fixes the resolution for the job; otherwise the
+  // standard choices give it here and each page's header from then on, so
+  // that the line placement and the page geometry use the same resolution.
+  if (const char* drvResolution = markedChoice(ppd, "DrvResolution")) {
+    settings.resolution = resolutionFromChoice(drvResolution);
+    settings.resolutionFromHeader = false;
+  } else {
+    settings.resolution = resolutionFromStandardChoices(markedChoice(ppd, "cupsPrintQuality"),
+                                                        markedChoice(ppd, "Resolution"));
+    settings.resolutionFromHeader = true;
+  }
   if (argc > 3) {
     settings.jobUser = argOrEmpty(argv, 2);
     settings.jobTitle = argOrEmpty(argv, 3);
@@ -91,6 +105,7 @@ std::string settingsDumpText(ppd_file_t* ppd, int numOptions, cups_option_t* opt
       {"ImageableArea", "INFO: ImageableArea : %s\n"},
       {"PaperDimension", "INFO: PaperDimension : %s\n"},
       {"Resolution", "INFO: Resolution : %s\n"},
+      {"cupsPrintQuality", "INFO: Print Quality : %s\n"},
       {"ColorModel", "INFO: ColorModel : %s\n"},
       {"ImageRotation", "INFO: ImageRotation : %s\n"},
       {"TonerMode", "INFO: Toner Saving Mode : %s\n"},
@@ -109,6 +124,7 @@ std::string settingsDumpText(ppd_file_t* ppd, int numOptions, cups_option_t* opt
       {"MediaType", "INFO: MediaType : %s\n"},
       {"AKSaveBlankSheet", "INFO: AKSaveBlankSheet  : %s\n"},
       {"DrvDuplex", "INFO: DrvDuplex  : %s\n"},
+      {"Duplex", "INFO: Duplex  : %s\n"},
   };
   static constexpr DumpLine kTrailingLines[] = {
       {"MMSI", "INFO: MMSI  : %s\n"},
@@ -159,12 +175,15 @@ PageSettingsResult readPageSettings(ppd_file_t* ppd, cups_page_header2_t& header
   settings.paperCode = geometry.paperCode;
   settings.lineWidth = geometry.lineWidth;
   settings.printableWidth = geometry.printableWidth;
+  if (settings.resolutionFromHeader) settings.resolution = static_cast<int>(header.HWResolution[0]);
 
   settings.pageWidth10 = pointsToTenthMm(header.PageSize[0]);
   settings.pageHeight10 = pointsToTenthMm(header.PageSize[1]);
 
   const bool simplex = loop == PageLoop::Simplex;
-  settings.tonerMode = tonerModeFromChoice(markedChoice(ppd, "TonerMode"), settings.tonerMode);
+  settings.tonerMode = tonerModeForQuality(
+      tonerModeFromChoice(markedChoice(ppd, "TonerMode"), settings.tonerMode),
+      markedChoice(ppd, "cupsPrintQuality"));
   if (simplex) logLine("STATE: TonerMode done");
 
   settings.colorMode = header.cupsBitsPerPixel == 8 ? 0 : 1;

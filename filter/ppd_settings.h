@@ -14,12 +14,17 @@
 // The marked choice keyword of a PPD option, or nullptr.
 const char* markedChoice(ppd_file_t* ppd, const char* keyword);
 
+// The option that says two-sided printing: DrvDuplex when it has a marked
+// choice, else the standard Duplex.
+const char* duplexOption(ppd_file_t* ppd);
+
 // The job's paper index: the marked PageSize keyword, else the job's
 // "PageSize" option (11 when there is none); a keyword naming no row gives 0.
 int jobPaperIndex(ppd_file_t* ppd, int numOptions, cups_option_t* options);
 
 // Job start: paper index (marked PageSize, else the "PageSize" option, missing
-// gives 11), resolution, then the settings dump to the log. Title and user from argv.
+// gives 11), resolution (DrvResolution, else the standard choices, and then
+// each page's header), then the settings dump to the log. Title and user from argv.
 void readJobSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options,
                      int argc, char* argv[], JobSettings& settings);
 
@@ -39,8 +44,9 @@ bool pageSizeMarked(ppd_file_t* ppd);
 enum class PageSettingsResult { Ok, NoPageSize, BadGeometry };
 
 // Page start, in order: presence check, page geometry (may swap the header's
-// PageSize and rewrite row 11 of the paper table), paper size in 0.1 mm,
-// TonerMode, colorMode, densities, brightness, contrast and chroma,
+// PageSize and rewrite row 11 of the paper table), the header's resolution
+// when the PPD has no DrvResolution, paper size in 0.1 mm, TonerMode (with
+// Draft quality), colorMode, densities, brightness, contrast and chroma,
 // adjustFlags and densityCode, imageType/complementary, grayGuarantee,
 // mediaCode (Covers writes the header's cupsMediaType), screenMode.
 // The simplex loop logs its three "STATE:" lines. On anything but Ok the

@@ -15,6 +15,7 @@ constexpr const char* kReadErrorStatus =
 constexpr const char* kDuplexLineRead = "INFO: cupsRasterReadPixels ok...";
 constexpr const char* kSimplexProgress = "INFO: Printing page %d, %d%% complete...\n";
 constexpr const char* kDuplexProgress = "INFO: Processing page %d, %d%% complete...\n";
+constexpr const char* kMediaProgress = "ATTR: job-media-progress=%d\n";
 constexpr size_t kProgressEvery = 128;
 
 }  // namespace
@@ -44,9 +45,11 @@ RenderResult renderPage(const PageRenderRequest& request, PlaneBuffers& planes,
   const char* progress = request.loop == PageLoop::Duplex ? kDuplexProgress : kSimplexProgress;
   bool readFailed = false;
   for (size_t y = 0; y < lines; ++y) {
-    if (y % kProgressEvery == 0)
-      fprintf(stderr, progress, request.pageCount,
-              static_cast<int>(static_cast<uint64_t>(y) * 100 / lines));
+    if (y % kProgressEvery == 0) {
+      int percent = static_cast<int>(static_cast<uint64_t>(y) * 100 / lines);
+      fprintf(stderr, progress, request.pageCount, percent);
+      fprintf(stderr, kMediaProgress, percent);
+    }
 
     std::span<unsigned char> line = renderer.nextLine();
     if (cupsRasterReadPixels(request.raster, line.data(), header.cupsBytesPerLine) == 0) {

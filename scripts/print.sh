@@ -6,8 +6,8 @@
 # Usage: print.sh [DOCUMENT] [OPTION=VALUE ...]
 #   DOCUMENT   default: CUPS's test page (also when the first argument is an
 #              option)
-#   OPTION     a job option, e.g. ColorModel=Gray DrvResolution=1200dpi
-#              DrvDuplex=DrvDuplexNoTumble copies=2
+#   OPTION     a job option, e.g. ColorModel=Gray cupsPrintQuality=High
+#              Duplex=DuplexNoTumble copies=2
 #   ZERU_PPD   the model: ztx7m (the default), ztx7, ztx7mn or ztx7n, with or
 #              without ".ppd", or the path of a PPD file
 #

@@ -150,3 +150,116 @@ check_with_zerudump() {
 has_pjl() {
   grep -aqxF "$2"$'\r' "$1" || fail "$1 lacks the line '$2'"
 }
+
+# wait_for SECONDS COMMAND...: polls COMMAND every half second.
+wait_for() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.5
+  done
+}
+
+# A TCP port on 127.0.0.1 that nothing listens on.
+free_port() {
+  local port
+  for port in $(shuf -i 20000-60000 -n 100); do
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+      echo "$port"
+      return 0
+    fi
+  done
+  return 1
+}
+
+# Starts a scheduler of our own in $work (own configuration, spool and logs,
+# a socket file and a port on 127.0.0.1, file devices allowed, the staged
+# filter in its ServerBin) after stage_install. Sets port, cupsd_pid and
+# CUPS_SERVER; queues print into $work/out.
+start_private_cupsd() {
+  mkdir -p "$work/etc" "$work/spool/tmp" "$work/log" "$work/state" "$work/cache" "$work/out"
+  make_server_bin "$work/serverbin"
+  port=$(free_port) || fail "no free port"
+  export CUPS_SERVER=$work/cupsd.sock
+
+  cat >"$work/etc/cups-files.conf" <<CONF
+ServerRoot $work/etc
+ServerBin $work/serverbin
+DataDir /usr/share/cups
+RequestRoot $work/spool
+TempDir $work/spool/tmp
+StateDir $work/state
+CacheDir $work/cache
+AccessLog $work/log/access_log
+ErrorLog $work/log/error_log
+PageLog $work/log/page_log
+Printcap $work/printcap
+FileDevice Yes
+User lp
+Group lp
+SystemGroup root
+CONF
+
+  cat >"$work/etc/cupsd.conf" <<CONF
+LogLevel debug
+MaxLogSize 0
+Listen $work/cupsd.sock
+Listen 127.0.0.1:$port
+Browsing Off
+WebInterface No
+DefaultAuthType None
+<Location />
+  Order allow,deny
+  Allow all
+</Location>
+<Policy default>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+CONF
+
+  note "starting cupsd on $CUPS_SERVER and 127.0.0.1:$port"
+  cupsd -f -c "$work/etc/cupsd.conf" -s "$work/etc/cups-files.conf" \
+    >"$work/log/cupsd.out" 2>&1 &
+  cupsd_pid=$!
+  wait_for 30 scheduler_running || fail "cupsd did not start"
+}
+
+scheduler_running() {
+  kill -0 "$cupsd_pid" 2>/dev/null || fail "cupsd exited: $(cat "$work/log/cupsd.out")"
+  lpstat -r 2>/dev/null | grep -q 'is running'
+}
+
+# stop_private_cupsd EXIT_STATUS: stops the scheduler we started, by its
+# process id; after a failure it shows the end of the scheduler's log.
+stop_private_cupsd() {
+  if [ -n "${cupsd_pid:-}" ]; then
+    kill "$cupsd_pid" 2>/dev/null || true
+    wait "$cupsd_pid" 2>/dev/null || true
+    cupsd_pid=
+  fi
+  if [ "$1" -ne 0 ] && [ -f "$work/log/error_log" ]; then
+    echo "--- last lines of the scheduler's error_log" >&2
+    grep -v '^d ' "$work/log/error_log" | tail -n 40 >&2 || true
+  fi
+}
+
+# job_id OUTPUT_OF_LP: the job number from "request id is QUEUE-N (1 file(s))".
+job_id() {
+  sed -n 's/^request id is .*-\([0-9][0-9]*\) .*/\1/p' <<<"$1"
+}
+job_log() {
+  grep -F "[Job $1]" "$work/log/error_log" || true
+}
+
+# wait_for_job QUEUE ID: waits until the job has left the queue, and fails
+# unless the scheduler says it completed.
+wait_for_job() {
+  local queue=$1 id=$2
+  wait_for 300 bash -c "! lpstat -o $queue 2>/dev/null | grep -q -- '-$id '" ||
+    fail "job $id did not finish"
+  job_log "$id" | grep -q 'Job completed' ||
+    { job_log "$id" | grep -v '^d ' | tail -n 20 >&2; fail "job $id did not complete"; }
+}

@@ -14,99 +14,16 @@ enter_private_namespace "$@"
 work=$(mktemp -d /tmp/zeru-cupsd.XXXXXX)
 # Filters run as user lp: they must reach the ServerBin, PPD and spool.
 chmod 0755 "$work"
-cupsd_pid=
 cleanup() {
   local status=$?
-  if [ -n "$cupsd_pid" ]; then
-    kill "$cupsd_pid" 2>/dev/null || true
-    wait "$cupsd_pid" 2>/dev/null || true
-  fi
-  if [ "$status" -ne 0 ] && [ -f "$work/log/error_log" ]; then
-    echo "--- last lines of the scheduler's error_log" >&2
-    grep -v '^d ' "$work/log/error_log" | tail -n 40 >&2 || true
-  fi
+  stop_private_cupsd "$status"
   unstage
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-# wait_for SECONDS COMMAND...: polls COMMAND every half second.
-wait_for() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.5
-  done
-}
-
-# A TCP port on 127.0.0.1 that nothing listens on.
-free_port() {
-  local port
-  for port in $(shuf -i 20000-60000 -n 100); do
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-      echo "$port"
-      return 0
-    fi
-  done
-  return 1
-}
-
 stage_install "$build"
-
-# ---- The private scheduler ----
-mkdir -p "$work/etc" "$work/spool/tmp" "$work/log" "$work/state" "$work/cache" "$work/out"
-make_server_bin "$work/serverbin"
-port=$(free_port) || fail "no free port"
-export CUPS_SERVER=$work/cupsd.sock
-
-cat >"$work/etc/cups-files.conf" <<EOF
-ServerRoot $work/etc
-ServerBin $work/serverbin
-DataDir /usr/share/cups
-RequestRoot $work/spool
-TempDir $work/spool/tmp
-StateDir $work/state
-CacheDir $work/cache
-AccessLog $work/log/access_log
-ErrorLog $work/log/error_log
-PageLog $work/log/page_log
-Printcap $work/printcap
-FileDevice Yes
-User lp
-Group lp
-SystemGroup root
-EOF
-
-cat >"$work/etc/cupsd.conf" <<EOF
-LogLevel debug
-MaxLogSize 0
-Listen $work/cupsd.sock
-Listen 127.0.0.1:$port
-Browsing Off
-WebInterface No
-DefaultAuthType None
-<Location />
-  Order allow,deny
-  Allow all
-</Location>
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-EOF
-
-note "starting cupsd on $CUPS_SERVER and 127.0.0.1:$port"
-cupsd -f -c "$work/etc/cupsd.conf" -s "$work/etc/cups-files.conf" \
-  >"$work/log/cupsd.out" 2>&1 &
-cupsd_pid=$!
-
-scheduler_running() {
-  kill -0 "$cupsd_pid" 2>/dev/null || fail "cupsd exited: $(cat "$work/log/cupsd.out")"
-  lpstat -r 2>/dev/null | grep -q 'is running'
-}
-wait_for 30 scheduler_running || fail "cupsd did not start"
+start_private_cupsd
 
 # ---- Queues from the installed PPD ----
 ppd=$STAGED_PPD_DIR/ztx7m.ppd
@@ -134,8 +51,9 @@ expect_choices() {
 }
 expect_choices PageSize Letter A4 A5 A6 B5 B6 Executive 16K A5LEF B6LEF Legal Custom.WIDTHxHEIGHT
 expect_choices ColorModel RGB Gray
-expect_choices DrvResolution 600dpi 1200dpi
-expect_choices DrvDuplex None DrvDuplexNoTumble DrvDuplexTumble
+expect_choices Resolution 600x600dpi 1200x1200dpi
+expect_choices cupsPrintQuality Draft Normal High
+expect_choices Duplex None DuplexNoTumble DuplexTumble
 expect_choices Collate True False
 expect_choices MediaType Plain Covers
 expect_choices TonerMode Off 1 2 3
@@ -156,14 +74,6 @@ expect_choices Screen Auto Standard Gradation Fineness
 expect_choices ImageRotation True False
 expect_choices AKSaveBlankSheet True False
 
-# job_id OUTPUT_OF_LP: the job number from "request id is QUEUE-N (1 file(s))".
-job_id() {
-  sed -n 's/^request id is .*-\([0-9][0-9]*\) .*/\1/p' <<<"$1"
-}
-job_log() {
-  grep -F "[Job $1]" "$work/log/error_log" || true
-}
-
 # ---- A two-sided job with two collated copies ----
 note "two-sided job with two collated copies"
 make_pdf 3 "$work/three.pdf"
@@ -171,10 +81,7 @@ out=$(lp -d zemro -n 2 -o collate=true -o sides=two-sided-long-edge -o TonerMode
       -t e2e-duplex "$work/three.pdf") || fail "lp failed"
 id=$(job_id "$out")
 [ -n "$id" ] || fail "no job id in: $out"
-wait_for 300 bash -c "! lpstat -o zemro 2>/dev/null | grep -q -- '-$id '" ||
-  fail "job $id did not finish"
-job_log "$id" | grep -q 'Job completed' ||
-  { job_log "$id" | grep -v '^d ' | tail -n 20 >&2; fail "job $id did not complete"; }
+wait_for_job zemro "$id"
 device=$work/out/zemro.zeru
 check_stream "$device"
 has_pjl "$device" "@PJL SET JOBATTR=DOC:e2e-duplex"

@@ -41,26 +41,26 @@ run_job() {
   check_stream "$work/$name.zeru"
 }
 
-run_job colour600 "$work/three.pdf" -o ColorModel=RGB -o DrvResolution=600dpi
+run_job colour600 "$work/three.pdf" -o ColorModel=RGB -o Resolution=600x600dpi
 has_pjl "$work/colour600.zeru" "@PJL SET RENDERMODE=COLOR"
 has_pjl "$work/colour600.zeru" "@PJL SET RESOLUTION=600"
 has_pjl "$work/colour600.zeru" "@PJL SET DUPLEX=OFF"
 has_pjl "$work/colour600.zeru" "@PJL SET JOBATTR=DOC:colour600"
 
-run_job gray600 "$work/three.pdf" -o ColorModel=Gray -o DrvResolution=600dpi
+run_job gray600 "$work/three.pdf" -o ColorModel=Gray -o Resolution=600x600dpi
 has_pjl "$work/gray600.zeru" "@PJL SET RENDERMODE=GRAYSCALE"
 has_pjl "$work/gray600.zeru" "@PJL SET RESOLUTION=600"
 
-run_job colour1200 "$work/one.pdf" -o ColorModel=RGB -o DrvResolution=1200dpi
+run_job colour1200 "$work/one.pdf" -o ColorModel=RGB -o Resolution=1200x1200dpi
 has_pjl "$work/colour1200.zeru" "@PJL SET RENDERMODE=COLOR"
 has_pjl "$work/colour1200.zeru" "@PJL SET RESOLUTION=1200"
 
-run_job gray1200 "$work/one.pdf" -o ColorModel=Gray -o DrvResolution=1200dpi
+run_job gray1200 "$work/one.pdf" -o ColorModel=Gray -o cupsPrintQuality=High
 has_pjl "$work/gray1200.zeru" "@PJL SET RENDERMODE=GRAYSCALE"
 has_pjl "$work/gray1200.zeru" "@PJL SET RESOLUTION=1200"
 
 # Three pages on both sides: a blank back is added, so four sides go out.
-run_job duplex "$work/three.pdf" -o DrvDuplex=DrvDuplexNoTumble
+run_job duplex "$work/three.pdf" -o Duplex=DuplexNoTumble
 has_pjl "$work/duplex.zeru" "@PJL SET DUPLEX=ON"
 has_pjl "$work/duplex.zeru" "@PJL SET MDPXS=3"
 has_pjl "$work/duplex.zeru" "@PJL SET JOBATTR=PCNT:3"

@@ -143,3 +143,61 @@ TEST(DuplexJob, TermWhileSendingLeavesNoSpoolFile) {
   EXPECT_TRUE(result.leftFiles.empty());
   EXPECT_EQ(result.err.find("INFO: Ready to print.\n"), std::string::npos);
 }
+
+// A PPD with the standard Duplex option instead of DrvDuplex.
+PpdBuilder standardDuplexPpd(const std::string& defaultChoice) {
+  PpdBuilder ppd;
+  ppd.remove("DrvDuplex");
+  PpdOption duplex;
+  duplex.keyword = "Duplex";
+  duplex.text = "Two-Sided Printing";
+  duplex.choices = {{"None", "Off", ""}, {"DuplexNoTumble", "Long-Edge Binding", ""},
+                    {"DuplexTumble", "Short-Edge Binding", ""}};
+  duplex.defaultChoice = defaultChoice;
+  ppd.addOption(duplex);
+  return ppd;
+}
+
+TEST(DuplexJob, StandardDuplexChoiceAndTheJobsOwnSidesDecide) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  struct Case {
+    const char* name;
+    bool standardPpd;
+    const char* defaultChoice;
+    const char* options;
+    std::vector<bool> turnedInStreamOrder;   // empty: one-sided
+  };
+  const Case cases[] = {
+      {"standard long edge", true, "DuplexNoTumble", "", {false, true}},
+      {"standard short edge", true, "DuplexTumble", "", {false, false}},
+      // A two-sided default passed among the options gives way to the job's sides.
+      {"standard default, one-sided job", true, "DuplexNoTumble",
+       "Duplex=DuplexNoTumble sides=one-sided", {}},
+      {"standard, short-edge job", true, "None", "Duplex=None sides=two-sided-short-edge",
+       {false, false}},
+      {"DrvDuplex default, one-sided job", false, "DrvDuplexNoTumble",
+       "DrvDuplex=DrvDuplexNoTumble sides=one-sided", {}},
+      {"DrvDuplex, long-edge job", false, "None",
+       "DrvDuplex=DrvDuplexTumble sides=two-sided-long-edge", {false, true}},
+  };
+  for (const Case& c : cases) {
+    JobRun job;
+    if (c.standardPpd)
+      job.ppd = standardDuplexPpd(c.defaultChoice);
+    else
+      job.ppd.setDefault("DrvDuplex", c.defaultChoice);
+    job.run.options = c.options;
+    job.pages = {markedPage(1), markedPage(2)};
+    FilterResult result;
+    JobStream stream = runDuplex(job, result);
+    ASSERT_EQ(stream.pages.size(), 2u) << c.name;
+    if (c.turnedInStreamOrder.empty()) {
+      EXPECT_EQ(settingValue(stream, "DUPLEX"), "OFF") << c.name;
+      EXPECT_EQ(markedPageIds(stream), (std::vector<int>{2, 1})) << c.name;
+      continue;
+    }
+    EXPECT_EQ(settingValue(stream, "DUPLEX"), "ON") << c.name;
+    for (size_t i = 0; i < 2; ++i)
+      EXPECT_EQ(turned(stream.pages[i]), c.turnedInStreamOrder[i]) << c.name << " page " << i;
+  }
+}

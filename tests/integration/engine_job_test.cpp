@@ -103,8 +103,12 @@ TEST(EngineJob, ProgressIsReportedEvery128Lines) {
   FilterResult result = job.go();
   ASSERT_EQ(result.exitStatus, 0) << result.describe();
   EXPECT_NE(result.err.find("INFO: Printing page 1, 0% complete...\n"
+                            "ATTR: job-media-progress=0\n"
                             "INFO: Printing page 1, 42% complete...\n"
-                            "INFO: Printing page 1, 85% complete...\n"),
+                            "ATTR: job-media-progress=42\n"
+                            "INFO: Printing page 1, 85% complete...\n"
+                            "ATTR: job-media-progress=85\n"
+                            "ATTR: job-media-progress=100\n"),
             std::string::npos)
       << result.err;
 }

@@ -176,8 +176,12 @@ TEST(SimplexStream, BlankPagesAreDroppedOnlyWhenSavingIsOn) {
   saving.pages = {markedPage(1), white, markedPage(2)};
   FilterResult result = saving.go();
   ASSERT_EQ(result.exitStatus, 0) << result.describe();
-  EXPECT_EQ(occurrences(result.err, "PAGE: 2 1\n"), 2u);
+  // The scheduler counts each "PAGE:" line as a printed page: the dropped
+  // page has none, and every page's rasterisation still ends at 100%.
+  EXPECT_EQ(occurrences(result.err, "PAGE: 1 1\n"), 1u);
+  EXPECT_EQ(occurrences(result.err, "PAGE: 2 1\n"), 1u);
   EXPECT_EQ(result.err.find("PAGE: 3 1\n"), std::string::npos);
+  EXPECT_EQ(occurrences(result.err, "ATTR: job-media-progress=100\n"), 3u);
   EXPECT_EQ(markedPageIds(readStream(result.out)), (std::vector<int>{2, 1}));
 
   JobRun keeping;
@@ -185,6 +189,7 @@ TEST(SimplexStream, BlankPagesAreDroppedOnlyWhenSavingIsOn) {
   result = keeping.go();
   ASSERT_EQ(result.exitStatus, 0) << result.describe();
   EXPECT_EQ(markedPageIds(readStream(result.out)), (std::vector<int>{2, 0, 1}));
+  EXPECT_NE(result.err.find("PAGE: 3 1\n"), std::string::npos);
 }
 
 TEST(SimplexStream, LargePagesAreSentWhole) {
@@ -286,4 +291,36 @@ TEST(SimplexStream, BothJbigEncodersSendTheSameBytes) {
     }
   }
   EXPECT_TRUE(streams[0] == streams[1]) << "the own encoder's stream differs from JBIG-KIT's";
+}
+
+// Without DrvResolution the placement takes each page's resolution: a
+// 1200 dpi gray page keeps the dots of its right half even where the marked
+// choices say 600 dpi.
+TEST(SimplexStream, PagesArePlacedAtTheirOwnResolutionWithoutDrvResolution) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  JobRun job;
+  job.ppd.remove("DrvResolution");
+  PpdOption resolution;
+  resolution.keyword = "Resolution";
+  resolution.choices = {{"600dpi", "", ""}, {"1200dpi", "", ""}};
+  resolution.defaultChoice = "600dpi";
+  PpdOption quality;
+  quality.keyword = "cupsPrintQuality";
+  quality.choices = {{"Draft", "", ""}, {"Normal", "", ""}, {"High", "", ""}};
+  quality.defaultChoice = "Normal";
+  job.ppd.addOption(resolution).addOption(quality);
+  job.pages = {grayPage(makeHeader(144, 144, 1200, false), [](unsigned x, unsigned) {
+    return static_cast<uint8_t>(x >= 1500 && x < 1900 ? 0 : 255);
+  })};
+  FilterResult result = job.go();
+  ASSERT_EQ(result.exitStatus, 0) << result.describe();
+  JobStream stream = readStream(result.out);
+  expectCompleteStream(stream);
+  EXPECT_EQ(settingValue(stream, "RESOLUTION"), "1200");
+  ASSERT_EQ(stream.pages.size(), 1u);
+  EXPECT_EQ(stream.pages[0].resolution, 1200);
+  const PlaneEntity* black = stream.pages[0].findPlane(3);
+  ASSERT_NE(black, nullptr);
+  ASSERT_TRUE(black->decodedOk);
+  EXPECT_GT(countDots(black->decoded), 0u);
 }

@@ -34,24 +34,30 @@ TEST(ImpliedOptions, MediaFillsInAMissingPageSize) {
   EXPECT_EQ(none.get("PageSize"), "(none)");
 }
 
-TEST(ImpliedOptions, SidesBecomesDrvDuplexUnlessGiven) {
+TEST(ImpliedOptions, SidesGivesBothDuplexOptionsAndWinsOverAGivenChoice) {
   Options longEdge("sides=two-sided-long-edge");
   longEdge.addImplied();
   EXPECT_EQ(longEdge.get("DrvDuplex"), "DrvDuplexNoTumble");
+  EXPECT_EQ(longEdge.get("Duplex"), "DuplexNoTumble");
 
   Options shortEdge("sides=two-sided-short-edge");
   shortEdge.addImplied();
   EXPECT_EQ(shortEdge.get("DrvDuplex"), "DrvDuplexTumble");
+  EXPECT_EQ(shortEdge.get("Duplex"), "DuplexTumble");
 
-  Options oneSided("sides=one-sided");
+  // A two-sided default among the options gives way to the job's one-sided.
+  Options oneSided("Duplex=DuplexNoTumble DrvDuplex=DrvDuplexTumble sides=one-sided");
   oneSided.addImplied();
   EXPECT_EQ(oneSided.get("DrvDuplex"), "None");
+  EXPECT_EQ(oneSided.get("Duplex"), "None");
 
-  Options explicitChoice("sides=two-sided-long-edge DrvDuplex=DrvDuplexTumble");
-  explicitChoice.addImplied();
-  EXPECT_EQ(explicitChoice.get("DrvDuplex"), "DrvDuplexTumble");
+  Options overridden("sides=two-sided-long-edge DrvDuplex=DrvDuplexTumble Duplex=None");
+  overridden.addImplied();
+  EXPECT_EQ(overridden.get("DrvDuplex"), "DrvDuplexNoTumble");
+  EXPECT_EQ(overridden.get("Duplex"), "DuplexNoTumble");
 
-  Options unknown("sides=sideways");
+  Options unknown("sides=sideways Duplex=DuplexTumble");
   unknown.addImplied();
   EXPECT_EQ(unknown.get("DrvDuplex"), "(none)");
+  EXPECT_EQ(unknown.get("Duplex"), "DuplexTumble");
 }

@@ -43,6 +43,40 @@ TEST(JobSettingsRules, DuplexAndCollateIgnoreCase) {
   EXPECT_EQ(collateFromChoice(nullptr), 0);
 }
 
+TEST(JobSettingsRules, StandardDuplexResolutionAndQualityChoices) {
+  EXPECT_EQ(duplexModeFromStandardChoice("DuplexNoTumble"), 1);
+  EXPECT_EQ(duplexModeFromStandardChoice("duplextumble"), 2);
+  EXPECT_EQ(duplexModeFromStandardChoice("None"), 0);
+  EXPECT_EQ(duplexModeFromStandardChoice("DrvDuplexTumble"), 0);
+  EXPECT_EQ(duplexModeFromStandardChoice(nullptr), 0);
+  // Each option is read by its own rule.
+  EXPECT_EQ(duplexModeFor("DrvDuplex", "DrvDuplexTumble"), 2);
+  EXPECT_EQ(duplexModeFor("DrvDuplex", "DuplexTumble"), 0);
+  EXPECT_EQ(duplexModeFor("Duplex", "DuplexNoTumble"), 1);
+  EXPECT_EQ(duplexModeFor("Duplex", "DrvDuplexNoTumble"), 0);
+
+  struct Case {
+    const char* quality;
+    const char* resolution;
+    int expected;
+  };
+  const Case cases[] = {
+      {"High", "600dpi", 1200},   {"high", nullptr, 1200},      {"Draft", "1200dpi", 600},
+      {"Normal", "1200dpi", 1200}, {"Normal", "1200x1200dpi", 1200}, {"Normal", "600dpi", 600},
+      {nullptr, "1200dpi", 1200}, {nullptr, "300dpi", 600},     {nullptr, nullptr, 600},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(resolutionFromStandardChoices(c.quality, c.resolution), c.expected)
+        << (c.quality ? c.quality : "(none)") << " " << (c.resolution ? c.resolution : "(none)");
+
+  // Draft saves toner unless a level of its own is set.
+  EXPECT_EQ(tonerModeForQuality(0, "Draft"), 2);
+  EXPECT_EQ(tonerModeForQuality(3, "Draft"), 3);
+  EXPECT_EQ(tonerModeForQuality(0, "Normal"), 0);
+  EXPECT_EQ(tonerModeForQuality(1, "High"), 1);
+  EXPECT_EQ(tonerModeForQuality(0, nullptr), 0);
+}
+
 TEST(JobSettingsRules, TonerModeKeepsPreviousOnlyWhenUnmarked) {
   EXPECT_EQ(tonerModeFromChoice("3", 0), 3);
   EXPECT_EQ(tonerModeFromChoice("2", 0), 2);

@@ -1,13 +1,15 @@
 // The compiled PPDs as libcups reads them: every choice the filter compares is
 // there under the exact keyword, the paper sizes give the paper table's dots
-// back, and the choices Ghostscript sees set the raster header the filter
-// expects.
+// back, the choices Ghostscript sees set the raster header the filter
+// expects, and the texts are there in every language the PPDs carry.
 #include <gtest/gtest.h>
 
 #include <cups/ppd.h>
 #include <cups/raster.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,12 +24,13 @@ using PpdPtr = std::unique_ptr<ppd_file_t, PpdCloser>;
 struct Model {
   const char* file;
   const char* product;
+  bool network;
 };
 const Model kModels[] = {
-    {"ztx7m.ppd", "(ZEMRO TX 7M)"},
-    {"ztx7.ppd", "(ZEMRO TX 7)"},
-    {"ztx7mn.ppd", "(ZEMRO TX 7MN)"},
-    {"ztx7n.ppd", "(ZEMRO TX 7N)"},
+    {"ztx7m.ppd", "(ZEMRO TX 7M)", false},
+    {"ztx7.ppd", "(ZEMRO TX 7)", false},
+    {"ztx7mn.ppd", "(ZEMRO TX 7MN)", true},
+    {"ztx7n.ppd", "(ZEMRO TX 7N)", true},
 };
 
 PpdPtr openPpd(const char* file) {
@@ -71,8 +74,9 @@ std::vector<OptionChoices> choicesTheFilterCompares() {
       {"PageRegion", {"Letter", "A4", "A5", "A6", "B5", "B6", "Executive", "16K", "A5LEF",
                       "B6LEF", "Legal"}},
       {"ColorModel", {"RGB", "Gray"}},
-      {"DrvResolution", {"600dpi", "1200dpi"}},
-      {"DrvDuplex", {"None", "DrvDuplexNoTumble", "DrvDuplexTumble"}},
+      {"Resolution", {"600x600dpi", "1200x1200dpi"}},
+      {"cupsPrintQuality", {"Draft", "Normal", "High"}},
+      {"Duplex", {"None", "DuplexNoTumble", "DuplexTumble"}},
       {"Collate", {"True", "False"}},
       {"MediaType", {"Plain", "Covers"}},
       {"TonerMode", {"Off", "1", "2", "3"}},
@@ -107,6 +111,48 @@ TEST(Ppd, EveryModelNamesItsProductAndDevice) {
     EXPECT_NE(std::string(id->value).find("MFG:ZEMRO;"), std::string::npos) << id->value;
     EXPECT_NE(std::string(id->value).find("MDL:" + model + ";"), std::string::npos)
         << id->value;
+    // CUPS's network backends read toner levels over SNMP for the network models.
+    ppd_attr_t* snmp = ppdFindAttr(ppd.get(), "cupsSNMPSupplies", nullptr);
+    if (m.network) {
+      ASSERT_NE(snmp, nullptr) << m.file;
+      EXPECT_STREQ(snmp->value, "True") << m.file;
+    } else {
+      EXPECT_EQ(snmp, nullptr) << m.file;
+    }
+  }
+}
+
+// libcups loads only the translations of the current locale, so the lines
+// are looked for in the file itself.
+TEST(Ppd, OptionsAndChoicesAreTranslated) {
+  struct Expected {
+    const char* language;
+    const char* tonerSaving;    // TonerMode's text
+    const char* longEdge;       // Duplex DuplexNoTumble's text
+  };
+  const Expected languages[] = {
+      {"de", "Tonersparmodus", "Bindung an der langen Kante"},
+      {"es", "Ahorro de tóner", "Encuadernación por el borde largo"},
+      {"fr", "Économie de toner", "Reliure bord long"},
+      {"ja", "トナー節約", "長辺とじ"},
+  };
+  for (const Model& m : kModels) {
+    PpdPtr ppd = openPpd(m.file);
+    ASSERT_TRUE(ppd);
+    ppd_attr_t* languagesAttr = ppdFindAttr(ppd.get(), "cupsLanguages", nullptr);
+    ASSERT_NE(languagesAttr, nullptr) << m.file;
+    EXPECT_STREQ(languagesAttr->value, "en de es fr ja") << m.file;
+    std::ifstream file(std::string(ZERU_PPD_BUILD_DIR) + "/" + m.file);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    for (const Expected& e : languages) {
+      std::string l = e.language;
+      EXPECT_NE(text.find("\n*" + l + ".Translation TonerMode/" + e.tonerSaving + ": \"\"\n"),
+                std::string::npos)
+          << m.file << " " << l;
+      EXPECT_NE(text.find("\n*" + l + ".Duplex DuplexNoTumble/" + e.longEdge + ": \"\"\n"),
+                std::string::npos)
+          << m.file << " " << l;
+    }
   }
 }
 
@@ -154,8 +200,9 @@ TEST(Ppd, DefaultsAreTheNeutralSettings) {
   ppdMarkDefaults(ppd.get());
   EXPECT_STREQ(markedKeyword(ppd.get(), "PageSize"), "A4");
   EXPECT_STREQ(markedKeyword(ppd.get(), "ColorModel"), "RGB");
-  EXPECT_STREQ(markedKeyword(ppd.get(), "DrvResolution"), "600dpi");
-  EXPECT_STREQ(markedKeyword(ppd.get(), "DrvDuplex"), "None");
+  EXPECT_STREQ(markedKeyword(ppd.get(), "Resolution"), "600x600dpi");
+  EXPECT_STREQ(markedKeyword(ppd.get(), "cupsPrintQuality"), "Normal");
+  EXPECT_STREQ(markedKeyword(ppd.get(), "Duplex"), "None");
   EXPECT_STREQ(markedKeyword(ppd.get(), "TonerMode"), "Off");
   EXPECT_STREQ(markedKeyword(ppd.get(), "StpBrightness"), "200");
   EXPECT_STREQ(markedKeyword(ppd.get(), "Contrastimage"), "0");
@@ -236,9 +283,9 @@ TEST(Ppd, ResolutionMediaAndDuplexChoicesSetTheHeader) {
   PpdPtr ppd = openPpd("ztx7m.ppd");
   ASSERT_TRUE(ppd);
   cups_page_header2_t h = headerFor(ppd.get(), {{"PageSize", "A5LEF"},
-                                                {"DrvResolution", "1200dpi"},
+                                                {"Resolution", "1200x1200dpi"},
                                                 {"MediaType", "Covers"},
-                                                {"DrvDuplex", "DrvDuplexTumble"}});
+                                                {"Duplex", "DuplexTumble"}});
   EXPECT_EQ(h.HWResolution[0], 1200u);
   EXPECT_EQ(h.HWResolution[1], 1200u);
   EXPECT_EQ(h.PageSize[0], 595u);
@@ -250,6 +297,30 @@ TEST(Ppd, ResolutionMediaAndDuplexChoicesSetTheHeader) {
   EXPECT_EQ(d.HWResolution[0], 600u);
   EXPECT_EQ(d.cupsMediaType, 0u);
   EXPECT_EQ(d.Duplex, CUPS_FALSE);
+  cups_page_header2_t longEdge = headerFor(ppd.get(), {{"Duplex", "DuplexNoTumble"}});
+  EXPECT_EQ(longEdge.Duplex, CUPS_TRUE);
+  EXPECT_EQ(longEdge.Tumble, CUPS_FALSE);
+}
+
+TEST(Ppd, PrintQualityHighAndDraftWinOverTheResolutionNormalKeepsIt) {
+  PpdPtr ppd = openPpd("ztx7m.ppd");
+  ASSERT_TRUE(ppd);
+  struct Case {
+    const char* resolution;
+    const char* quality;
+    unsigned dpi;
+  };
+  const Case cases[] = {
+      {"600x600dpi", "Normal", 600},  {"1200x1200dpi", "Normal", 1200},
+      {"600x600dpi", "High", 1200},   {"1200x1200dpi", "High", 1200},
+      {"1200x1200dpi", "Draft", 600}, {"600x600dpi", "Draft", 600},
+  };
+  for (const Case& c : cases) {
+    cups_page_header2_t h =
+        headerFor(ppd.get(), {{"Resolution", c.resolution}, {"cupsPrintQuality", c.quality}});
+    EXPECT_EQ(h.HWResolution[0], c.dpi) << c.resolution << " " << c.quality;
+    EXPECT_EQ(h.HWResolution[1], c.dpi) << c.resolution << " " << c.quality;
+  }
 }
 
 }  // namespace

@@ -740,7 +740,7 @@ TEST_F(Rasterize, PageWithoutLinesHasNoContentAndConvertsNothing) {
 
 // ---- Progress, log and failures ----
 
-TEST_F(Rasterize, ProgressEvery128LinesOnStandardError) {
+TEST_F(Rasterize, ProgressEvery128LinesOnStandardErrorForLogAndScheduler) {
   TestPage page = patternPage(64, 300, false);
   RenderOptions options;
   options.pageCount = 3;
@@ -748,8 +748,11 @@ TEST_F(Rasterize, ProgressEvery128LinesOnStandardError) {
   render(page, settingsFor(page), options);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "INFO: Printing page 3, 0% complete...\n"
+            "ATTR: job-media-progress=0\n"
             "INFO: Printing page 3, 42% complete...\n"
-            "INFO: Printing page 3, 85% complete...\n");
+            "ATTR: job-media-progress=42\n"
+            "INFO: Printing page 3, 85% complete...\n"
+            "ATTR: job-media-progress=85\n");
 }
 
 TEST_F(Rasterize, DuplexProgressSaysProcessingAndLogsEveryLine) {
@@ -762,7 +765,9 @@ TEST_F(Rasterize, DuplexProgressSaysProcessingAndLogsEveryLine) {
   render(page, settingsFor(page), options);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "INFO: Processing page 2, 0% complete...\n"
-            "INFO: Processing page 2, 98% complete...\n");
+            "ATTR: job-media-progress=0\n"
+            "INFO: Processing page 2, 98% complete...\n"
+            "ATTR: job-media-progress=98\n");
   EXPECT_EQ(countOf(readLog(), "INFO: cupsRasterReadPixels ok...\n"), 130u);
 }
 

@@ -180,6 +180,66 @@ TEST(SettingsPpd, ResolutionDuplexCollateFromMarkedChoices) {
   EXPECT_EQ(markedChoice(nullptr, "PageSize"), nullptr);
 }
 
+TEST(SettingsPpd, StandardChoicesGiveDuplexResolutionAndDraftTonerSaving) {
+  const std::vector<PpdOption> options = {
+      kPageSize,
+      {"Resolution", "600dpi", {"600dpi", "1200dpi"}},
+      {"cupsPrintQuality", "Normal", {"Draft", "Normal", "High"}},
+      {"Duplex", "None", {"None", "DuplexNoTumble", "DuplexTumble"}},
+      {"TonerMode", "Off", {"Off", "1", "2", "3"}},
+  };
+  char arg0[] = "f", arg1[] = "7", arg2[] = "u", arg3[] = "t", arg4[] = "1", arg5[] = "";
+  char* argv[] = {arg0, arg1, arg2, arg3, arg4, arg5, nullptr};
+  PaperTable table;
+  {
+    // libcups maps the IPP attributes onto the standard options.
+    MarkedPpd ppd(options, "print-quality=5 sides=two-sided-short-edge");
+    JobSettings settings;
+    readJobSettings(ppd.ppd(), ppd.numOptions(), ppd.options(), 6, argv, settings);
+    EXPECT_EQ(settings.resolution, 1200);
+    EXPECT_TRUE(settings.resolutionFromHeader);
+    EXPECT_STREQ(duplexOption(ppd.ppd()), "Duplex");
+    EXPECT_EQ(duplexModeFor("Duplex", markedChoice(ppd.ppd(), "Duplex")), 2);
+    std::string dump = settingsDumpText(ppd.ppd(), ppd.numOptions(), ppd.options(), argv);
+    EXPECT_NE(dump.find("INFO: Resolution : 600dpi\nINFO: Print Quality : High\n"),
+              std::string::npos)
+        << dump;
+    EXPECT_NE(dump.find("INFO: Duplex  : DuplexTumble\n"), std::string::npos) << dump;
+
+    // Line placement always takes the page's own resolution.
+    cups_page_header2_t header = pageHeader(595, 842, 600);
+    settings.paperIndex = 1;
+    ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
+    EXPECT_EQ(settings.resolution, 600);
+    EXPECT_EQ(settings.tonerMode, 0);
+  }
+  {
+    MarkedPpd ppd(options, "print-quality=3");
+    JobSettings settings;
+    readJobSettings(ppd.ppd(), ppd.numOptions(), ppd.options(), 6, argv, settings);
+    EXPECT_EQ(settings.resolution, 600);
+    cups_page_header2_t header = pageHeader(595, 842, 600);
+    settings.paperIndex = 1;
+    ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
+    EXPECT_EQ(settings.tonerMode, 2);
+    EXPECT_EQ(duplexModeFor(duplexOption(ppd.ppd()), markedChoice(ppd.ppd(), "Duplex")), 0);
+  }
+  {
+    // With DrvResolution the job keeps its resolution whatever the header says.
+    MarkedPpd ppd({kPageSize, {"DrvResolution", "600dpi", {"600dpi", "1200dpi"}},
+                   {"DrvDuplex", "None", {"None", "DrvDuplexNoTumble"}}, options[3]},
+                  "Duplex=DuplexTumble DrvDuplex=DrvDuplexNoTumble");
+    JobSettings settings;
+    readJobSettings(ppd.ppd(), ppd.numOptions(), ppd.options(), 6, argv, settings);
+    EXPECT_FALSE(settings.resolutionFromHeader);
+    cups_page_header2_t header = pageHeader(595, 842, 1200);
+    settings.paperIndex = 1;
+    ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
+    EXPECT_EQ(settings.resolution, 600);
+    EXPECT_STREQ(duplexOption(ppd.ppd()), "DrvDuplex");
+  }
+}
+
 TEST(SettingsPpd, DumpOfAFullyMarkedPpdIsExact) {
   std::vector<PpdOption> options = {
       kPageSize,
