@@ -263,3 +263,22 @@ wait_for_job() {
   job_log "$id" | grep -q 'Job completed' ||
     { job_log "$id" | grep -v '^d ' | tail -n 20 >&2; fail "job $id did not complete"; }
 }
+
+# The set-up of a test with a private scheduler: a work directory that user lp
+# can reach (filters run as lp: they must reach the ServerBin, PPD and spool),
+# the staged install, the scheduler; all of it goes again when the test ends.
+start_scheduler_test() {
+  local name=$1 build=$2
+  work=$(mktemp -d "/tmp/zeru-$name.XXXXXX")
+  chmod 0755 "$work"
+  trap end_scheduler_test EXIT
+  stage_install "$build"
+  start_private_cupsd
+}
+
+end_scheduler_test() {
+  local status=$?
+  stop_private_cupsd "$status"
+  unstage
+  rm -rf "$work"
+}

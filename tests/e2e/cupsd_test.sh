@@ -11,19 +11,7 @@ build=$(cd "${1:?usage: cupsd_test.sh BUILD_DIR SOURCE_DIR}" && pwd)
 source "${2:?}/tests/e2e/common.sh"
 enter_private_namespace "$@"
 
-work=$(mktemp -d /tmp/zeru-cupsd.XXXXXX)
-# Filters run as user lp: they must reach the ServerBin, PPD and spool.
-chmod 0755 "$work"
-cleanup() {
-  local status=$?
-  stop_private_cupsd "$status"
-  unstage
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-stage_install "$build"
-start_private_cupsd
+start_scheduler_test cupsd "$build"
 
 # ---- Queues from the installed PPD ----
 ppd=$STAGED_PPD_DIR/ztx7m.ppd

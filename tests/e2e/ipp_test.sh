@@ -17,19 +17,7 @@ facts=$build/tests/stream_facts
 [ -x "$facts" ] || fail "no stream_facts in $build: build first"
 command -v ipptool >/dev/null || fail "ipptool is not installed (cups-ipp-utils)"
 
-work=$(mktemp -d /tmp/zeru-ipp.XXXXXX)
-# Filters run as user lp: they must reach the ServerBin, PPD and spool.
-chmod 0755 "$work"
-cleanup() {
-  local status=$?
-  stop_private_cupsd "$status"
-  unstage
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-stage_install "$build"
-start_private_cupsd
+start_scheduler_test ipp "$build"
 uri=ipp://127.0.0.1:$port
 
 models=(ztx7m ztx7 ztx7mn ztx7n)
