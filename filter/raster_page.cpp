@@ -25,20 +25,11 @@ RenderResult renderPage(const PageRenderRequest& request, PlaneBuffers& planes,
   hasContent = false;
   const cups_page_header2_t& header = *request.header;
 
-  PageRenderSpec spec;
-  spec.library = request.library;
-  spec.header = request.header;
-  spec.settings = request.settings;
-  spec.loop = request.loop;
-  spec.pageCount = request.pageCount;
-  spec.modelPath = request.modelPath;
-  spec.saveBlankSheet = request.ppd && saveBlankSheet(request.ppd);
-  spec.afterScreenThreads = request.afterScreenThreads;
-  spec.placementWaitMs = request.placementWaitMs;
-  spec.lineWorkerMask = request.lineWorkerMask;
+  PageRenderOptions pageOptions = request;
+  pageOptions.saveBlankSheet = request.ppd && saveBlankSheet(request.ppd);
 
   PageRenderer renderer;
-  RenderResult result = renderer.begin(spec, planes);
+  RenderResult result = renderer.begin(pageOptions, planes);
   if (result != RenderResult::Ok) return result;
 
   const size_t lines = header.cupsHeight;

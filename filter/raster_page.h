@@ -3,9 +3,6 @@
 // progress lines and the log's read lines on the way.
 #pragma once
 
-#include <cstddef>
-#include <functional>
-
 #include <cups/ppd.h>
 #include <cups/raster.h>
 
@@ -14,24 +11,11 @@
 #include "zeru/page_renderer.h"
 #include "imaging/plane_buffers.h"
 
-struct PageRenderRequest {
-  const EngineLibrary* library = nullptr;
+// The page as the renderer takes it, and where its lines and its
+// blank-sheet saving choice come from.
+struct PageRenderRequest : PageRenderOptions {
   cups_raster_t* raster = nullptr;
-  const cups_page_header2_t* header = nullptr;  // after the page geometry
-  ppd_file_t* ppd = nullptr;                    // for blank-sheet saving
-  JobSettings* settings = nullptr;              // rotate180 is read during set-up
-  PageLoop loop = PageLoop::Simplex;
-  int pageCount = 0;                            // 1-based page number
-  const char* modelPath = nullptr;
-  // Called after UpdateScreenThread, before UpdateScreenTonerTRC: the status
-  // probe (colour pages) and the ImageRotation read.
-  std::function<void()> afterScreenThreads;
-  // After the last line, how long to wait for the engine to place the lines
-  // it still owes before the workers are joined and the instances ended.
-  int placementWaitMs = 3000;
-  // Instances whose bit is clear convert their lines on the page thread, as
-  // when their worker cannot be started (tests use it to take that path).
-  unsigned lineWorkerMask = 0xF;
+  ppd_file_t* ppd = nullptr;  // for blank-sheet saving
 };
 
 // Renders the page whose header was just read: its lines are read with

@@ -176,7 +176,7 @@ bool multiplyFits(size_t a, size_t b, size_t& product) {
 // in a safe order: the workers (inside the instances) are joined by the
 // destructor before anything they touch goes.
 struct PageRenderer::Page {
-  PageRenderSpec spec;
+  PageRenderOptions pageOptions;
   LinePage line;
   CallbackSlots callbacks;
   PlacementCounter counter;
@@ -213,9 +213,9 @@ struct PageRenderer::Page {
   void finish() {
     closeQueues();
     if (engineReady)
-      counter.waitFor(pushed, std::chrono::milliseconds(std::max(0, spec.placementWaitMs)));
+      counter.waitFor(pushed, std::chrono::milliseconds(std::max(0, pageOptions.placementWaitMs)));
     joinWorkers();
-    if (engineReady) endEnginePage(*spec.library, enginePage);
+    if (engineReady) endEnginePage(*pageOptions.library, enginePage);
     engineReady = false;
   }
 };
@@ -239,11 +239,11 @@ PageRenderer::~PageRenderer() {
   if (page_) page_->finish();
 }
 
-RenderResult PageRenderer::begin(const PageRenderSpec& spec, PlaneBuffers& planes) {
+RenderResult PageRenderer::begin(const PageRenderOptions& pageOptions, PlaneBuffers& planes) {
   if (page_) end();
-  const EngineLibrary& library = *spec.library;
-  JobSettings& settings = *spec.settings;
-  const cups_page_header2_t& header = *spec.header;
+  const EngineLibrary& library = *pageOptions.library;
+  JobSettings& settings = *pageOptions.settings;
+  const cups_page_header2_t& header = *pageOptions.header;
 
   // The driver refuses a library with a missing entry point before the first
   // page, with its own message; this only makes sure none is ever called.
@@ -260,7 +260,7 @@ RenderResult PageRenderer::begin(const PageRenderSpec& spec, PlaneBuffers& plane
   linePage.library = &library;
   linePage.pixelBytes = colour ? 3 : 1;
   linePage.lineWidth = static_cast<size_t>(settings.lineWidth);
-  linePage.saveBlankSheet = spec.saveBlankSheet;
+  linePage.saveBlankSheet = pageOptions.saveBlankSheet;
 
   // A raster line is taken whole, even when it is longer than the device
   // line; the engine sees its first lineWidth pixels.
@@ -284,7 +284,7 @@ RenderResult PageRenderer::begin(const PageRenderSpec& spec, PlaneBuffers& plane
   } catch (const std::length_error&) {
     return RenderResult::AllocationFailed;
   }
-  page->spec = spec;
+  page->pageOptions = pageOptions;
   page->lines = lines;
 
   for (int k = 0; k < kEngineInstances; ++k) {
@@ -296,15 +296,15 @@ RenderResult PageRenderer::begin(const PageRenderSpec& spec, PlaneBuffers& plane
     state.instance = k;
   }
 
-  if (!prepareEnginePage(library, settings, header.HWResolution[0], spec.modelPath,
+  if (!prepareEnginePage(library, settings, header.HWResolution[0], pageOptions.modelPath,
                          page->callbacks.getOutputLine(), page->callbacks.lineReady(),
-                         spec.afterScreenThreads, page->enginePage))
+                         pageOptions.afterScreenThreads, page->enginePage))
     return RenderResult::EngineRefused;
   page->engineReady = true;
 
   // rotate180 has been read during the set-up; now the direction is known.
   bool backwardFill =
-      backwardFillFor(spec.loop, settings.rotate180, settings.duplexMode, spec.pageCount);
+      backwardFillFor(pageOptions.loop, settings.rotate180, settings.duplexMode, pageOptions.pageCount);
   size_t printableBytes =
       printableBytesFor(settings.printableWidth, settings.resolution, planes.bytesPerLine);
   for (int k = 0; k < kEngineInstances; ++k) {
@@ -327,7 +327,7 @@ RenderResult PageRenderer::begin(const PageRenderSpec& spec, PlaneBuffers& plane
   }
 
   for (int k = 0; k < kEngineInstances && static_cast<size_t>(k) < lines; ++k) {
-    if (!(spec.lineWorkerMask & (1u << k))) continue;
+    if (!(pageOptions.lineWorkerMask & (1u << k))) continue;
     EngineInstance& instance = page->instances[k];
     try {
       instance.worker =

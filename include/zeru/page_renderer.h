@@ -2,7 +2,7 @@
 // four colour engine instances into the page's bit planes.
 //
 //   PageRenderer renderer;
-//   if (renderer.begin(spec, planes) != RenderResult::Ok) ...;
+//   if (renderer.begin(pageOptions, planes) != RenderResult::Ok) ...;
 //   for (each raster line) {
 //     std::span<unsigned char> line = renderer.nextLine();
 //     ... fill line with the raster line's bytes ...
@@ -33,7 +33,7 @@ enum class RenderResult {
 };
 
 // What one page is rendered from.
-struct PageRenderSpec {
+struct PageRenderOptions {
   const EngineLibrary* library = nullptr;
   const cups_page_header2_t* header = nullptr;  // after the page geometry
   JobSettings* settings = nullptr;              // rotate180 is read during set-up
@@ -71,7 +71,7 @@ class PageRenderer {
 
   // Allocates the page's planes into `planes` (which must outlive the page),
   // prepares the engine's four instances and starts one line worker each.
-  RenderResult begin(const PageRenderSpec& spec, PlaneBuffers& planes);
+  RenderResult begin(const PageRenderOptions& pageOptions, PlaneBuffers& planes);
 
   // The buffer for the next raster line: at least the header's
   // cupsBytesPerLine bytes. It holds an earlier line until it is written.

@@ -87,16 +87,16 @@ std::string printThroughCore(const EngineLibrary& library, const std::string& pp
     preparePageRecord(record, settings, header);
     modelPath = modelPathFor(product, PageLoop::Simplex, modelPath);
 
-    PageRenderSpec spec;
-    spec.library = &library;
-    spec.header = &header;
-    spec.settings = &settings;
-    spec.pageCount = pageCount;
-    spec.modelPath = modelPath;
-    spec.afterScreenThreads = [&] { readRotate180(ppd, settings); };
+    PageRenderOptions pageOptions;
+    pageOptions.library = &library;
+    pageOptions.header = &header;
+    pageOptions.settings = &settings;
+    pageOptions.pageCount = pageCount;
+    pageOptions.modelPath = modelPath;
+    pageOptions.afterScreenThreads = [&] { readRotate180(ppd, settings); };
     std::unique_ptr<PlaneBuffers> planes = job.pageBuffers();
     PageRenderer renderer;
-    EXPECT_EQ(renderer.begin(spec, *planes), RenderResult::Ok);
+    EXPECT_EQ(renderer.begin(pageOptions, *planes), RenderResult::Ok);
     for (unsigned y = 0; y < header.cupsHeight; ++y) {
       std::span<unsigned char> line = renderer.nextLine();
       EXPECT_EQ(cupsRasterReadPixels(raster, line.data(), header.cupsBytesPerLine),
