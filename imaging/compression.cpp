@@ -1,5 +1,4 @@
 #include "imaging/compression.h"
-#include "imaging/worker_thread.h"
 
 #include <climits>
 #include <cstring>
@@ -15,6 +14,7 @@ extern "C" {
 
 #include "imaging/jbig_encoder.h"
 #include "imaging/stripe_stream.h"
+#include "imaging/worker_thread.h"
 
 namespace {
 
@@ -142,7 +142,8 @@ void compressPage(PlaneBuffers& planes, PageStartRecord& record, JbigCoder coder
   for (int i = 0; i < 4; ++i) {
     int p = kOrder[i];
     try {
-      workers[i] = startWorkerThread(compressOnePlane, std::ref(planes), std::ref(record), p, coder);
+      workers[i] =
+          startWorkerThread(compressOnePlane, std::ref(planes), std::ref(record), p, coder);
     } catch (const std::system_error&) {
       compressOnePlane(planes, record, p, coder);
     }

@@ -1,11 +1,12 @@
 #include "imaging/plane_buffers.h"
-#include "imaging/worker_thread.h"
 
 #include <limits>
 #include <new>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
+
+#include "imaging/worker_thread.h"
 
 namespace {
 
