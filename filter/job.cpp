@@ -66,8 +66,9 @@ struct Job {
   PageStartRecord pageRecord;
   const char* modelPath = nullptr;
   CustomSizeRange customRange;
-  // The printer connection.
-  FileSink output{stdout};
+  // The printer connection: a printer that stops taking data is waited for
+  // until the job is cancelled.
+  FileSink output{stdout, [] { return cancelRequested != 0; }};
   // The job in the printing core: its cancellation is the SIGTERM handler's
   // flag, its log lines go to the diagnostic log.
   PrintJob printJob{output,

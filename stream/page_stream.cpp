@@ -8,11 +8,17 @@
 
 namespace {
 
-// How long a block that standard output refuses for a passing reason
-// (EINTR, EAGAIN) is offered again: up to kOutputRetries tries without
-// progress, kOutputBackoffMs apart, about a second in all.
+// A block that the printer connection refuses for a passing reason (EINTR,
+// EAGAIN) is offered again whenever the connection can take data: a printer
+// that stops reading (out of paper, a backend waiting) is waited for for as
+// long as the job is not cancelled. Once it is, the block gets up to
+// kOutputRetries more tries without progress, kOutputBackoffMs apart, about
+// a second in all, so that a cancelled job ends even when nothing reads.
 constexpr int kOutputRetries = 100;
 constexpr int kOutputBackoffMs = 10;
+// While the job goes on, how long one wait for the connection lasts before
+// the cancel flag is looked at again.
+constexpr int kOutputWaitMs = 200;
 
 // Plane order inside a colour page record: the reverse of the order of the
 // length fields (plane 3's field comes first, its data last).
@@ -37,19 +43,27 @@ bool writeAll(int fd, const uint8_t* data, size_t length) {
   return true;
 }
 
-void backOff(int fd) {
-  if (fd >= 0) {
-    pollfd waiter{fd, POLLOUT, 0};
-    poll(&waiter, 1, kOutputBackoffMs);
-  } else {
-    usleep(kOutputBackoffMs * 1000);
-  }
-}
-
 bool passingFailure(int error) { return error == EINTR || error == EAGAIN || error == EWOULDBLOCK; }
 
+// After a passing failure: waits for the connection to take data again.
+// False when the block is to be given up: the job was cancelled and the
+// tries after the cancel are spent.
+bool waitForOutput(int fd, const std::function<bool()>& cancelled, int& triesAfterCancel) {
+  const bool stopping = cancelled && cancelled();
+  if (stopping && ++triesAfterCancel > kOutputRetries) return false;
+  const int waitMs = stopping ? kOutputBackoffMs : kOutputWaitMs;
+  if (fd >= 0) {
+    pollfd waiter{fd, POLLOUT, 0};
+    poll(&waiter, 1, waitMs);
+  } else {
+    usleep(static_cast<useconds_t>(waitMs) * 1000);
+  }
+  return true;
+}
+
 // Output through the stream's buffer, for streams without a descriptor.
-bool writeBuffered(FILE* out, const uint8_t* data, size_t length) {
+bool writeBuffered(FILE* out, const uint8_t* data, size_t length,
+                   const std::function<bool()>& cancelled) {
   int tries = 0;
   while (length > 0) {
     size_t written = fwrite(data, 1, length, out);
@@ -57,9 +71,9 @@ bool writeBuffered(FILE* out, const uint8_t* data, size_t length) {
     length -= written;
     if (length == 0) break;
     if (written > 0) tries = 0;
-    if (!ferror(out) || !passingFailure(errno) || ++tries > kOutputRetries) return false;
+    if (!ferror(out) || !passingFailure(errno)) return false;
     clearerr(out);
-    backOff(-1);
+    if (!waitForOutput(-1, cancelled, tries)) return false;
   }
   return true;
 }
@@ -86,10 +100,11 @@ bool WritePageRecord(int fd, PageStartRecord& record, const PlaneBuffers& planes
   return true;
 }
 
-bool writeOutputBlock(FILE* out, const void* data, size_t length) {
+bool writeOutputBlock(FILE* out, const void* data, size_t length,
+                      const std::function<bool()>& cancelled) {
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
   int fd = fileno(out);
-  if (fd < 0) return writeBuffered(out, bytes, length);
+  if (fd < 0) return writeBuffered(out, bytes, length, cancelled);
 
   // Whatever the stream still buffers goes first, then the block straight
   // to the descriptor: a failed buffered write may drop bytes it has
@@ -105,13 +120,15 @@ bool writeOutputBlock(FILE* out, const void* data, size_t length) {
       continue;
     }
     if (written == 0) errno = EIO;
-    if (!passingFailure(errno) || ++tries > kOutputRetries) return false;
-    backOff(fd);
+    if (!passingFailure(errno)) return false;
+    if (!waitForOutput(fd, cancelled, tries)) return false;
   }
   return true;
 }
 
-bool FileSink::write(const void* data, size_t length) { return writeOutputBlock(out_, data, length); }
+bool FileSink::write(const void* data, size_t length) {
+  return writeOutputBlock(out_, data, length, cancelled_);
+}
 
 SendResult SendSpooledPage(ByteSink& out, const char* spoolName, std::vector<uint8_t>& copyBuffer,
                            const std::function<bool()>& cancelled) {

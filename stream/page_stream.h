@@ -18,11 +18,13 @@ inline constexpr size_t kCopyBufferSize = 32768;
 bool WritePageRecord(int fd, PageStartRecord& record, const PlaneBuffers& planes);
 
 // Writes a block to `out`, offering it again while the failure is one that
-// can pass (EINTR, EAGAIN) with a short bounded back-off. Returns false on a
+// can pass (EINTR, EAGAIN): without bound while `cancelled` (when given)
+// says no, about a second more once it says yes. Returns false on a
 // permanent failure. What `out` still buffers is flushed first and the block
 // goes straight to its descriptor, so that a refused write loses no bytes;
 // a stream without a descriptor is written through its buffer.
-bool writeOutputBlock(FILE* out, const void* data, size_t length);
+bool writeOutputBlock(FILE* out, const void* data, size_t length,
+                      const std::function<bool()>& cancelled = {});
 
 enum class SendResult { Sent, Cancelled, OutputFailed };
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 class ByteSink {
@@ -16,14 +17,17 @@ class ByteSink {
 
 // A stdio stream, written as writeOutputBlock writes it: what the stream
 // buffers first, then the block straight to its descriptor, refused blocks
-// offered again while the failure is one that can pass.
+// offered again while the failure is one that can pass: a reader that
+// stalls is waited for until `cancelled` says the job is over.
 class FileSink : public ByteSink {
  public:
-  explicit FileSink(FILE* out) : out_(out) {}
+  explicit FileSink(FILE* out, std::function<bool()> cancelled = {})
+      : out_(out), cancelled_(std::move(cancelled)) {}
   bool write(const void* data, size_t length) override;
 
  private:
   FILE* out_;
+  std::function<bool()> cancelled_;
 };
 
 // The stream in memory.

@@ -180,6 +180,50 @@ TEST(OutputFaults, LostReaderInEveryPhaseEndsTheJobCleanly) {
   }
 }
 
+// A printer that stops taking data for a few seconds (out of paper, a backend
+// waiting) on a non-blocking connection: the filter waits for it, and the
+// whole job arrives.
+TEST(OutputFaults, StalledPrinterIsWaitedForAndGetsTheWholeJob) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  for (const char* duplex : {"None", "DrvDuplexNoTumble"}) {
+    SCOPED_TRACE(duplex);
+    JobRun job;
+    job.ppd.setDefault("DrvDuplex", duplex);
+    // Pages far larger than a pipe holds: the filter meets the full pipe.
+    job.pages = {noisePage(144), noisePage(144)};
+    job.run.nonBlockingStdout = true;
+    job.run.stallStdoutMs = 2500;
+    job.run.timeoutMs = 30000;
+    FilterResult result = job.go();
+    expectOrderlyEnd(result);
+    EXPECT_EQ(result.exitStatus, 0) << result.describe();
+    EXPECT_NE(result.err.find("INFO: Ready to print.\n"), std::string::npos) << result.err;
+    JobStream stream = readStream(result.out);
+    expectCompleteStream(stream);
+    EXPECT_EQ(stream.pages.size(), 2u);
+  }
+}
+
+// A stalled printer does not hold a cancelled job: the job ends while the
+// printer still takes nothing, and leaves nothing behind.
+TEST(OutputFaults, CancelEndsTheWaitForAStalledPrinter) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  JobRun job;
+  job.pages = {noisePage(144), noisePage(144)};
+  job.run.nonBlockingStdout = true;
+  job.run.stallStdoutMs = 20000;
+  job.run.sigtermAfterMs = 3000;
+  job.run.timeoutMs = 60000;
+  FilterResult result = job.go();
+  expectOrderlyEnd(result);
+  // What the pipe took before the printer stalled is all that was sent: the
+  // filter was gone before the printer read again.
+  EXPECT_LE(result.out.size(), 65536u);
+  EXPECT_NE(result.err.find("INFO: Ready to print - Job canceled.\n"), std::string::npos)
+      << result.err;
+  EXPECT_EQ(result.err.find("INFO: Ready to print.\n"), std::string::npos);
+}
+
 // ---- Cancellation ----
 
 // SIGTERM while the filter waits for input that the program before it keeps

@@ -371,6 +371,9 @@ FilterResult runFilter(const FilterRun& run) {
     return result;
   }
 
+  // The flag is the pipe's, so the program's end shares it.
+  if (run.nonBlockingStdout) setNonBlocking(outPipe[1]);
+
   pid_t pid = fork();
   if (pid < 0) {
     result.harnessError = std::string("fork: ") + std::strerror(errno);
@@ -431,6 +434,7 @@ FilterResult runFilter(const FilterRun& run) {
   const Clock::time_point deadline = start + std::chrono::milliseconds(run.timeoutMs);
   std::optional<Clock::time_point> sigtermAt;
   if (run.sigtermAfterMs) sigtermAt = start + std::chrono::milliseconds(*run.sigtermAfterMs);
+  const Clock::time_point stallEnd = start + std::chrono::milliseconds(run.stallStdoutMs);
   size_t errScanned = 0;
 
   auto sendSigterm = [&] {
@@ -458,6 +462,7 @@ FilterResult runFilter(const FilterRun& run) {
     if (sigtermAt && now >= *sigtermAt) sendSigterm();
 
     Clock::time_point wake = deadline;
+    if (now < stallEnd) wake = std::min(wake, stallEnd);
     if (sigtermAt && !result.sigtermSent) wake = std::min(wake, *sigtermAt);
     int waitMs = static_cast<int>(
         std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count()) + 1;
@@ -465,7 +470,7 @@ FilterResult runFilter(const FilterRun& run) {
     pollfd fds[3];
     int count = 0;
     int outIndex = -1, errIndex = -1, inIndex = -1;
-    bool stdoutPaused = run.pauseStdoutUntilSigterm && !result.sigtermSent;
+    bool stdoutPaused = (run.pauseStdoutUntilSigterm && !result.sigtermSent) || now < stallEnd;
     if (outFd >= 0 && !stdoutPaused) { outIndex = count; fds[count++] = {outFd, POLLIN, 0}; }
     if (errFd >= 0) { errIndex = count; fds[count++] = {errFd, POLLIN, 0}; }
     if (inFd >= 0 && !pending.empty()) { inIndex = count; fds[count++] = {inFd, POLLOUT, 0}; }

@@ -118,6 +118,11 @@ struct FilterRun {
   // that stops taking data, so that the signal reaches the filter while it is
   // sending a page (the page must be larger than a pipe holds).
   bool pauseStdoutUntilSigterm = false;
+  // Standard output is non-blocking for the program (as a backend may hand
+  // it over), and nothing of it is read for this many milliseconds from the
+  // start: a printer that stops taking data for a while.
+  bool nonBlockingStdout = false;
+  int stallStdoutMs = 0;
   // Closing standard output's reader: once this many bytes have been read,
   // and/or once standard error contains this text.
   std::optional<size_t> closeStdoutAfterBytes;
