@@ -8,6 +8,7 @@
 #              option)
 #   OPTION     a job option, e.g. ColorModel=Gray cupsPrintQuality=High
 #              Duplex=DuplexNoTumble copies=2
+#   OUT_DIR    where the stream, report, log and previews go (default out/)
 #   ZERU_PPD   the model: ztx7m (the default), ztx7, ztx7mn or ztx7n, with or
 #              without ".ppd", or the path of a PPD file
 #
@@ -37,7 +38,9 @@ fi
 [ -r "$doc" ] || { echo "print: cannot read $doc" >&2; exit 1; }
 doc=$(realpath "$doc")
 
-"$root/scripts/build.sh"
+# Only what printing installs and uses: the filter, the colour library
+# stand-in, the PPDs and the stream inspector; the test suite is not built.
+BUILD_DIR=$build BUILD_TARGETS="rastertozeru zeruengine ppds zerudump" "$root/scripts/build.sh"
 echo "print: installing under /usr"
 cmake --install "$build" --prefix /usr >/dev/null
 cmake --install "$build" --prefix /usr --component engine >/dev/null
@@ -78,7 +81,7 @@ done
   { echo "print: the filter was not installed in $filter_dir" >&2; exit 1; }
 printf 'ServerBin %s\n' "$work/serverbin" >"$work/cups-files.conf"
 
-out=$root/out
+out=${OUT_DIR:-$root/out}
 name=$(basename "$doc")
 name=${name%.*}
 stream=$out/$name.zeru
