@@ -25,6 +25,13 @@ constexpr const char* kColourSpaceError =
     "ERROR: Unsupported raster colour space or colour order: only chunky RGB and white-based gray pages can be printed\n";
 constexpr const char* kResolutionError = "ERROR: Unsupported raster resolution\n";
 constexpr const char* kCopiesError = "ERROR: The raster asks for more copies than the printer can make\n";
+// A raster line may run this many dots past its device line: producers round
+// a page width to whole dots either way, and the device line of a custom size
+// is the width truncated before it is padded.
+constexpr uint64_t kLineRoundingDots = 16;
+
+constexpr const char* kLandscapeError =
+    "ERROR: Landscape raster pages cannot be printed: the raster is wider than the sheet\n";
 constexpr const char* kCustomSizeError =
     "ERROR: Custom page size is outside the range the printer can print\n";
 
@@ -63,8 +70,9 @@ const char* rasterHeaderProblem(const cups_page_header2_t& header, unsigned maxC
   unsigned height = header.PageSize[1];
   if (width == 0 || height == 0 || width > kMaxPagePoints || height > kMaxPagePoints)
     return "ERROR: Invalid page size in the raster\n";
-  // The raster may be landscape or portrait; either way it fits in a square
-  // of the page's longer side, plus a few dots of rounding.
+  // Before the page geometry the raster is only held to a square of the
+  // page's longer side, plus a few dots of rounding; a raster wider than the
+  // sheet the geometry then chooses is refused as landscape.
   uint64_t longSide = std::max(width, height);
   uint64_t maxLines = longSide * yRes / 72 + 16;
   uint64_t maxDots = longSide * xRes / 72 + 16;
@@ -89,5 +97,11 @@ const char* customSizeProblem(const cups_page_header2_t& header, const CustomSiz
   if (width + kCustomSizeSlack < range.minWidth || width - kCustomSizeSlack > range.maxWidth ||
       height + kCustomSizeSlack < range.minHeight || height - kCustomSizeSlack > range.maxHeight)
     return kCustomSizeError;
+  return nullptr;
+}
+
+const char* landscapeRasterProblem(const cups_page_header2_t& header, int lineWidth) {
+  uint64_t line = lineWidth > 0 ? static_cast<uint64_t>(lineWidth) : 0;
+  if (header.cupsWidth > line + kLineRoundingDots) return kLandscapeError;
   return nullptr;
 }

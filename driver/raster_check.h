@@ -26,3 +26,17 @@ struct CustomSizeRange {
 // the PPD declares none), otherwise the "ERROR: ...\n" line that refuses it.
 // The size is the header's page size as the page will be printed.
 const char* customSizeProblem(const cups_page_header2_t& header, const CustomSizeRange& range);
+
+// Whether a page's raster lines fit the sheet the page geometry chose for it.
+// A landscape raster is one whose lines are longer than that sheet's device
+// line (`lineWidth`, dots at the header resolution) by more than a width's
+// rounding. The geometry finds the paper of a page wider than tall by turning
+// its size to portrait (wider than 612 points on any paper but Custom, and
+// A6), but the raster is not turned: drawn along the long side, its lines
+// overrun the portrait sheet's line by far (A4: 6817 to 7016 dots on 5120).
+// So does a landscape raster under a portrait page size. Printed, every line
+// would lose its part beyond the device line. Portrait rasters, the wide
+// sizes fed as they are (A5LEF, B6LEF) and custom sizes fit their line.
+// Returns nullptr when the lines fit, otherwise the "ERROR: ...\n" line that
+// refuses the page. The header is the one after the page geometry.
+const char* landscapeRasterProblem(const cups_page_header2_t& header, int lineWidth);

@@ -164,6 +164,9 @@ PageOutcome processPage(Job& job, PageLoop loop) {
   PageSettingsResult result =
       readPageSettings(job.ppd, header, job.paperTable, settings, loop);
   if (result != PageSettingsResult::Ok) fail(1, pageSettingsError(result));
+  // A raster wider than its sheet is refused rather than cut: its lines would
+  // lose their right part, and the page would be recorded on a portrait sheet.
+  if (const char* problem = landscapeRasterProblem(header, settings.lineWidth)) fail(1, problem);
   if (settings.paperIndex == kCustomPaperIndex)
     if (const char* problem = customSizeProblem(header, job.customRange)) fail(1, problem);
 

@@ -61,9 +61,10 @@ bool computePageGeometry(PaperTable& table, int paperIndex,
     return false;
   if (paperIndex < 0 || paperIndex >= kPaperRows) return false;
 
-  // Landscape pages are turned to portrait, except narrow ones (which the
-  // short-edge sizes like A5LEF describe as they are) and custom sizes. A6 is
-  // narrow but only ever fed portrait.
+  // Landscape page sizes are turned to portrait, except narrow ones (which
+  // the short-edge sizes like A5LEF describe as they are) and custom sizes. A6
+  // is narrow but only ever fed portrait. Only the size is turned, never the
+  // raster: a raster drawn along the long side does not fit the sheet's line.
   unsigned w = pageWidth;
   unsigned h = pageHeight;
   if (w > h) {

@@ -69,6 +69,12 @@ const std::vector<HostileHeader>& hostileHeaders() {
          h.NumCopies = 0x80000000u;
          h.Collate = CUPS_TRUE;
        }},
+      {"A4 landscape raster on a portrait sheet",
+       [](auto& h) {
+         h.PageSize[0] = 842;
+         h.PageSize[1] = 595;
+         setRaster(h, 7016, 4958);
+       }},
       {"custom size wider than the paper path",
        [](auto& h) {
          h.PageSize[0] = 700;
@@ -481,4 +487,127 @@ TEST(HostileRaster, PlaneLimitLeavesRealPagesAlone) {
   cups_page_header2_t tooLong = makeHeader(612, 14400, 1200, true);
   ASSERT_NE(rasterHeaderProblem(tooLong), nullptr);
   EXPECT_STREQ(rasterHeaderProblem(tooLong), "ERROR: Raster page is too large to print\n");
+}
+
+namespace {
+
+constexpr const char* kLandscapeRefusal =
+    "ERROR: Landscape raster pages cannot be printed: the raster is wider than the sheet\n";
+
+// Columns and lines of the mark a wide page carries at its right end.
+constexpr unsigned kMarkDots = 64;
+constexpr unsigned kMarkLines = 32;
+
+// A page of the given size whose raster is `rasterWidth` dots wide and
+// `lines` lines long, white but for a black mark over the rightmost 64 dots
+// of its first 32 lines: the part a cut line loses.
+RasterPage rightMarkedPage(unsigned widthPoints, unsigned heightPoints, unsigned dpi, bool colour,
+                           unsigned rasterWidth, unsigned lines = 256) {
+  RasterPage page;
+  page.header = makeHeader(widthPoints, heightPoints, dpi, colour);
+  page.header.cupsWidth = rasterWidth;
+  page.header.cupsHeight = lines;
+  page.header.cupsBytesPerLine = rasterWidth * (colour ? 3 : 1);
+  const size_t pixelBytes = colour ? 3 : 1;
+  page.line = [rasterWidth, pixelBytes](unsigned y, uint8_t* line, size_t length) {
+    std::fill(line, line + length, 0xFF);
+    if (y < kMarkLines)
+      std::fill(line + (rasterWidth - kMarkDots) * pixelBytes, line + rasterWidth * pixelBytes, 0);
+  };
+  return page;
+}
+
+}  // namespace
+
+// A raster drawn along the long side of a sheet that the printer feeds
+// portrait would lose every line's part beyond the sheet's device line (and
+// a page whose content lies only there would be dropped as blank): such a
+// page is refused, and nothing of the job is printed or left behind.
+TEST(LandscapeRaster, RasterWiderThanItsSheetIsRefusedNotCut) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  struct Case {
+    const char* name;
+    const char* pageSize;   // the job's paper
+    RasterPage page;
+    bool saveBlankSheet = false;
+    bool portraitPageFirst = false;
+    bool twoSided = false;
+  };
+  std::vector<Case> cases = {
+      {"A4 landscape in colour", "A4", rightMarkedPage(842, 595, 600, true, 7016)},
+      {"Letter landscape in gray at 1200 dpi", "Letter",
+       rightMarkedPage(792, 612, 1200, false, 12800)},
+      {"A6 landscape", "A6", rightMarkedPage(420, 297, 600, false, 3500)},
+      {"landscape raster under a portrait A4 size", "A4",
+       rightMarkedPage(595, 842, 600, true, 7016)},
+      {"A4 landscape with blank-sheet saving", "A4", rightMarkedPage(842, 595, 600, false, 6817),
+       true},
+      {"A4 landscape after a portrait page", "A4", rightMarkedPage(842, 595, 600, false, 7016),
+       false, true},
+      {"A4 landscape, two-sided, after a portrait page", "A4",
+       rightMarkedPage(842, 595, 600, true, 6817), false, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    JobRun job;
+    job.ppd.setDefault("PageSize", c.pageSize);
+    if (c.saveBlankSheet) job.ppd.setDefault("AKSaveBlankSheet", "True");
+    if (c.twoSided) job.ppd.setDefault("DrvDuplex", "DrvDuplexNoTumble");
+    if (c.portraitPageFirst) job.pages.push_back(rightMarkedPage(595, 842, 600, false, 4758));
+    job.pages.push_back(c.page);
+    FilterResult result = job.go();
+    expectOrderlyEnd(result);
+    EXPECT_EQ(result.exitStatus, 1) << result.describe();
+    std::string pageLine = c.portraitPageFirst ? "PAGE: 2 1\n" : "PAGE: 1 1\n";
+    if (c.saveBlankSheet) pageLine = "";
+    EXPECT_NE(result.err.find(pageLine + kLandscapeRefusal), std::string::npos) << result.err;
+    EXPECT_EQ(occurrences(result.err, "ERROR: "), 1u) << result.err;
+    EXPECT_EQ(result.out, "");
+  }
+}
+
+// The sizes that are wide as they are fed, and a portrait raster under a
+// landscape page size, are printed whole: the mark at the right end of their
+// raster lines is on the sheet.
+TEST(LandscapeRaster, WideSizesAndPortraitRastersPrintWhole) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  struct Case {
+    const char* name;
+    const char* pageSize;
+    RasterPage page;
+    uint8_t paperCode;
+    uint32_t dotsPerLine;
+  };
+  // Rasters of the imageable area, as Ghostscript renders them.
+  std::vector<Case> cases = {
+      {"A5LEF in gray", "A5LEF", rightMarkedPage(595, 420, 600, false, 4758), 10, 5120},
+      {"B6LEF in colour at 1200 dpi", "B6LEF", rightMarkedPage(516, 363, 1200, true, 8200), 11,
+       9216},
+      {"portrait raster under a landscape A4 size", "A4",
+       rightMarkedPage(842, 595, 600, true, 4758), 2, 5120},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    JobRun job;
+    job.ppd.setDefault("PageSize", c.pageSize);
+    job.pages.push_back(c.page);
+    FilterResult result = job.go();
+    expectOrderlyEnd(result);
+    ASSERT_EQ(result.exitStatus, 0) << result.describe();
+    JobStream stream = readStream(result.out);
+    expectCompleteStream(stream);
+    ASSERT_EQ(stream.pages.size(), 1u);
+    const PageBlock& page = stream.pages[0];
+    EXPECT_EQ(page.paperCode, c.paperCode);
+    EXPECT_EQ(page.dotsPerLine, c.dotsPerLine);
+    const PlaneEntity* black = page.findPlane(3);
+    ASSERT_NE(black, nullptr);
+    ASSERT_TRUE(black->decodedOk);
+    // Every dot of the mark, and each where it was drawn.
+    const unsigned rasterWidth = c.page.header.cupsWidth;
+    EXPECT_EQ(countDots(black->decoded), size_t{kMarkDots} * kMarkLines);
+    for (unsigned y = 0; y < kMarkLines; ++y)
+      for (unsigned x = rasterWidth - kMarkDots; x < rasterWidth; ++x)
+        ASSERT_TRUE(black->decoded.dot(x, y)) << x << "," << y;
+  }
 }

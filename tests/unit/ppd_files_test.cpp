@@ -7,12 +7,16 @@
 #include <cups/ppd.h>
 #include <cups/raster.h>
 
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "imaging/paper_table.h"
+#include "zeru/page_renderer.h"
 
 namespace {
 
@@ -213,12 +217,12 @@ TEST(Ppd, DefaultsAreTheNeutralSettings) {
 }
 
 // Paper table rows: keyword, printable width and sheet height in 600-dpi dots.
-struct PaperRow {
+struct PpdPaperRow {
   const char* keyword;
   int printableWidth;
   int sheetHeight;
 };
-const PaperRow kPaper[] = {
+const PpdPaperRow kPaper[] = {
     {"Letter", 4902, 6600}, {"A4", 4760, 7016},        {"A5", 3302, 4958},
     {"A6", 2277, 3500},     {"B5", 4102, 6075},        {"B6", 2827, 4300},
     {"Executive", 4152, 6300}, {"16K", 4168, 6141},    {"A5LEF", 4760, 3500},
@@ -228,7 +232,7 @@ const PaperRow kPaper[] = {
 TEST(Ppd, PaperSizesGiveThePaperTableDotsBack) {
   PpdPtr ppd = openPpd("ztx7m.ppd");
   ASSERT_TRUE(ppd);
-  for (const PaperRow& row : kPaper) {
+  for (const PpdPaperRow& row : kPaper) {
     ppd_size_t* size = ppdPageSize(ppd.get(), row.keyword);
     ASSERT_NE(size, nullptr) << row.keyword;
     // The raster header carries whole points; the filter converts them with
@@ -255,6 +259,85 @@ TEST(Ppd, CustomSizesSpanThePaperPathWithTheSameMargins) {
   ppd_size_t* size = ppdPageSize(ppd.get(), "Custom.300x400");
   ASSERT_NE(size, nullptr);
   EXPECT_LE((size->right - size->left) * 600 / 72, 300 * 600 / 72 - 198);
+}
+
+// What the filter keeps of every raster line of a page: on a colour page the
+// whole device line, on a grayscale page the bytes of the printable width
+// (the rest of the line is cut). The page is the PPD size as Ghostscript
+// hands it on, portrait, under its own PageSize keyword.
+struct KeptDots {
+  bool matched = false;   // the size found its paper table row
+  size_t colour = 0;
+  size_t gray = 0;
+};
+
+KeptDots keptDotsFor(const char* keyword, unsigned widthPoints, unsigned lengthPoints,
+                     unsigned resolution) {
+  PaperTable table;
+  int paperIndex = kCustomPaperIndex;
+  for (int i = 0; i < kPaperRows; ++i)
+    if (std::strcmp(table.rows[static_cast<size_t>(i)].keyword, keyword) == 0) paperIndex = i;
+  PageGeometry geometry;
+  KeptDots kept;
+  if (!computePageGeometry(table, paperIndex, widthPoints, lengthPoints, resolution, geometry))
+    return kept;
+  kept.matched = geometry.paperIndex == paperIndex;
+  size_t bytesPerLine = static_cast<size_t>(geometry.lineWidth) / 8;
+  kept.colour = static_cast<size_t>(geometry.lineWidth);
+  kept.gray = 8 * printableBytesFor(geometry.printableWidth, static_cast<int>(resolution),
+                                    bytesPerLine);
+  return kept;
+}
+
+// Ghostscript renders the imageable area only, rounding its width in dots to
+// the nearest; the largest that can give is the width rounded up.
+size_t imageableDots(float left, float right, unsigned resolution) {
+  return static_cast<size_t>(std::ceil((right - left) * static_cast<float>(resolution) / 72.0f));
+}
+
+// The PPDs and the filter's cut must never drift apart: every imageable
+// area the PPDs declare, at both resolutions, lies inside what the filter
+// keeps of a line on colour and on grayscale pages.
+TEST(Ppd, EveryImageableAreaFitsWhatTheFilterKeepsOfALine) {
+  for (const Model& m : kModels) {
+    PpdPtr ppd = openPpd(m.file);
+    ASSERT_TRUE(ppd);
+    int sizesChecked = 0;
+    for (int i = 0; i < ppd->num_sizes; ++i) {
+      const ppd_size_t& size = ppd->sizes[i];
+      if (std::strcmp(size.name, "Custom") == 0) continue;
+      ++sizesChecked;
+      for (unsigned resolution : {600u, 1200u}) {
+        SCOPED_TRACE(std::string(m.file) + " " + size.name + " " + std::to_string(resolution));
+        KeptDots kept = keptDotsFor(size.name, static_cast<unsigned>(size.width),
+                                    static_cast<unsigned>(size.length), resolution);
+        EXPECT_TRUE(kept.matched);
+        size_t imageable = imageableDots(size.left, size.right, resolution);
+        EXPECT_LE(imageable, kept.colour);
+        EXPECT_LE(imageable, kept.gray);
+      }
+    }
+    EXPECT_EQ(sizesChecked, 11) << m.file;
+
+    // Custom sizes: every whole-point width of the range, with the PPD's
+    // custom margins.
+    ASSERT_EQ(ppd->variable_sizes, 1) << m.file;
+    const float left = ppd->custom_margins[0];
+    const float right = ppd->custom_margins[2];
+    const unsigned length = static_cast<unsigned>(ppd->custom_max[1]);
+    for (unsigned width = static_cast<unsigned>(std::ceil(ppd->custom_min[0]));
+         width <= static_cast<unsigned>(ppd->custom_max[0]); ++width) {
+      for (unsigned resolution : {600u, 1200u}) {
+        SCOPED_TRACE(std::string(m.file) + " custom width " + std::to_string(width) + " " +
+                     std::to_string(resolution));
+        KeptDots kept = keptDotsFor("Custom", width, length, resolution);
+        ASSERT_TRUE(kept.matched);
+        size_t imageable = imageableDots(left, static_cast<float>(width) - right, resolution);
+        ASSERT_LE(imageable, kept.colour);
+        ASSERT_LE(imageable, kept.gray);
+      }
+    }
+  }
 }
 
 // The raster header Ghostscript builds from the marked choices' code.

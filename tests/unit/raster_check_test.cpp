@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "driver/raster_check.h"
+#include "imaging/paper_table.h"
 
 namespace {
 
@@ -158,4 +159,69 @@ TEST(CustomSizeCheck, PageMustFitThePaperPath) {
   // A PPD without custom sizes declares no range to hold a page to.
   range.offered = false;
   EXPECT_EQ(problem(100, 100), nullptr);
+}
+
+// Which pages are landscape: the raster as it comes, the job's paper, and the
+// sheet the page geometry chooses for it.
+TEST(LandscapeRasterCheck, RasterWiderThanItsSheetsLineIsRefused) {
+  struct Case {
+    const char* name;
+    int paperIndex;
+    unsigned width, height;  // header page size, points
+    unsigned resolution;
+    unsigned rasterWidth;    // dots
+    bool landscape;
+  };
+  const Case cases[] = {
+      // Turned to a portrait sheet of the table, the raster overruns its line.
+      {"A4 landscape, whole sheet", 1, 842, 595, 600, 7016, true},
+      {"A4 landscape, imageable area", 1, 842, 595, 600, 6817, true},
+      {"A4 landscape at 1200 dpi", 1, 842, 595, 1200, 13633, true},
+      {"Letter landscape", 0, 792, 612, 600, 6400, true},
+      {"Legal landscape", 10, 1008, 612, 600, 8200, true},
+      {"B5 landscape", 4, 729, 516, 600, 5875, true},
+      {"A6 landscape, the one narrow size turned", 3, 420, 297, 600, 3300, true},
+      // On an A6 job every narrow landscape page is turned, A5 too.
+      {"A5 landscape on an A6 job", 3, 595, 420, 600, 4958, true},
+      // Turned to a size no row has: a custom portrait sheet, still too narrow.
+      {"landscape of no paper on an A4 job", 1, 900, 700, 600, 7500, true},
+      // A landscape raster under a portrait page size.
+      {"landscape raster, portrait A4 size", 1, 595, 842, 600, 7016, true},
+      // What the chain sends: portrait rasters of the imageable area.
+      {"A4 portrait", 1, 595, 842, 600, 4758, false},
+      {"A4 portrait at 1200 dpi", 1, 595, 842, 1200, 9517, false},
+      {"A4 portrait, whole sheet", 1, 595, 842, 600, 4958, false},
+      // A portrait raster under a landscape page size is printed turned.
+      {"portrait raster, landscape A4 size", 1, 842, 595, 600, 4958, false},
+      // Wide sizes fed as they are.
+      {"A5LEF", 8, 595, 420, 600, 4958, false},
+      {"B6LEF at 1200 dpi", 9, 516, 363, 1200, 8600, false},
+      {"A5 landscape on an A5 job, printed as custom", 2, 595, 420, 600, 4958, false},
+      // Custom sizes keep their width; the custom range check holds them.
+      {"wide custom page", kCustomPaperIndex, 842, 595, 600, 7016, false},
+      // 553 points at 1200 dpi is 9216.7 dots: the device line is 9216, and
+      // a raster rounded up overruns it by a dot.
+      {"custom width rounded up", kCustomPaperIndex, 553, 700, 1200, 9217, false},
+      {"custom width, 16 dots of rounding", kCustomPaperIndex, 553, 700, 1200, 9232, false},
+      {"custom width, beyond rounding", kCustomPaperIndex, 553, 700, 1200, 9233, true},
+  };
+  const char* refusal =
+      "ERROR: Landscape raster pages cannot be printed: the raster is wider than the sheet\n";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PaperTable table;
+    PageGeometry geometry;
+    ASSERT_TRUE(
+        computePageGeometry(table, c.paperIndex, c.width, c.height, c.resolution, geometry));
+    cups_page_header2_t header = a4Colour600();
+    header.PageSize[0] = geometry.pageWidth;
+    header.PageSize[1] = geometry.pageHeight;
+    header.HWResolution[0] = header.HWResolution[1] = c.resolution;
+    header.cupsWidth = c.rasterWidth;
+    header.cupsBytesPerLine = c.rasterWidth * 3;
+    if (c.landscape)
+      EXPECT_STREQ(landscapeRasterProblem(header, geometry.lineWidth), refusal);
+    else
+      EXPECT_EQ(landscapeRasterProblem(header, geometry.lineWidth), nullptr);
+  }
 }
