@@ -23,7 +23,10 @@ enum DensityLevel { kHigh = 0, kMid = 1, kLow = 2 };
 
 struct JobSettings {
   // Job level.
-  int paperIndex = 0;      // 0..11, rewritten to 11 by a custom page
+  // 0..11 from PageSize (or the "PageSize" option); every page is matched
+  // against this row on its own, whatever the pages before it were.
+  int jobPaperIndex = 0;
+  int paperIndex = 0;      // the page's row: jobPaperIndex, or 11 for a custom page
   int resolution = 600;    // dpi: DrvResolution, else the page header's
   // No DrvResolution in the PPD: every page takes the resolution of its own
   // header, which the Resolution or cupsPrintQuality choice has set.

@@ -61,7 +61,8 @@ int jobPaperIndex(ppd_file_t* ppd, int numOptions, cups_option_t* options) {
 
 void readJobSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options,
                      int argc, char* argv[], JobSettings& settings) {
-  settings.paperIndex = jobPaperIndex(ppd, numOptions, options);
+  settings.jobPaperIndex = jobPaperIndex(ppd, numOptions, options);
+  settings.paperIndex = settings.jobPaperIndex;
   // A PPD with DrvResolution fixes the resolution for the job; otherwise the
   // standard choices give it here and each page's header from then on, so
   // that the line placement and the page geometry use the same resolution.
@@ -166,7 +167,7 @@ PageSettingsResult readPageSettings(ppd_file_t* ppd, cups_page_header2_t& header
   if (!pageSizeMarked(ppd)) return PageSettingsResult::NoPageSize;
 
   PageGeometry geometry;
-  if (!computePageGeometry(paperTable, settings.paperIndex, header.PageSize[0],
+  if (!computePageGeometry(paperTable, settings.jobPaperIndex, header.PageSize[0],
                            header.PageSize[1], header.HWResolution[0], geometry))
     return PageSettingsResult::BadGeometry;
   header.PageSize[0] = geometry.pageWidth;

@@ -43,8 +43,9 @@ bool pageSizeMarked(ppd_file_t* ppd);
 // Result of reading a page's settings.
 enum class PageSettingsResult { Ok, NoPageSize, BadGeometry };
 
-// Page start, in order: presence check, page geometry (may swap the header's
-// PageSize and rewrite row 11 of the paper table), the header's resolution
+// Page start, in order: presence check, page geometry against the job's
+// paper row (may swap the header's PageSize and rewrite row 11 of the paper
+// table; sets paperIndex to the page's own row), the header's resolution
 // when the PPD has no DrvResolution, paper size in 0.1 mm, TonerMode (with
 // Draft quality), colorMode, densities, brightness, contrast and chroma,
 // adjustFlags and densityCode, imageType/complementary, grayGuarantee,

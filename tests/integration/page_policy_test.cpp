@@ -1,0 +1,44 @@
+// What the page headers decide for the job as a whole: copies, the job
+// header of a job without pages, which page the job header and the filler
+// page follow, the paper of each page, and the resolution a page is placed at.
+#include "job_fixture.h"
+
+using namespace zerutest;
+
+namespace {
+
+// Lines of the short full-width pages below: enough to hold a page record,
+// far less to write than a whole sheet.
+constexpr unsigned kShortPageLines = 64;
+
+// A white grayscale page of the given size at 600 dpi, only a few lines tall.
+RasterPage shortPage(unsigned widthPoints, unsigned heightPoints) {
+  cups_page_header2_t header = makeHeader(widthPoints, heightPoints, 600, false);
+  header.cupsHeight = kShortPageLines;
+  return grayPage(header);
+}
+
+std::vector<uint8_t> paperCodes(const JobStream& stream) {
+  std::vector<uint8_t> codes;
+  for (const PageBlock& page : stream.pages) codes.push_back(page.paperCode);
+  return codes;
+}
+
+}  // namespace
+
+TEST(PagePolicy, EveryPageIsMatchedAgainstThePaperTableOnItsOwn) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  JobRun job;   // PageSize A4
+  job.pages = {shortPage(595, 842), shortPage(612, 792), shortPage(595, 842)};
+  FilterResult result = job.go();
+  expectOrderlyEnd(result);
+  ASSERT_EQ(result.exitStatus, 0) << result.describe();
+  JobStream stream = readStream(result.out);
+  expectCompleteStream(stream);
+  // Sent last page first: the A4 page after the Letter page is A4 again.
+  EXPECT_EQ(paperCodes(stream), (std::vector<uint8_t>{2, 0, 2}));
+  ASSERT_EQ(stream.pages.size(), 3u);
+  EXPECT_EQ(stream.pages[0].dotsPerLine, 5120u);
+  EXPECT_EQ(stream.pages[1].dotsPerLine, 5120u);
+}
+
