@@ -27,10 +27,10 @@ struct JobSettings {
   // against this row on its own, whatever the pages before it were.
   int jobPaperIndex = 0;
   int paperIndex = 0;      // the page's row: jobPaperIndex, or 11 for a custom page
-  int resolution = 600;    // dpi: DrvResolution, else the page header's
-  // No DrvResolution in the PPD: every page takes the resolution of its own
-  // header, which the Resolution or cupsPrintQuality choice has set.
-  bool resolutionFromHeader = false;
+  // dpi the job asks for: DrvResolution, else the Resolution or
+  // cupsPrintQuality choice. A page is laid out, set up and placed at its
+  // own header's HWResolution, whatever this says.
+  int resolution = 600;
   int duplexMode = 0;      // 0 simplex, 1 long edge (NoTumble), 2 short edge (Tumble)
   int collate = 0;
   std::string jobTitle;    // argv[3]

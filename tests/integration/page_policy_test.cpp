@@ -42,3 +42,31 @@ TEST(PagePolicy, EveryPageIsMatchedAgainstThePaperTableOnItsOwn) {
   EXPECT_EQ(stream.pages[1].dotsPerLine, 5120u);
 }
 
+TEST(PagePolicy, PagesArePlacedAtTheirOwnResolutionWhateverDrvResolutionSays) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  size_t dots[2] = {0, 0};
+  int run = 0;
+  for (const char* resolution : {"600dpi", "1200dpi"}) {
+    SCOPED_TRACE(resolution);
+    JobRun job;
+    job.ppd.setDefault("DrvResolution", resolution);
+    // Dots only in the right half of a two-inch page at 1200 dpi.
+    job.pages = {grayPage(makeHeader(144, 144, 1200, false), [](unsigned x, unsigned) {
+      return static_cast<uint8_t>(x >= 1500 && x < 1900 ? 0 : 255);
+    })};
+    FilterResult result = job.go();
+    expectOrderlyEnd(result);
+    ASSERT_EQ(result.exitStatus, 0) << result.describe();
+    JobStream stream = readStream(result.out);
+    expectCompleteStream(stream);
+    EXPECT_EQ(settingValue(stream, "RESOLUTION"), "1200");
+    ASSERT_EQ(stream.pages.size(), 1u);
+    const PlaneEntity* black = stream.pages[0].findPlane(3);
+    ASSERT_NE(black, nullptr);
+    ASSERT_TRUE(black->decodedOk);
+    dots[run++] = countDots(black->decoded);
+  }
+  // 400 dots by 2400 lines, at either choice.
+  EXPECT_EQ(dots[0], 400u * 2400u);
+  EXPECT_EQ(dots[1], 400u * 2400u);
+}

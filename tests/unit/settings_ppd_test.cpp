@@ -197,7 +197,6 @@ TEST(SettingsPpd, StandardChoicesGiveDuplexResolutionAndDraftTonerSaving) {
     JobSettings settings;
     readJobSettings(ppd.ppd(), ppd.numOptions(), ppd.options(), 6, argv, settings);
     EXPECT_EQ(settings.resolution, 1200);
-    EXPECT_TRUE(settings.resolutionFromHeader);
     EXPECT_STREQ(duplexOption(ppd.ppd()), "Duplex");
     EXPECT_EQ(duplexModeFor("Duplex", markedChoice(ppd.ppd(), "Duplex")), 2);
     std::string dump = settingsDumpText(ppd.ppd(), ppd.numOptions(), ppd.options(), argv);
@@ -206,11 +205,12 @@ TEST(SettingsPpd, StandardChoicesGiveDuplexResolutionAndDraftTonerSaving) {
         << dump;
     EXPECT_NE(dump.find("INFO: Duplex  : DuplexTumble\n"), std::string::npos) << dump;
 
-    // Line placement always takes the page's own resolution.
+    // A page is laid out at its own resolution; the job's stays as asked.
     cups_page_header2_t header = pageHeader(595, 842, 600);
     settings.jobPaperIndex = 1;
     ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
-    EXPECT_EQ(settings.resolution, 600);
+    EXPECT_EQ(settings.lineWidth, 5120);
+    EXPECT_EQ(settings.resolution, 1200);
     EXPECT_EQ(settings.tonerMode, 0);
   }
   {
@@ -225,16 +225,16 @@ TEST(SettingsPpd, StandardChoicesGiveDuplexResolutionAndDraftTonerSaving) {
     EXPECT_EQ(duplexModeFor(duplexOption(ppd.ppd()), markedChoice(ppd.ppd(), "Duplex")), 0);
   }
   {
-    // With DrvResolution the job keeps its resolution whatever the header says.
+    // DrvResolution gives the job's resolution; the page keeps its own.
     MarkedPpd ppd({kPageSize, {"DrvResolution", "600dpi", {"600dpi", "1200dpi"}},
                    {"DrvDuplex", "None", {"None", "DrvDuplexNoTumble"}}, options[3]},
                   "Duplex=DuplexTumble DrvDuplex=DrvDuplexNoTumble");
     JobSettings settings;
     readJobSettings(ppd.ppd(), ppd.numOptions(), ppd.options(), 6, argv, settings);
-    EXPECT_FALSE(settings.resolutionFromHeader);
     cups_page_header2_t header = pageHeader(595, 842, 1200);
     settings.jobPaperIndex = 1;
     ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
+    EXPECT_EQ(settings.lineWidth, 10240);
     EXPECT_EQ(settings.resolution, 600);
     EXPECT_STREQ(duplexOption(ppd.ppd()), "DrvDuplex");
   }
