@@ -50,6 +50,7 @@ constexpr int kInputWaitMs = 200;
 constexpr const char* kPageLine = "PAGE: %d %u\n";
 // The page has been rasterised; the line loop reports the steps before.
 constexpr const char* kPageRasterised = "ATTR: job-media-progress=100\n";
+constexpr const char* kZeroCopiesLine = "INFO: The page header asks for 0 copies; 1 copy is printed";
 
 // Everything one job holds from start-up to shutdown.
 struct Job {
@@ -207,11 +208,8 @@ PageOutcome processPage(Job& job, PageLoop loop) {
     return PageOutcome::Dropped;
   }
 
-  // A single-sided colour page asked for zero copies is never sent: its file
-  // stays empty.
-  bool writeRecord = loop == PageLoop::Duplex || !settings.colorMode || header.NumCopies != 0;
   SpoolResult spooled =
-      job.printJob.spoolPage(std::move(planes), job.pageRecord, job.state.pageCount, writeRecord);
+      job.printJob.spoolPage(std::move(planes), job.pageRecord, job.state.pageCount, true);
   if (spooled.kind == SpoolResult::WriteFailed) failSpoolWrite(spooled.error);
   if (spooled.kind == SpoolResult::CreateFailed) {
     if (loop == PageLoop::Simplex) {
@@ -234,6 +232,7 @@ void runPageLoop(Job& job, PageLoop loop) {
   cups_page_header2_t held{};
   bool any = false;
   while (job.raster && cupsRasterReadHeader2(job.raster, &header)) {
+    if (takeZeroCopiesAsOne(header)) logLine(kZeroCopiesLine);
     const char* collateChoice = markedChoice(job.ppd, "Collate");
     if (loop == PageLoop::Duplex || collateChoice)
       header.Collate = job.settings.collate ? CUPS_TRUE : CUPS_FALSE;

@@ -26,6 +26,48 @@ std::vector<uint8_t> paperCodes(const JobStream& stream) {
 
 }  // namespace
 
+TEST(PagePolicy, ZeroCopiesPrintOneCopyOnEveryPath) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  struct Case {
+    const char* what;
+    bool colour;
+    bool collate;
+    bool duplex;
+  };
+  const Case cases[] = {
+      {"colour", true, false, false},
+      {"gray", false, false, false},
+      {"colour collated", true, true, false},
+      {"two-sided", true, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    JobRun job;
+    if (c.collate) job.ppd.setDefault("Collate", "True");
+    if (c.duplex) job.ppd.setDefault("DrvDuplex", "DrvDuplexNoTumble");
+    RasterPage page = markedPage(1, c.colour);
+    page.header.NumCopies = 0;
+    job.pages = {page};
+    FilterResult result = job.go();
+    expectOrderlyEnd(result);
+    ASSERT_EQ(result.exitStatus, 0) << result.describe();
+    JobStream stream = readStream(result.out);
+    expectCompleteStream(stream);
+    // The page is sent once, record and planes, and so is a filler page.
+    const std::vector<int> expectedIds = c.duplex ? std::vector<int>{0, 1} : std::vector<int>{1};
+    EXPECT_EQ(markedPageIds(stream), expectedIds);
+    for (const PageBlock& sent : stream.pages) EXPECT_TRUE(sent.hasEnd);
+    if (c.collate)
+      EXPECT_EQ(settingValue(stream, "QTY"), "1");
+    else
+      EXPECT_EQ(settingValue(stream, "COPIES"), "1");
+    EXPECT_EQ(stream.jobStart.copies, 1);
+    EXPECT_NE(result.err.find("PAGE: 1 1\n"), std::string::npos) << result.err;
+    EXPECT_EQ(occurrences(result.log, "0 copies"), 1u) << result.log;
+  }
+}
+
+
 TEST(PagePolicy, EveryPageIsMatchedAgainstThePaperTableOnItsOwn) {
   ZERU_REQUIRE_FILTER_RUNS();
   JobRun job;   // PageSize A4
