@@ -229,8 +229,13 @@ PageOutcome processPage(Job& job, PageLoop loop) {
 // Phase 1: every page of the raster stream into its spool file.
 void runPageLoop(Job& job, PageLoop loop) {
   cups_page_header2_t header;
+  // The header the job header and the filler page follow, as read: that of
+  // the last kept page (a page that blank-sheet saving drops is not printed
+  // and decides nothing); while no page is kept, that of the last page read.
   cups_page_header2_t held{};
+  int heldPaperIndex = job.settings.paperIndex;
   bool any = false;
+  bool anyKept = false;
   while (job.raster && cupsRasterReadHeader2(job.raster, &header)) {
     if (takeZeroCopiesAsOne(header)) logLine(kZeroCopiesLine);
     const char* collateChoice = markedChoice(job.ppd, "Collate");
@@ -240,7 +245,7 @@ void runPageLoop(Job& job, PageLoop loop) {
       job.settings.collate = static_cast<int>(header.Collate);
 
     job.state.currentHeader = header;
-    held = header;
+    if (!anyKept) held = header;
     any = true;
     if (cancelRequested) break;
 
@@ -251,6 +256,11 @@ void runPageLoop(Job& job, PageLoop loop) {
     if (!mayBeDropped) fprintf(stderr, kPageLine, job.state.pageCount, header.NumCopies);
 
     PageOutcome outcome = processPage(job, loop);
+    if (outcome == PageOutcome::Kept) {
+      held = header;
+      heldPaperIndex = job.settings.paperIndex;
+      anyKept = true;
+    }
     if (mayBeDropped && outcome == PageOutcome::Kept)
       fprintf(stderr, kPageLine, job.state.pageCount, header.NumCopies);
     bool colourPage = job.settings.colorMode == 1;
@@ -263,6 +273,7 @@ void runPageLoop(Job& job, PageLoop loop) {
   SpoolResult settled = job.printJob.settle();
   if (!settled.ok()) failSpoolWrite(settled.error);
   if (any) job.state.currentHeader = held;
+  if (anyKept) job.settings.paperIndex = heldPaperIndex;
 }
 
 // Duplex: a white page makes an odd page count even, so that the last sheet

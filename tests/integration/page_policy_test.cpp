@@ -68,6 +68,44 @@ TEST(PagePolicy, ZeroCopiesPrintOneCopyOnEveryPath) {
 }
 
 
+TEST(PagePolicy, DroppedBlankLastPageDoesNotDecideTheJob) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  for (bool duplex : {false, true}) {
+    SCOPED_TRACE(duplex ? "two-sided" : "one-sided");
+    JobRun job;
+    job.ppd.setDefault("AKSaveBlankSheet", "True");
+    if (duplex) job.ppd.setDefault("DrvDuplex", "DrvDuplexNoTumble");
+    // A one-inch colour page at 600 dpi, then a blank grayscale page of
+    // another size at 1200 dpi that asks for two copies, and is dropped.
+    RasterPage blank = grayPage(makeHeader(144, 108, 1200, false));
+    blank.header.NumCopies = 2;
+    job.pages = {markedPage(1, true), blank};
+    FilterResult result = job.go();
+    expectOrderlyEnd(result);
+    ASSERT_EQ(result.exitStatus, 0) << result.describe();
+    JobStream stream = readStream(result.out);
+    expectCompleteStream(stream);
+    EXPECT_EQ(settingValue(stream, "RENDERMODE"), "COLOR");
+    EXPECT_EQ(settingValue(stream, "RESOLUTION"), "600");
+    EXPECT_EQ(settingValue(stream, "COPIES"), "1");
+    EXPECT_EQ(stream.jobStart.copies, 1);
+    const std::vector<int> expectedIds = duplex ? std::vector<int>{0, 1} : std::vector<int>{1};
+    ASSERT_EQ(markedPageIds(stream), expectedIds);
+    // The filler page is the back of the kept page: its size, resolution
+    // and colour.
+    const PageBlock& kept = stream.pages.back();
+    for (const PageBlock& page : stream.pages) {
+      EXPECT_EQ(page.resolution, 600);
+      EXPECT_TRUE(page.colour);
+      EXPECT_EQ(page.paperWidth10, kept.paperWidth10);
+      EXPECT_EQ(page.paperHeight10, kept.paperHeight10);
+      EXPECT_EQ(page.lines, kept.lines);
+      EXPECT_EQ(page.dotsPerLine, kept.dotsPerLine);
+    }
+  }
+}
+
+
 TEST(PagePolicy, EveryPageIsMatchedAgainstThePaperTableOnItsOwn) {
   ZERU_REQUIRE_FILTER_RUNS();
   JobRun job;   // PageSize A4
