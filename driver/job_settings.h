@@ -93,3 +93,7 @@ int adjustFlagsFor(const std::array<int, 12>& density, int brightness);
 bool parseDecimalChoice(const char* choice, int& value);
 // Points to tenths of a millimetre (x * 254 / 72, truncating, low 16 bits).
 uint16_t pointsToTenthMm(unsigned points);
+
+// The page header a job without any page is announced with: one copy, the
+// job's resolution and collation, every other field 0.
+cups_page_header2_t headerWithoutPages(const JobSettings& settings);

@@ -272,7 +272,9 @@ void runPageLoop(Job& job, PageLoop loop) {
   // buffers outlive the page loop.
   SpoolResult settled = job.printJob.settle();
   if (!settled.ok()) failSpoolWrite(settled.error);
-  if (any) job.state.currentHeader = held;
+  // A raster without pages is still announced to the printer as a job, of
+  // no pages, with the job's own values.
+  job.state.currentHeader = any ? held : headerWithoutPages(job.settings);
   if (anyKept) job.settings.paperIndex = heldPaperIndex;
 }
 

@@ -68,6 +68,45 @@ TEST(PagePolicy, ZeroCopiesPrintOneCopyOnEveryPath) {
 }
 
 
+TEST(PagePolicy, InputWithoutPagesSendsAJobOfNoPagesWithTheJobsValues) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  struct Case {
+    const char* what;
+    std::string input;
+    const char* resolution;   // DrvResolution
+    const char* dpi;          // what the job header says
+    bool duplex;
+  };
+  const Case cases[] = {
+      {"no byte", "", "600dpi", "600", false},
+      {"sync word only", "3SaR", "1200dpi", "1200", false},
+      {"two-sided, no byte", "", "1200dpi", "1200", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    JobRun job;
+    job.ppd.setDefault("DrvResolution", c.resolution);
+    if (c.duplex) job.ppd.setDefault("DrvDuplex", "DrvDuplexNoTumble");
+    job.ppd.writeTo(job.dir.file("job.ppd"));
+    job.run.ppd = job.dir.file("job.ppd");
+    job.run.stdinBytes = c.input;
+    FilterResult result = runFilter(job.run);
+    expectOrderlyEnd(result);
+    ASSERT_EQ(result.exitStatus, 0) << result.describe();
+    EXPECT_NE(result.err.find("INFO: Ready to print.\n"), std::string::npos);
+    JobStream stream = readStream(result.out);
+    expectCompleteStream(stream);
+    EXPECT_TRUE(stream.pages.empty());
+    EXPECT_EQ(settingValue(stream, "RESOLUTION"), c.dpi);
+    EXPECT_EQ(settingValue(stream, "COPIES"), "1");
+    EXPECT_EQ(stream.jobStart.copies, 1);
+    if (c.duplex) {
+      EXPECT_EQ(settingValue(stream, "MDPXS"), "1");
+    }
+  }
+}
+
+
 TEST(PagePolicy, DroppedBlankLastPageDoesNotDecideTheJob) {
   ZERU_REQUIRE_FILTER_RUNS();
   for (bool duplex : {false, true}) {
