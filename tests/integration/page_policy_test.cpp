@@ -67,7 +67,6 @@ TEST(PagePolicy, ZeroCopiesPrintOneCopyOnEveryPath) {
   }
 }
 
-
 TEST(PagePolicy, InputWithoutPagesSendsAJobOfNoPagesWithTheJobsValues) {
   ZERU_REQUIRE_FILTER_RUNS();
   struct Case {
@@ -106,7 +105,6 @@ TEST(PagePolicy, InputWithoutPagesSendsAJobOfNoPagesWithTheJobsValues) {
   }
 }
 
-
 TEST(PagePolicy, DroppedBlankLastPageDoesNotDecideTheJob) {
   ZERU_REQUIRE_FILTER_RUNS();
   for (bool duplex : {false, true}) {
@@ -143,7 +141,6 @@ TEST(PagePolicy, DroppedBlankLastPageDoesNotDecideTheJob) {
     }
   }
 }
-
 
 TEST(PagePolicy, EveryPageIsMatchedAgainstThePaperTableOnItsOwn) {
   ZERU_REQUIRE_FILTER_RUNS();
