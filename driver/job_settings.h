@@ -26,7 +26,6 @@ struct JobSettings {
   // 0..11 from PageSize (or the "PageSize" option); every page is matched
   // against this row on its own, whatever the pages before it were.
   int jobPaperIndex = 0;
-  int paperIndex = 0;      // the page's row: jobPaperIndex, or 11 for a custom page
   // dpi the job asks for: DrvResolution, else the Resolution or
   // cupsPrintQuality choice. A page is laid out, set up and placed at its
   // own header's HWResolution, whatever this says.
@@ -37,6 +36,7 @@ struct JobSettings {
   std::string jobUser;     // argv[2]
 
   // Page level.
+  int paperIndex = 0;      // the page's row: jobPaperIndex, or 11 for a custom page
   int colorMode = 0;       // 1: four planes; 0: one plane (cupsBitsPerPixel 8)
   uint8_t paperCode = 0;
   int lineWidth = 0;       // padded device line, dots at the header resolution

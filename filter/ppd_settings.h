@@ -45,10 +45,11 @@ enum class PageSettingsResult { Ok, NoPageSize, BadGeometry };
 
 // Page start, in order: presence check, page geometry against the job's
 // paper row (may swap the header's PageSize and rewrite row 11 of the paper
-// table; sets paperIndex to the page's own row), paper size in 0.1 mm, TonerMode (with
-// Draft quality), colorMode, densities, brightness, contrast and chroma,
-// adjustFlags and densityCode, imageType/complementary, grayGuarantee,
-// mediaCode (Covers writes the header's cupsMediaType), screenMode.
+// table; sets paperIndex to the page's own row), paper size in 0.1 mm,
+// TonerMode (with Draft quality), colorMode, densities, brightness, contrast
+// and chroma, adjustFlags and densityCode, imageType/complementary,
+// grayGuarantee, mediaCode (Covers writes the header's cupsMediaType),
+// screenMode.
 // The simplex loop logs its three "STATE:" lines. On anything but Ok the
 // caller prints the error line (see pageSettingsError) and ends the job.
 PageSettingsResult readPageSettings(ppd_file_t* ppd, cups_page_header2_t& header,
