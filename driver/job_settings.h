@@ -23,17 +23,20 @@ enum DensityLevel { kHigh = 0, kMid = 1, kLow = 2 };
 
 struct JobSettings {
   // Job level.
-  int paperIndex = 0;      // 0..11, rewritten to 11 by a custom page
-  int resolution = 600;    // dpi: DrvResolution, else the page header's
-  // No DrvResolution in the PPD: every page takes the resolution of its own
-  // header, which the Resolution or cupsPrintQuality choice has set.
-  bool resolutionFromHeader = false;
+  // 0..11 from PageSize (or the "PageSize" option); every page is matched
+  // against this row on its own, whatever the pages before it were.
+  int jobPaperIndex = 0;
+  // dpi the job asks for: DrvResolution, else the Resolution or
+  // cupsPrintQuality choice. A page is laid out, set up and placed at its
+  // own header's HWResolution, whatever this says.
+  int resolution = 600;
   int duplexMode = 0;      // 0 simplex, 1 long edge (NoTumble), 2 short edge (Tumble)
   int collate = 0;
   std::string jobTitle;    // argv[3]
   std::string jobUser;     // argv[2]
 
   // Page level.
+  int paperIndex = 0;      // the page's row: jobPaperIndex, or 11 for a custom page
   int colorMode = 0;       // 1: four planes; 0: one plane (cupsBitsPerPixel 8)
   uint8_t paperCode = 0;
   int lineWidth = 0;       // padded device line, dots at the header resolution
@@ -90,3 +93,7 @@ int adjustFlagsFor(const std::array<int, 12>& density, int brightness);
 bool parseDecimalChoice(const char* choice, int& value);
 // Points to tenths of a millimetre (x * 254 / 72, truncating, low 16 bits).
 uint16_t pointsToTenthMm(unsigned points);
+
+// The page header a job without any page is announced with: one copy, the
+// job's resolution and collation, every other field 0.
+cups_page_header2_t headerWithoutPages(const JobSettings& settings);

@@ -90,6 +90,12 @@ const char* rasterHeaderProblem(const cups_page_header2_t& header, unsigned maxC
   return nullptr;
 }
 
+bool takeZeroCopiesAsOne(cups_page_header2_t& header) {
+  if (header.NumCopies != 0) return false;
+  header.NumCopies = 1;
+  return true;
+}
+
 const char* customSizeProblem(const cups_page_header2_t& header, const CustomSizeRange& range) {
   if (!range.offered) return nullptr;
   float width = static_cast<float>(header.PageSize[0]);

@@ -15,6 +15,11 @@ inline constexpr unsigned kRecordCopiesLimit = 65535;
 const char* rasterHeaderProblem(const cups_page_header2_t& header,
                                 unsigned maxCopies = kRecordCopiesLimit);
 
+// A page header that asks for 0 copies asks for 1, as CUPS itself takes it:
+// the page is printed once, and the job header and the sending order count
+// one copy. Returns true when the header was changed.
+bool takeZeroCopiesAsOne(cups_page_header2_t& header);
+
 // The custom page sizes the printer's paper path takes, in points, as the
 // PPD declares them; `offered` is false for a PPD without custom sizes.
 struct CustomSizeRange {

@@ -50,6 +50,7 @@ constexpr int kInputWaitMs = 200;
 constexpr const char* kPageLine = "PAGE: %d %u\n";
 // The page has been rasterised; the line loop reports the steps before.
 constexpr const char* kPageRasterised = "ATTR: job-media-progress=100\n";
+constexpr const char* kZeroCopiesLine = "INFO: The page header asks for 0 copies; 1 copy is printed";
 
 // Everything one job holds from start-up to shutdown.
 struct Job {
@@ -211,11 +212,8 @@ PageOutcome processPage(Job& job, PageLoop loop) {
     return PageOutcome::Dropped;
   }
 
-  // A single-sided colour page asked for zero copies is never sent: its file
-  // stays empty.
-  bool writeRecord = loop == PageLoop::Duplex || !settings.colorMode || header.NumCopies != 0;
   SpoolResult spooled =
-      job.printJob.spoolPage(std::move(planes), job.pageRecord, job.state.pageCount, writeRecord);
+      job.printJob.spoolPage(std::move(planes), job.pageRecord, job.state.pageCount, true);
   if (spooled.kind == SpoolResult::WriteFailed) failSpoolWrite(spooled.error);
   if (spooled.kind == SpoolResult::CreateFailed) {
     if (loop == PageLoop::Simplex) {
@@ -235,9 +233,15 @@ PageOutcome processPage(Job& job, PageLoop loop) {
 // Phase 1: every page of the raster stream into its spool file.
 void runPageLoop(Job& job, PageLoop loop) {
   cups_page_header2_t header;
+  // The header the job header and the filler page follow, as read: that of
+  // the last kept page (a page that blank-sheet saving drops is not printed
+  // and decides nothing); while no page is kept, that of the last page read.
   cups_page_header2_t held{};
+  int heldPaperIndex = job.settings.paperIndex;
   bool any = false;
+  bool anyKept = false;
   while (job.raster && cupsRasterReadHeader2(job.raster, &header)) {
+    if (takeZeroCopiesAsOne(header)) logLine(kZeroCopiesLine);
     const char* collateChoice = markedChoice(job.ppd, "Collate");
     if (loop == PageLoop::Duplex || collateChoice)
       header.Collate = job.settings.collate ? CUPS_TRUE : CUPS_FALSE;
@@ -245,7 +249,7 @@ void runPageLoop(Job& job, PageLoop loop) {
       job.settings.collate = static_cast<int>(header.Collate);
 
     job.state.currentHeader = header;
-    held = header;
+    if (!anyKept) held = header;
     any = true;
     if (cancelRequested) break;
 
@@ -256,6 +260,11 @@ void runPageLoop(Job& job, PageLoop loop) {
     if (!mayBeDropped) fprintf(stderr, kPageLine, job.state.pageCount, header.NumCopies);
 
     PageOutcome outcome = processPage(job, loop);
+    if (outcome == PageOutcome::Kept) {
+      held = header;
+      heldPaperIndex = job.settings.paperIndex;
+      anyKept = true;
+    }
     if (mayBeDropped && outcome == PageOutcome::Kept)
       fprintf(stderr, kPageLine, job.state.pageCount, header.NumCopies);
     bool colourPage = job.settings.colorMode == 1;
@@ -267,7 +276,10 @@ void runPageLoop(Job& job, PageLoop loop) {
   // buffers outlive the page loop.
   SpoolResult settled = job.printJob.settle();
   if (!settled.ok()) failSpoolWrite(settled.error);
-  if (any) job.state.currentHeader = held;
+  // A raster without pages is still announced to the printer as a job, of
+  // no pages, with the job's own values.
+  job.state.currentHeader = any ? held : headerWithoutPages(job.settings);
+  if (anyKept) job.settings.paperIndex = heldPaperIndex;
 }
 
 // Duplex: a white page makes an odd page count even, so that the last sheet

@@ -61,18 +61,15 @@ int jobPaperIndex(ppd_file_t* ppd, int numOptions, cups_option_t* options) {
 
 void readJobSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options,
                      int argc, char* argv[], JobSettings& settings) {
-  settings.paperIndex = jobPaperIndex(ppd, numOptions, options);
-  // A PPD with DrvResolution fixes the resolution for the job; otherwise the
-  // standard choices give it here and each page's header from then on, so
-  // that the line placement and the page geometry use the same resolution.
-  if (const char* drvResolution = markedChoice(ppd, "DrvResolution")) {
+  settings.jobPaperIndex = jobPaperIndex(ppd, numOptions, options);
+  settings.paperIndex = settings.jobPaperIndex;
+  // The resolution the job asks for: DrvResolution, else the standard
+  // choices. Each page is printed at its own header's resolution.
+  if (const char* drvResolution = markedChoice(ppd, "DrvResolution"))
     settings.resolution = resolutionFromChoice(drvResolution);
-    settings.resolutionFromHeader = false;
-  } else {
+  else
     settings.resolution = resolutionFromStandardChoices(markedChoice(ppd, "cupsPrintQuality"),
                                                         markedChoice(ppd, "Resolution"));
-    settings.resolutionFromHeader = true;
-  }
   if (argc > 3) {
     settings.jobUser = argOrEmpty(argv, 2);
     settings.jobTitle = argOrEmpty(argv, 3);
@@ -166,7 +163,7 @@ PageSettingsResult readPageSettings(ppd_file_t* ppd, cups_page_header2_t& header
   if (!pageSizeMarked(ppd)) return PageSettingsResult::NoPageSize;
 
   PageGeometry geometry;
-  if (!computePageGeometry(paperTable, settings.paperIndex, header.PageSize[0],
+  if (!computePageGeometry(paperTable, settings.jobPaperIndex, header.PageSize[0],
                            header.PageSize[1], header.HWResolution[0], geometry))
     return PageSettingsResult::BadGeometry;
   header.PageSize[0] = geometry.pageWidth;
@@ -175,7 +172,6 @@ PageSettingsResult readPageSettings(ppd_file_t* ppd, cups_page_header2_t& header
   settings.paperCode = geometry.paperCode;
   settings.lineWidth = geometry.lineWidth;
   settings.printableWidth = geometry.printableWidth;
-  if (settings.resolutionFromHeader) settings.resolution = static_cast<int>(header.HWResolution[0]);
 
   settings.pageWidth10 = pointsToTenthMm(header.PageSize[0]);
   settings.pageHeight10 = pointsToTenthMm(header.PageSize[1]);

@@ -23,8 +23,8 @@ const char* duplexOption(ppd_file_t* ppd);
 int jobPaperIndex(ppd_file_t* ppd, int numOptions, cups_option_t* options);
 
 // Job start: paper index (marked PageSize, else the "PageSize" option, missing
-// gives 11), resolution (DrvResolution, else the standard choices, and then
-// each page's header), then the settings dump to the log. Title and user from argv.
+// gives 11), resolution (DrvResolution, else the standard choices), then the
+// settings dump to the log. Title and user from argv.
 void readJobSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options,
                      int argc, char* argv[], JobSettings& settings);
 
@@ -43,12 +43,13 @@ bool pageSizeMarked(ppd_file_t* ppd);
 // Result of reading a page's settings.
 enum class PageSettingsResult { Ok, NoPageSize, BadGeometry };
 
-// Page start, in order: presence check, page geometry (may swap the header's
-// PageSize and rewrite row 11 of the paper table), the header's resolution
-// when the PPD has no DrvResolution, paper size in 0.1 mm, TonerMode (with
-// Draft quality), colorMode, densities, brightness, contrast and chroma,
-// adjustFlags and densityCode, imageType/complementary, grayGuarantee,
-// mediaCode (Covers writes the header's cupsMediaType), screenMode.
+// Page start, in order: presence check, page geometry against the job's
+// paper row (may swap the header's PageSize and rewrite row 11 of the paper
+// table; sets paperIndex to the page's own row), paper size in 0.1 mm,
+// TonerMode (with Draft quality), colorMode, densities, brightness, contrast
+// and chroma, adjustFlags and densityCode, imageType/complementary,
+// grayGuarantee, mediaCode (Covers writes the header's cupsMediaType),
+// screenMode.
 // The simplex loop logs its three "STATE:" lines. On anything but Ok the
 // caller prints the error line (see pageSettingsError) and ends the job.
 PageSettingsResult readPageSettings(ppd_file_t* ppd, cups_page_header2_t& header,

@@ -305,8 +305,10 @@ RenderResult PageRenderer::begin(const PageRenderOptions& pageOptions, PlaneBuff
   // rotate180 has been read during the set-up; now the direction is known.
   bool backwardFill =
       backwardFillFor(pageOptions.loop, settings.rotate180, settings.duplexMode, pageOptions.pageCount);
-  size_t printableBytes =
-      printableBytesFor(settings.printableWidth, settings.resolution, planes.bytesPerLine);
+  // The page is placed at the resolution it was rasterised at, as its
+  // device line and the engine's set-up are.
+  size_t printableBytes = printableBytesFor(
+      settings.printableWidth, static_cast<int>(header.HWResolution[0]), planes.bytesPerLine);
   for (int k = 0; k < kEngineInstances; ++k) {
     InstancePlacement& state = page->callbacks.placement(k);
     state.backwardFill = backwardFill;

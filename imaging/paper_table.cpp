@@ -95,8 +95,8 @@ bool computePageGeometry(PaperTable& table, int paperIndex,
     geometry.lineWidth =
         static_cast<int>(static_cast<int64_t>(hwResolution) * row.lineWidth600 / 600);
   } else {
-    // No row fits: the page is printed as a custom size, and so is every
-    // later page of the job, since the Custom row never matches.
+    // No row fits: the page is printed as a custom size. The caller matches
+    // the next page against the job's own row again.
     geometry.paperIndex = kCustomPaperIndex;
     geometry.paperCode = 0;
     geometry.printableWidth = static_cast<int>(wd - kSheetMargin);

@@ -3,6 +3,7 @@
 
 #include "driver/job_settings.h"
 #include "filter/ppd_settings.h"
+#include "stream/pjl.h"
 
 namespace {
 
@@ -217,6 +218,27 @@ TEST(JobSettingsRules, PointsToTenthsOfAMillimetreTruncate) {
   // Only the low 16 bits are kept, computed without overflow.
   EXPECT_EQ(pointsToTenthMm(100000), static_cast<uint16_t>(100000ull * 254 / 72));
   EXPECT_EQ(pointsToTenthMm(0xFFFFFFFFu), static_cast<uint16_t>(0xFFFFFFFFull * 254 / 72));
+}
+
+TEST(JobSettingsRules, JobWithoutPagesIsAnnouncedWithItsOwnValues) {
+  JobSettings settings;
+  settings.resolution = 1200;
+  cups_page_header2_t header = headerWithoutPages(settings);
+  EXPECT_EQ(header.NumCopies, 1u);
+  EXPECT_EQ(header.Collate, CUPS_FALSE);
+  EXPECT_EQ(header.HWResolution[0], 1200u);
+  EXPECT_EQ(header.HWResolution[1], 1200u);
+  std::string jobHeader = buildJobHeader(header, JobHeaderInputs{});
+  EXPECT_NE(jobHeader.find("@PJL SET RESOLUTION=1200\r\n"), std::string::npos);
+  EXPECT_NE(jobHeader.find("@PJL SET COPIES=1\r\n"), std::string::npos);
+
+  settings.resolution = 600;
+  settings.collate = 1;
+  header = headerWithoutPages(settings);
+  EXPECT_EQ(header.Collate, CUPS_TRUE);
+  EXPECT_EQ(header.HWResolution[0], 600u);
+  EXPECT_NE(buildJobHeader(header, JobHeaderInputs{}).find("@PJL SET QTY=1\r\n"),
+            std::string::npos);
 }
 
 TEST(JobSettingsRules, PageErrorLines) {

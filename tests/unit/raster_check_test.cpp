@@ -135,6 +135,18 @@ TEST(RasterHeaderCheck, DotsMustBeSquareAndCopiesCountable) {
   EXPECT_STREQ(rasterHeaderProblem(header, 100), tooMany);
 }
 
+TEST(RasterHeaderCheck, ZeroCopiesAreOneCopy) {
+  cups_page_header2_t header = a4Colour600();
+  header.NumCopies = 0;
+  EXPECT_TRUE(takeZeroCopiesAsOne(header));
+  EXPECT_EQ(header.NumCopies, 1u);
+  for (unsigned copies : {1u, 2u, 65536u}) {
+    header.NumCopies = copies;
+    EXPECT_FALSE(takeZeroCopiesAsOne(header)) << copies;
+    EXPECT_EQ(header.NumCopies, copies);
+  }
+}
+
 TEST(CustomSizeCheck, PageMustFitThePaperPath) {
   // 3 x 5 inches to 8.5 x 14 inches.
   CustomSizeRange range{true, 216, 360, 612, 1008};

@@ -540,6 +540,17 @@ TEST_F(Rasterize, GrayscaleLinesAreCutToPrintableBytes) {
   expectGrayPlane(page, out.planes, 6, false);
 }
 
+TEST_F(Rasterize, GrayscaleLinesAreCutAtThePagesOwnResolution) {
+  // A 1200 dpi page in a job that asks for 600 dpi: 40 * 1200 / 4800 + 1 =
+  // 11 bytes are kept, not the 6 of 600 dpi.
+  TestPage page = patternPage(128, 9, false);
+  JobSettings settings = settingsFor(page, 128);
+  TempRaster raster(page, 1200);
+  Rendered out = renderFrom(raster.raster(), raster.header(), settings, {});
+  ASSERT_EQ(out.result, RenderResult::Ok);
+  expectGrayPlane(page, out.planes, 11, false);
+}
+
 TEST_F(Rasterize, TurnedGrayscaleKeepsTheLeftmostDotsFromTheLineStart) {
   TestPage page = patternPage(64, 7, false);
   JobSettings settings = settingsFor(page);

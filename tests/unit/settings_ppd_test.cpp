@@ -197,7 +197,6 @@ TEST(SettingsPpd, StandardChoicesGiveDuplexResolutionAndDraftTonerSaving) {
     JobSettings settings;
     readJobSettings(ppd.ppd(), ppd.numOptions(), ppd.options(), 6, argv, settings);
     EXPECT_EQ(settings.resolution, 1200);
-    EXPECT_TRUE(settings.resolutionFromHeader);
     EXPECT_STREQ(duplexOption(ppd.ppd()), "Duplex");
     EXPECT_EQ(duplexModeFor("Duplex", markedChoice(ppd.ppd(), "Duplex")), 2);
     std::string dump = settingsDumpText(ppd.ppd(), ppd.numOptions(), ppd.options(), argv);
@@ -206,11 +205,12 @@ TEST(SettingsPpd, StandardChoicesGiveDuplexResolutionAndDraftTonerSaving) {
         << dump;
     EXPECT_NE(dump.find("INFO: Duplex  : DuplexTumble\n"), std::string::npos) << dump;
 
-    // Line placement always takes the page's own resolution.
+    // A page is laid out at its own resolution; the job's stays as asked.
     cups_page_header2_t header = pageHeader(595, 842, 600);
-    settings.paperIndex = 1;
+    settings.jobPaperIndex = 1;
     ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
-    EXPECT_EQ(settings.resolution, 600);
+    EXPECT_EQ(settings.lineWidth, 5120);
+    EXPECT_EQ(settings.resolution, 1200);
     EXPECT_EQ(settings.tonerMode, 0);
   }
   {
@@ -219,22 +219,22 @@ TEST(SettingsPpd, StandardChoicesGiveDuplexResolutionAndDraftTonerSaving) {
     readJobSettings(ppd.ppd(), ppd.numOptions(), ppd.options(), 6, argv, settings);
     EXPECT_EQ(settings.resolution, 600);
     cups_page_header2_t header = pageHeader(595, 842, 600);
-    settings.paperIndex = 1;
+    settings.jobPaperIndex = 1;
     ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
     EXPECT_EQ(settings.tonerMode, 2);
     EXPECT_EQ(duplexModeFor(duplexOption(ppd.ppd()), markedChoice(ppd.ppd(), "Duplex")), 0);
   }
   {
-    // With DrvResolution the job keeps its resolution whatever the header says.
+    // DrvResolution gives the job's resolution; the page keeps its own.
     MarkedPpd ppd({kPageSize, {"DrvResolution", "600dpi", {"600dpi", "1200dpi"}},
                    {"DrvDuplex", "None", {"None", "DrvDuplexNoTumble"}}, options[3]},
                   "Duplex=DuplexTumble DrvDuplex=DrvDuplexNoTumble");
     JobSettings settings;
     readJobSettings(ppd.ppd(), ppd.numOptions(), ppd.options(), 6, argv, settings);
-    EXPECT_FALSE(settings.resolutionFromHeader);
     cups_page_header2_t header = pageHeader(595, 842, 1200);
-    settings.paperIndex = 1;
+    settings.jobPaperIndex = 1;
     ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
+    EXPECT_EQ(settings.lineWidth, 10240);
     EXPECT_EQ(settings.resolution, 600);
     EXPECT_STREQ(duplexOption(ppd.ppd()), "DrvDuplex");
   }
@@ -364,7 +364,7 @@ TEST(SettingsPpd, EveryPageFieldFromAFullyMarkedColourPage) {
                  {"Screen", "Gradation", {"Auto", "Gradation", "Fineness"}}});
   PaperTable table;
   JobSettings settings;
-  settings.paperIndex = 1;
+  settings.jobPaperIndex = 1;
   cups_page_header2_t header = pageHeader(595, 842);
   header.cupsMediaType = 3;
   ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
@@ -406,7 +406,7 @@ TEST(SettingsPpd, BrightnessChoicesOutside100To1000GiveZero) {
     ppd.mark(option);
     PaperTable table;
     JobSettings settings;
-    settings.paperIndex = 1;
+    settings.jobPaperIndex = 1;
     cups_page_header2_t header = pageHeader(595, 842);
     ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
     EXPECT_EQ(settings.brightness, expected) << option;
@@ -422,7 +422,7 @@ TEST(SettingsPpd, ContrastFromNumericKeywordsWithNamedTexts) {
     ppd.mark(option);
     PaperTable table;
     JobSettings settings;
-    settings.paperIndex = 1;
+    settings.jobPaperIndex = 1;
     cups_page_header2_t header = pageHeader(595, 842);
     ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
     EXPECT_EQ(settings.contrastImage, expected) << option;
@@ -435,7 +435,7 @@ TEST(SettingsPpd, CyanDensityIsIgnoredOnGrayscalePages) {
                  {"IAM", "Complementary", {"Normal", "Complementary"}}});
   PaperTable table;
   JobSettings settings;
-  settings.paperIndex = 1;
+  settings.jobPaperIndex = 1;
 
   cups_page_header2_t gray = pageHeader(595, 842, 600, 8);
   ASSERT_EQ(readPage(ppd, gray, table, settings), PageSettingsResult::Ok);
@@ -466,7 +466,7 @@ TEST(SettingsPpd, YellowLowAloneSetsDensityFlagAndYellowCode) {
                  {"StpBrightness", "90", {"90", "250"}}});
   PaperTable table;
   JobSettings settings;
-  settings.paperIndex = 1;
+  settings.jobPaperIndex = 1;
   cups_page_header2_t header = pageHeader(595, 842);
   ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
   EXPECT_EQ(settings.adjustFlags, 8);
@@ -482,7 +482,7 @@ TEST(SettingsPpd, TonerModeKeepsThePreviousPageValueWhenUnmarked) {
   MarkedPpd withoutToner({kPageSize});
   PaperTable table;
   JobSettings settings;
-  settings.paperIndex = 1;
+  settings.jobPaperIndex = 1;
   cups_page_header2_t header = pageHeader(595, 842);
   ASSERT_EQ(readPage(withToner, header, table, settings), PageSettingsResult::Ok);
   EXPECT_EQ(settings.tonerMode, 2);
@@ -497,7 +497,7 @@ TEST(SettingsPpd, CoversOverrideTheHeaderMediaType) {
   MarkedPpd ppd({kPageSize, {"MediaType", "Covers", {"Plain", "Covers"}}});
   PaperTable table;
   JobSettings settings;
-  settings.paperIndex = 1;
+  settings.jobPaperIndex = 1;
   cups_page_header2_t header = pageHeader(595, 842);
   header.cupsMediaType = 4;
   ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
@@ -537,7 +537,7 @@ TEST(SettingsPpd, LandscapeA4HeaderIsExchangedInPlace) {
   for (unsigned resolution : {600u, 1200u}) {
     PaperTable table;
     JobSettings settings;
-    settings.paperIndex = jobPaperIndex(ppd.ppd(), ppd.numOptions(), ppd.options());
+    settings.jobPaperIndex = jobPaperIndex(ppd.ppd(), ppd.numOptions(), ppd.options());
     cups_page_header2_t header = pageHeader(842, 595, resolution);
     ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
     EXPECT_EQ(header.PageSize[0], 595u);
@@ -556,7 +556,7 @@ TEST(SettingsPpd, A5LandscapeMatchesOnlyUnderA5LEF) {
   {
     PaperTable table;
     JobSettings settings;
-    settings.paperIndex = jobPaperIndex(lef.ppd(), lef.numOptions(), lef.options());
+    settings.jobPaperIndex = jobPaperIndex(lef.ppd(), lef.numOptions(), lef.options());
     cups_page_header2_t header = pageHeader(595, 420);
     ASSERT_EQ(readPage(lef, header, table, settings), PageSettingsResult::Ok);
     EXPECT_EQ(header.PageSize[0], 595u);
@@ -567,7 +567,7 @@ TEST(SettingsPpd, A5LandscapeMatchesOnlyUnderA5LEF) {
   {
     PaperTable table;
     JobSettings settings;
-    settings.paperIndex = jobPaperIndex(a5.ppd(), a5.numOptions(), a5.options());
+    settings.jobPaperIndex = jobPaperIndex(a5.ppd(), a5.numOptions(), a5.options());
     cups_page_header2_t header = pageHeader(595, 420);
     ASSERT_EQ(readPage(a5, header, table, settings), PageSettingsResult::Ok);
     EXPECT_EQ(header.PageSize[0], 595u);
@@ -581,7 +581,7 @@ TEST(SettingsPpd, A6LandscapeIsTurned) {
   MarkedPpd ppd({kPageSize}, "PageSize=A6");
   PaperTable table;
   JobSettings settings;
-  settings.paperIndex = jobPaperIndex(ppd.ppd(), ppd.numOptions(), ppd.options());
+  settings.jobPaperIndex = jobPaperIndex(ppd.ppd(), ppd.numOptions(), ppd.options());
   cups_page_header2_t header = pageHeader(420, 297);
   ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
   EXPECT_EQ(header.PageSize[0], 297u);
@@ -595,7 +595,7 @@ TEST(SettingsPpd, CustomWidthPadsTheLineAndRewritesTheCustomRow) {
   MarkedPpd ppd({kPageSize}, "PageSize=A4");
   PaperTable table;
   JobSettings settings;
-  settings.paperIndex = 1;
+  settings.jobPaperIndex = 1;
   cups_page_header2_t header = pageHeader(300, 400);
   ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
   EXPECT_EQ(settings.paperIndex, 11);
@@ -605,25 +605,30 @@ TEST(SettingsPpd, CustomWidthPadsTheLineAndRewritesTheCustomRow) {
   EXPECT_EQ(table.rows[kCustomPaperIndex].printableWidth, 2302);
 }
 
-TEST(SettingsPpd, MismatchedLetterPageMakesEveryLaterPageCustom) {
+TEST(SettingsPpd, EveryPageIsMatchedAgainstTheJobsPaperOnItsOwn) {
   MarkedPpd ppd({kPageSize}, "PageSize=Letter");
   PaperTable table;
   JobSettings settings;
-  settings.paperIndex = jobPaperIndex(ppd.ppd(), ppd.numOptions(), ppd.options());
-  ASSERT_EQ(settings.paperIndex, 0);
+  settings.jobPaperIndex = jobPaperIndex(ppd.ppd(), ppd.numOptions(), ppd.options());
+  ASSERT_EQ(settings.jobPaperIndex, 0);
 
   cups_page_header2_t small = pageHeader(576, 720);
   ASSERT_EQ(readPage(ppd, small, table, settings), PageSettingsResult::Ok);
   EXPECT_EQ(settings.paperIndex, 11);
   EXPECT_EQ(settings.paperCode, 0);
   EXPECT_EQ(settings.lineWidth, 5120);
+  EXPECT_EQ(table.rows[kCustomPaperIndex].printableWidth, 4602);
 
-  cups_page_header2_t letter = pageHeader(612, 792);
-  ASSERT_EQ(readPage(ppd, letter, table, settings), PageSettingsResult::Ok);
-  EXPECT_EQ(settings.paperIndex, 11);
-  EXPECT_EQ(settings.paperCode, 0);
-  EXPECT_EQ(settings.printableWidth, 4902);
-  EXPECT_EQ(table.rows[kCustomPaperIndex].printableWidth, 4902);
+  // The custom page before it leaves no trace: Letter is Letter again, and
+  // a landscape Letter page is turned as on any Letter job.
+  for (cups_page_header2_t letter : {pageHeader(612, 792), pageHeader(792, 612)}) {
+    ASSERT_EQ(readPage(ppd, letter, table, settings), PageSettingsResult::Ok);
+    EXPECT_EQ(letter.PageSize[0], 612u);
+    EXPECT_EQ(settings.paperIndex, 0);
+    EXPECT_EQ(settings.paperCode, 1);
+    EXPECT_EQ(settings.printableWidth, 4902);
+    EXPECT_EQ(settings.jobPaperIndex, 0);
+  }
 }
 
 TEST(SettingsPpd, PageRegionAloneSatisfiesThePresenceCheck) {
@@ -632,7 +637,7 @@ TEST(SettingsPpd, PageRegionAloneSatisfiesThePresenceCheck) {
   EXPECT_TRUE(pageSizeMarked(ppd.ppd()));
   PaperTable table;
   JobSettings settings;
-  settings.paperIndex = 1;
+  settings.jobPaperIndex = 1;
   cups_page_header2_t header = pageHeader(595, 842);
   EXPECT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
 }
@@ -642,7 +647,7 @@ TEST(SettingsPpd, PageWithoutAnyPageSizeIsRefused) {
   EXPECT_FALSE(pageSizeMarked(ppd.ppd()));
   PaperTable table;
   JobSettings settings;
-  settings.paperIndex = 1;
+  settings.jobPaperIndex = 1;
   cups_page_header2_t header = pageHeader(842, 595);
   EXPECT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::NoPageSize);
   EXPECT_EQ(settings.tonerMode, 0);
@@ -662,7 +667,7 @@ TEST(SettingsPpd, UnprintableHeaderIsRefusedBeforeAnythingChanges) {
     SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " @" << c.resolution);
     PaperTable table;
     JobSettings settings;
-    settings.paperIndex = 1;
+    settings.jobPaperIndex = settings.paperIndex = 1;
     cups_page_header2_t header = pageHeader(c.width, c.height, c.resolution);
     cups_page_header2_t before = header;
     EXPECT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::BadGeometry);
