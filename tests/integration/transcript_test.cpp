@@ -2,7 +2,7 @@
 // filter binary prints, compared byte for byte with golden files, so that no
 // change in what the filter prints goes unnoticed.
 //
-// Every job is a test of its own, TranscriptJobs/Transcript.Job/<case>; its
+// Every job is a test of its own, TranscriptJobs/Transcripts.Job/<case>; its
 // golden files lie in the source tree, in tests/transcripts/<case>/:
 //   stdout   standard output, the bytes (read them with
 //            "build/tools/zerudump tests/transcripts/<case>/stdout")
@@ -259,7 +259,7 @@ std::string streamDifference(std::string_view golden, std::string_view actual) {
     ++offset;
   std::ostringstream message;
   message << "first difference at byte offset " << offset << " (golden " << golden.size()
-          << " bytes, actual " << actual.size() << " bytes), in the golden stream's "
+          << " bytes, actual " << actual.size() << " bytes); there the golden stream has "
           << streamPartAt(golden, offset) << "\n"
           << "  golden: " << hexAround(golden, offset) << "\n"
           << "  actual: " << hexAround(actual, offset);
@@ -291,26 +291,39 @@ constexpr Part kParts[] = {
     {"status", &Transcript::status, false},
 };
 
-void recordTranscript(const std::string& name, const Transcript& transcript) {
-  std::filesystem::create_directories(goldenRoot() + "/" + name);
-  for (const Part& part : kParts)
-    writeFile(goldenRoot() + "/" + name + "/" + part.file, transcript.*part.field);
+void writeTranscript(const std::string& dir, const Transcript& transcript) {
+  std::filesystem::create_directories(dir);
+  for (const Part& part : kParts) writeFile(dir + "/" + part.file, transcript.*part.field);
+}
+
+// Where a transcript that differs from its goldens is kept, for diff and
+// zerudump: in the build tree, never in the source tree.
+std::string actualDir(const std::string& name) {
+  return std::string(ZERU_BINARY_DIR) + "/transcripts-actual/" + name;
 }
 
 void compareTranscript(const std::string& name, const Transcript& transcript) {
   const std::string dir = goldenRoot() + "/" + name;
+  std::filesystem::remove_all(actualDir(name));
   ASSERT_TRUE(std::filesystem::is_directory(dir))
       << "job " << name << ": no golden files in " << dir
       << "; record them with ZERU_TRANSCRIPT_RECORD=1";
+  bool same = true;
   for (const Part& part : kParts) {
     const std::string path = dir + "/" + part.file;
-    ASSERT_TRUE(std::filesystem::exists(path)) << "job " << name << ": missing " << path;
-    const std::string golden = readFile(path);
+    std::string golden = std::filesystem::exists(path) ? readFile(path) : std::string();
     const std::string& actual = transcript.*part.field;
     std::string difference =
         part.bytes ? streamDifference(golden, actual) : textDifference(golden, actual);
+    EXPECT_TRUE(std::filesystem::exists(path)) << "job " << name << ": missing " << path;
     EXPECT_TRUE(difference.empty()) << "job " << name << ", " << part.file << " differs from "
                                     << path << ": " << difference;
+    same = same && difference.empty();
+  }
+  if (!same) {
+    writeTranscript(actualDir(name), transcript);
+    ADD_FAILURE() << "job " << name << ": this run's transcript is in " << actualDir(name)
+                  << " (diff -r " << dir << " " << actualDir(name) << ")";
   }
 }
 
@@ -338,6 +351,12 @@ RasterPage idPage(int id, bool colour, unsigned width = kSmall, unsigned height 
     if (x + 20 >= w && y + 30 >= h) return Rgb{255, 255, 0};
     return kWhite;
   });
+}
+
+// An idPage of a size of the paper table ("A6").
+RasterPage paperPage(int id, bool colour, const std::string& keyword) {
+  auto [width, height] = pageSizePoints(keyword).value();
+  return idPage(id, colour, width, height);
 }
 
 RasterPage blankPage(bool colour, unsigned width = kSmall, unsigned height = kSmall) {
@@ -518,18 +537,31 @@ const std::vector<TranscriptCase>& transcriptCases() {
       // Sizes, resolutions and colour modes.
       {"simplex_mixed_sizes_and_colour",
        [](JobSpec& job) {
-         job.pages = {idPage(1, true), idPage(2, false, 298, 420) /* A6 */,
-                      idPage(3, true, 72, 36), idPage(4, false, 36, 54)};
+         job.pages = {idPage(1, true), paperPage(2, false, "A6"),
+                      idPage(3, true, 72, 36), idPage(4, false, 36, 54),
+                      paperPage(5, false, "B6LEF")};
        }},
       {"duplex_mixed_sizes_and_colour",
        [](JobSpec& job) {
-         job.duplex(kLongEdge).pages = {idPage(1, false, 298, 420) /* A6 */, idPage(2, true),
+         job.duplex(kLongEdge).pages = {paperPage(1, false, "A6"), idPage(2, true),
                                         idPage(3, true, 54, 36)};
        }},
       {"resolution_1200_dpi",
        [](JobSpec& job) {
          job.ppd.setDefault("DrvResolution", "1200dpi");
          job.pages = {idPage(1, true, kSmall, kSmall, 1200), idPage(2, false, kSmall, kSmall, 1200)};
+       }},
+      // Real sizes are told by the PageSize the job marks: other pages are
+      // custom-size pages for the printer.
+      {"paper_a6_from_page_size_option",
+       [](JobSpec& job) {
+         job.run.options = "PageSize=A6";
+         job.pages = {paperPage(1, false, "A6"), idPage(2, true)};
+       }},
+      {"paper_b6lef_from_media_option",
+       [](JobSpec& job) {
+         job.run.options = "media=B6LEF";
+         job.pages = {paperPage(1, false, "B6LEF")};
        }},
       {"custom_size_option",
        [](JobSpec& job) {
@@ -605,7 +637,7 @@ TEST_P(Transcripts, Job) {
   Transcript transcript = runCase(job);
   if (testing::Test::HasFailure()) return;   // a run that went wrong is never recorded
   if (recordMode()) {
-    recordTranscript(job.name, transcript);
+    writeTranscript(goldenRoot() + "/" + job.name, transcript);
     return;
   }
   compareTranscript(job.name, transcript);
