@@ -106,7 +106,7 @@ std::string maskStdout(std::string out, const std::string& host) {
   return out;
 }
 
-// The log without the interval timer's lines, with every run of identical
+// The log without the interval timer's lines (and the empty line after each), with every run of identical
 // lines written once and counted: "<line>" then "[the line above, 300 times
 // in all]". The count keeps the transcript exact; the runs (a line per raster
 // line on two-sided jobs) would otherwise make up most of the goldens.
@@ -126,7 +126,12 @@ std::string maskLog(std::string_view log) {
     std::string_view text = line.substr(0, line.size() - (line.back() == '\n' ? 1 : 0));
     bool timer = false;
     for (const char* timerLine : kTimerLogLines) timer = timer || text == timerLine;
-    if (timer) continue;
+    if (timer) {
+      // The timer's lines are written with a newline of their own: an empty
+      // line follows each.
+      if (log.substr(start, 1) == "\n") ++start;
+      continue;
+    }
     if (repeats > 0 && line == last) {
       ++repeats;
       continue;
