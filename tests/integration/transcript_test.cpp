@@ -436,8 +436,8 @@ void cancelAfterLastPage(JobSpec& job, bool colour, const char* progress) {
                             "ATTR: job-media-progress=85\nATTR: job-media-progress=100\n";
 }
 
-const char* kSimplexProgress = "INFO: Printing page ";
-const char* kDuplexProgress = "INFO: Processing page ";
+constexpr const char* kSimplexProgress = "INFO: Printing page ";
+constexpr const char* kDuplexProgress = "INFO: Processing page ";
 
 const std::vector<TranscriptCase>& transcriptCases() {
   static const std::vector<TranscriptCase> cases = {
@@ -661,6 +661,7 @@ TEST(TranscriptGoldens, BelongToTheJobsAndStaySmall) {
   ASSERT_TRUE(std::filesystem::is_directory(goldenRoot())) << goldenRoot();
   uintmax_t total = 0;
   for (const auto& entry : std::filesystem::directory_iterator(goldenRoot())) {
+    if (!entry.is_directory()) continue;
     std::string name = entry.path().filename().string();
     if (names.count(name) == 0) {
       if (recordMode()) {
