@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "driver/raster_check.h"
+#include "job/raster_check.h"
 
 namespace {
 
