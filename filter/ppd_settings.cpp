@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/text_format.h"
+#include "settings/text_format.h"
 #include "filter/log.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <cups/ppd.h>
 #include <cups/raster.h>
 
-#include "driver/job_settings.h"
-#include "imaging/paper_table.h"
+#include "settings/job_settings.h"
+#include "settings/paper_table.h"
 
 // The marked choice keyword of a PPD option, or nullptr.
 const char* markedChoice(ppd_file_t* ppd, const char* keyword);

@@ -6,9 +6,9 @@
 #include <cups/ppd.h>
 #include <cups/raster.h>
 
-#include "driver/job_settings.h"
+#include "settings/job_settings.h"
 #include "imaging/engine_loader.h"
-#include "zeru/page_renderer.h"
+#include "imaging/page_renderer.h"
 #include "imaging/plane_buffers.h"
 
 // The page as the renderer takes it, and where its lines and its

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "filter/log.h"
-#include "driver/spool.h"
+#include "job/spool.h"
 
 volatile sig_atomic_t cancelRequested = 0;
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "imaging/paper_table.h"
+#include "settings/paper_table.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t values[4] = {};

@@ -11,12 +11,12 @@
 #include <cups/ppd.h>
 #include <cups/raster.h>
 
-#include "driver/job_settings.h"
+#include "settings/job_settings.h"
 #include "filter/ppd_settings.h"
-#include "driver/raster_check.h"
+#include "job/raster_check.h"
 #include "imaging/compression.h"
 #include "imaging/engine_loader.h"
-#include "imaging/paper_table.h"
+#include "settings/paper_table.h"
 #include "filter/raster_page.h"
 #include "stream/command_record.h"
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "driver/job_settings.h"
+#include "settings/job_settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string choice(reinterpret_cast<const char*>(data), size);

@@ -5,7 +5,7 @@
 #include <array>
 #include <functional>
 
-#include "driver/job_settings.h"
+#include "settings/job_settings.h"
 #include "imaging/engine_abi.h"
 #include "imaging/engine_loader.h"
 

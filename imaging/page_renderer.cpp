@@ -1,4 +1,4 @@
-#include "zeru/page_renderer.h"
+#include "imaging/page_renderer.h"
 
 #include <algorithm>
 #include <array>

@@ -8,9 +8,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "driver/text_format.h"
+#include "settings/text_format.h"
 #include "stream/command_record.h"
-#include "stream/page_stream.h"
 
 namespace {
 

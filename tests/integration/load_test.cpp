@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "driver/spool.h"
+#include "job/spool.h"
 
 using namespace zerutest;
 

@@ -2,7 +2,7 @@
 // with a clear error, finishes what it can, and never leaves a spool file.
 #include "job_fixture.h"
 
-#include "driver/raster_check.h"
+#include "job/raster_check.h"
 
 #include <csignal>
 #include <functional>

@@ -1,20 +1,53 @@
 #!/usr/bin/env bash
-# The printing core never reaches into a front end: no file of the core
-# includes a header of the CUPS filter front end (filter/), and the core's
-# public headers include nothing but the core.
+# The layers' includes point one way. From the bottom:
+#   settings/, status/   job settings rules, paper geometry, the status block
+#   stream/              the printer's byte formats: records, PJL envelope
+#   imaging/             the colour library, rendering, compression
+#   job/                 the job: spool, sending order, the job's policy
+#   filter/              a front end: the CUPS filter
+# A file may include headers of its own layer and the layers below it, and
+# the public API (include/zeru/) that it implements or uses. The public
+# headers include no internal header and no CUPS header. The front ends'
+# folders are not included by the core.
 set -euo pipefail
 src=${1:?usage: core_includes_test.sh SOURCE_DIR}
 cd "$src"
-core_dirs=(include driver imaging stream status)
+
+rank() {
+  case $1 in
+    settings | status) echo 0 ;;
+    stream) echo 1 ;;
+    imaging) echo 2 ;;
+    job) echo 3 ;;
+    filter) echo 4 ;;
+    *) echo -1 ;;
+  esac
+}
+
 status=0
+for dir in settings status stream imaging job filter; do
+  [ -d "$dir" ] || { echo "missing layer folder $dir/" >&2; status=1; continue; }
+  own=$(rank "$dir")
+  while IFS=: read -r file line text; do
+    target=$(sed -nE 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^/"]+)\/.*/\1/p' <<<"$text")
+    [ -n "$target" ] || continue
+    [ "$target" = zeru ] && continue
+    other=$(rank "$target")
+    if [ "$other" -lt 0 ] || [ "$other" -gt "$own" ]; then
+      echo "$file:$line: $dir/ includes $target/, which is not below it: $text" >&2
+      status=1
+    fi
+  done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' -r "$dir" /dev/null || true)
+done
+
+# The public API stands on its own.
 while IFS= read -r line; do
-  echo "core file includes the front end: $line" >&2
-  status=1
-done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"filter/' "${core_dirs[@]}" || true)
-while IFS= read -r line; do
-  echo "public header includes a non-core header: $line" >&2
+  echo "public header includes a non-public header: $line" >&2
   status=1
 done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' include |
-         grep -vE '"(zeru|driver|imaging|stream|status)/' || true)
-[ -d filter ] || { echo "no front end in filter/" >&2; status=1; }
+         grep -vE '"zeru/' || true)
+while IFS= read -r line; do
+  echo "public header includes a CUPS header: $line" >&2
+  status=1
+done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<cups/' include || true)
 exit "$status"

@@ -10,14 +10,14 @@
 #include <thread>
 #include <vector>
 
-#include "driver/job_settings.h"
-#include "driver/raster_check.h"
+#include "settings/job_settings.h"
+#include "job/raster_check.h"
 #include "filter/ppd_settings.h"
 #include "imaging/engine_loader.h"
 #include "imaging/engine_setup.h"
-#include "zeru/page_renderer.h"
+#include "imaging/page_renderer.h"
 #include "support/harness.h"
-#include "zeru/print_job.h"
+#include "job/print_job.h"
 
 using namespace zerutest;
 

@@ -1,7 +1,7 @@
 // The choice rules of the job settings, one table per rule.
 #include <gtest/gtest.h>
 
-#include "driver/job_settings.h"
+#include "settings/job_settings.h"
 #include "filter/ppd_settings.h"
 #include "stream/pjl.h"
 

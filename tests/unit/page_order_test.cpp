@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "driver/page_order.h"
+#include "job/page_order.h"
 
 namespace {
 

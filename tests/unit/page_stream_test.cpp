@@ -15,7 +15,7 @@ extern "C" {
 }
 
 #include "imaging/compression.h"
-#include "stream/page_stream.h"
+#include "job/page_stream.h"
 
 namespace {
 

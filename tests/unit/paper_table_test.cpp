@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "imaging/paper_table.h"
+#include "settings/paper_table.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "imaging/paper_table.h"
-#include "zeru/page_renderer.h"
+#include "settings/paper_table.h"
+#include "imaging/page_renderer.h"
 
 namespace {
 

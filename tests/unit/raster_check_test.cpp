@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "driver/raster_check.h"
-#include "imaging/paper_table.h"
+#include "job/raster_check.h"
+#include "settings/paper_table.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/job_settings.h"
+#include "settings/job_settings.h"
 #include "filter/ppd_settings.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include <cups/sidechannel.h>
 
 #include "filter/log.h"
-#include "status/status_probe.h"
+#include "filter/status_probe.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "imaging/paper_table.h"
+#include "settings/paper_table.h"
 
 #include <cstddef>
 #include <cstdint>

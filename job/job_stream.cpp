@@ -1,4 +1,4 @@
-#include "stream/job_stream.h"
+#include "job/job_stream.h"
 
 #include <cerrno>
 

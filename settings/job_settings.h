@@ -12,7 +12,7 @@
 
 #include <cups/raster.h>
 
-#include "imaging/paper_table.h"
+#include "settings/paper_table.h"
 
 // Which page loop reads the settings: they differ in their log lines.
 enum class PageLoop { Simplex, Duplex };

@@ -1,4 +1,4 @@
-#include "status/status_probe.h"
+#include "filter/status_probe.h"
 
 #include <pthread.h>
 #include <signal.h>

@@ -1,4 +1,4 @@
-#include "stream/page_stream.h"
+#include "job/page_stream.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,4 +1,4 @@
-#include "zeru/print_job.h"
+#include "job/print_job.h"
 
 #include <unistd.h>
 
@@ -8,7 +8,7 @@
 #include "imaging/compression.h"
 #include "imaging/stripe_stream.h"
 #include "imaging/worker_thread.h"
-#include "stream/job_stream.h"
+#include "job/job_stream.h"
 
 void preparePageRecord(PageStartRecord& record, const JobSettings& s,
                        const cups_page_header2_t& header) {

@@ -28,13 +28,13 @@
 
 #include <cups/raster.h>
 
-#include "driver/job_settings.h"
-#include "driver/page_order.h"
-#include "driver/spool.h"
+#include "settings/job_settings.h"
+#include "job/page_order.h"
+#include "job/spool.h"
 #include "imaging/compression.h"
 #include "imaging/plane_buffers.h"
 #include "stream/command_record.h"
-#include "stream/page_stream.h"
+#include "job/page_stream.h"
 #include "stream/pjl.h"
 #include "zeru/byte_sink.h"
 #include "zeru/services.h"

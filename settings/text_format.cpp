@@ -1,4 +1,4 @@
-#include "driver/text_format.h"
+#include "settings/text_format.h"
 
 #include <cstdio>
 

@@ -1,9 +1,9 @@
-#include "driver/raster_check.h"
+#include "job/raster_check.h"
 
 #include <algorithm>
 #include <cstdint>
 
-#include "imaging/paper_table.h"
+#include "settings/paper_table.h"
 
 namespace {
 

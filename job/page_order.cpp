@@ -1,6 +1,6 @@
-#include "driver/page_order.h"
+#include "job/page_order.h"
 
-#include "driver/text_format.h"
+#include "settings/text_format.h"
 
 namespace {
 

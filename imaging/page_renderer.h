@@ -22,7 +22,7 @@
 
 #include <cups/raster.h>
 
-#include "driver/job_settings.h"
+#include "settings/job_settings.h"
 #include "imaging/engine_loader.h"
 #include "imaging/plane_buffers.h"
 

@@ -1,5 +1,5 @@
-#include "driver/job_settings.h"
-#include "driver/text_format.h"
+#include "settings/job_settings.h"
+#include "settings/text_format.h"
 
 #include <strings.h>
 

@@ -1,4 +1,4 @@
-#include "driver/spool.h"
+#include "job/spool.h"
 
 #include <unistd.h>
 

@@ -3,7 +3,7 @@
 
 #include <functional>
 
-#include "driver/job_settings.h"
+#include "settings/job_settings.h"
 #include "status/device_id.h"
 
 // The status probe of one job, with the job's DeviceStatus.

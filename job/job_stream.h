@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/page_order.h"
-#include "driver/spool.h"
+#include "job/page_order.h"
+#include "job/spool.h"
 #include "zeru/byte_sink.h"
-#include "stream/page_stream.h"
+#include "job/page_stream.h"
 #include "zeru/services.h"
 
 // Sends the spooled pages in `order`, each followed by its page-end record,
