@@ -17,6 +17,7 @@
 #include <cups/raster.h>
 
 #include "driver/job_settings.h"
+#include "filter/descriptors.h"
 #include "filter/ppd_settings.h"
 #include "filter/job_state.h"
 #include "filter/log.h"
@@ -373,6 +374,8 @@ void shutdown(Job& job) {
 }  // namespace
 
 int runFilter(int argc, char* argv[]) {
+  // Before anything is opened. Without /dev/null nothing can be reported.
+  if (!openMissingDescriptors()) return 1;
   installPipeHandler();
   installTimer();
   logTruncate();
