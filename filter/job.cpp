@@ -51,6 +51,10 @@ constexpr int kInputWaitMs = 200;
 constexpr const char* kPageLine = "PAGE: %d %u\n";
 // The page has been rasterised; the line loop reports the steps before.
 constexpr const char* kPageRasterised = "ATTR: job-media-progress=100\n";
+// Something other than the filter's own log holds the log's name, and the
+// filter may not remove it.
+constexpr const char* kNoLogLine =
+    "INFO: No diagnostic log for this job: /tmp/zemro_filter.log is not the filter's own file\n";
 
 // Everything one job holds from start-up to shutdown.
 struct Job {
@@ -378,7 +382,7 @@ int runFilter(int argc, char* argv[]) {
   if (!openMissingDescriptors()) return 1;
   installPipeHandler();
   installTimer();
-  logTruncate();
+  LogStart logStart = logTruncate();
 
   setvbuf(stderr, nullptr, _IONBF, 0);
   Job job;
@@ -389,6 +393,7 @@ int runFilter(int argc, char* argv[]) {
   job.settings.colorMode = 0;
 
   if (argc != 6 && argc != 7) return 1;
+  if (logStart == LogStart::Refused) fputs(kNoLogLine, stderr);
 
   if (argc == 7) {
     job.state.rasterFd = open(argv[6], O_RDONLY | O_CLOEXEC);
