@@ -17,6 +17,7 @@
 #include <cups/raster.h>
 
 #include "settings/job_settings.h"
+#include "filter/descriptors.h"
 #include "filter/ppd_settings.h"
 #include "filter/job_state.h"
 #include "filter/log.h"
@@ -51,6 +52,10 @@ constexpr const char* kPageLine = "PAGE: %d %u\n";
 // The page has been rasterised; the line loop reports the steps before.
 constexpr const char* kPageRasterised = "ATTR: job-media-progress=100\n";
 constexpr const char* kZeroCopiesLine = "INFO: The page header asks for 0 copies; 1 copy is printed";
+// Something other than the filter's own log holds the log's name, and the
+// filter may not remove it.
+constexpr const char* kNoLogLine =
+    "INFO: No diagnostic log for this job: /tmp/zemro_filter.log is not the filter's own file\n";
 
 // Everything one job holds from start-up to shutdown.
 struct Job {
@@ -389,9 +394,11 @@ void shutdown(Job& job) {
 }  // namespace
 
 int runFilter(int argc, char* argv[]) {
+  // Before anything is opened. Without /dev/null nothing can be reported.
+  if (!openMissingDescriptors()) return 1;
   installPipeHandler();
   installTimer();
-  logTruncate();
+  LogStart logStart = logTruncate();
 
   setvbuf(stderr, nullptr, _IONBF, 0);
   Job job;
@@ -402,6 +409,7 @@ int runFilter(int argc, char* argv[]) {
   job.settings.colorMode = 0;
 
   if (argc != 6 && argc != 7) return 1;
+  if (logStart == LogStart::Refused) fputs(kNoLogLine, stderr);
 
   if (argc == 7) {
     job.state.rasterFd = open(argv[6], O_RDONLY | O_CLOEXEC);

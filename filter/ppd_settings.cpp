@@ -147,9 +147,7 @@ std::string settingsDumpText(ppd_file_t* ppd, int numOptions, cups_option_t* opt
 }
 
 void dumpSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options, char* argv[]) {
-  std::string text = settingsDumpText(ppd, numOptions, options, argv);
-  LogBlock block;
-  block.printf("%s", text.c_str());
+  logBlock(settingsDumpText(ppd, numOptions, options, argv));
 }
 
 bool pageSizeMarked(ppd_file_t* ppd) {

@@ -46,12 +46,13 @@ RenderResult renderPage(const PageRenderRequest& request, PlaneBuffers& planes,
     if (cupsRasterReadPixels(request.raster, line.data(), header.cupsBytesPerLine) == 0) {
       // A line that could not be read prints as paper: the buffer would
       // still hold a line read earlier, or a part of this one.
-      logLine(kReadErrorLine);
+      logPerLine(PerLineLog::RasterLineUnreadable, kReadErrorLine);
       std::fill(line.begin(), line.end(), 0xFF);
       if (!readFailed) fprintf(stderr, kReadErrorStatus, request.pageCount);
       readFailed = true;
     }
-    if (request.loop == PageLoop::Duplex) logLine(kDuplexLineRead);
+    if (request.loop == PageLoop::Duplex)
+      logPerLine(PerLineLog::RasterLineRead, kDuplexLineRead);
     renderer.pushLine();
   }
   hasContent = renderer.end();

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -43,13 +44,25 @@ constexpr ProbeLines kDuplexLines = {
     {"DecodStatusFromDeviceID done", "pfUpdateScreenTRC done"},
 };
 
-// Asks the backend for the device ID. libcups writes the request to the side
-// channel with a plain write(); when the backend has closed its end, that
-// write raises SIGPIPE, and our SIGPIPE handler would end the job as if the
-// printer's output had gone. SIGPIPE is therefore blocked around the request
-// and one that the request raised is taken off the pending set before the
-// mask is restored. A SIGPIPE that was pending before stays pending.
+// Only a socket on the side-channel descriptor leads to the backend: a
+// request written to anything else (/dev/null, a pipe, a file the descriptor
+// number was reused for) reaches no backend, and a file would keep it.
+bool sideChannelIsSocket() {
+  struct stat info;
+  return fstat(CUPS_SC_FD, &info) == 0 && S_ISSOCK(info.st_mode);
+}
+
+// Asks the backend for the device ID; without a side-channel socket the
+// request fails at once, as libcups's own does on a closed descriptor.
+// libcups writes the request to the side channel with a plain write(); when
+// the backend has closed its end, that write raises SIGPIPE, and our SIGPIPE
+// handler would end the job as if the printer's output had gone. SIGPIPE is
+// therefore blocked around the request and one that the request raised is
+// taken off the pending set before the mask is restored. A SIGPIPE that was
+// pending before stays pending.
 cups_sc_status_t requestDeviceId(char* buffer, int* length) {
+  if (!sideChannelIsSocket()) return CUPS_SC_STATUS_IO_ERROR;
+
   sigset_t pipeSet;
   sigemptyset(&pipeSet);
   sigaddset(&pipeSet, SIGPIPE);

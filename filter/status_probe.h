@@ -18,6 +18,7 @@ class DeviceStatusProbe {
   // Probes the printer for a colour page. Reads DEVICE_URI and SOFTWARE;
   // writes only log lines (worded by `loop`) and the job's DeviceStatus;
   // never fails the job. SIGPIPE raised by a closed side channel is discarded.
+  // A request is sent only when the side-channel descriptor is a socket.
   void RequestDeviceStatus(PageLoop loop);
 
   // The job's last decoded status block.

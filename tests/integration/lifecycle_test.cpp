@@ -1,4 +1,5 @@
 // The filter's start-up, page walk and shutdown, run as CUPS runs it.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,26 @@ size_t positionOf(const std::string& text, const std::string& needle) {
   size_t at = text.find(needle);
   EXPECT_NE(at, std::string::npos) << "missing: " << needle;
   return at;
+}
+
+// A run directory made by the test, so that something can be planted at the
+// log's path before the filter starts; returns the log's host path.
+std::string plantableLogPath(JobRun& job) {
+  job.run.runDir = job.dir.file("run");
+  EXPECT_EQ(mkdir(job.run.runDir->c_str(), 01777), 0);
+  EXPECT_EQ(chmod(job.run.runDir->c_str(), 01777), 0);
+  return *job.run.runDir + "/" + kFilterLogName;
+}
+
+// The log at `path` is the filter's own: a regular file readable by its user
+// only, holding the job's lines.
+void expectOwnLog(const std::string& path, uid_t owner) {
+  struct stat info {};
+  ASSERT_EQ(lstat(path.c_str(), &info), 0);
+  ASSERT_TRUE(S_ISREG(info.st_mode)) << "mode " << std::oct << info.st_mode;
+  EXPECT_EQ(info.st_uid, owner);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_NE(readFile(path).find("STATE: Job Finished\n"), std::string::npos);
 }
 
 }  // namespace
@@ -204,4 +225,109 @@ TEST(FilterLifecycle, ThreadsOtherThanTheMainOneBlockTheHandledSignals) {
       (1ull << (SIGTERM - 1)) | (1ull << (SIGPIPE - 1)) | (1ull << (SIGALRM - 1));
   for (const auto& [tid, mask] : result.threadBlockedSignals)
     EXPECT_EQ(mask & handled, handled) << "thread " << tid << " mask " << std::hex << mask;
+}
+
+// A two-sided job logs a line for every raster line it reads: the log keeps
+// the first of them, then says once that the rest are left out. Every other
+// line is still written, up to the job's last.
+TEST(FilterLifecycle, LinePerRasterLineLogIsBoundedPerJob) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  JobRun job;
+  job.ppd.setDefault("DrvDuplex", "DrvDuplexNoTumble");
+  // Two one-by-four-inch pages: 2 * 2400 raster lines.
+  for (int id = 1; id <= 2; ++id) {
+    RasterPage page = markedPage(id);
+    page.header = makeHeader(72, 288, 600, false);
+    job.pages.push_back(page);
+  }
+  FilterResult result = job.go();
+  ASSERT_EQ(result.exitStatus, 0) << result.describe();
+  EXPECT_EQ(readStream(result.out).pages.size(), 2u);
+
+  const std::string lineRead = "INFO: cupsRasterReadPixels ok...\n";
+  size_t kept = occurrences(result.log, lineRead);
+  EXPECT_GT(kept, 0u);
+  EXPECT_LT(kept, 2400u);
+  const std::string leftOut = "left out of the log";
+  size_t at = result.log.find(leftOut);
+  ASSERT_NE(at, std::string::npos) << result.log.substr(result.log.size() - 2000);
+  EXPECT_EQ(result.log.find(leftOut, at + 1), std::string::npos);
+  size_t lineStart = result.log.rfind('\n', at) + 1;
+  std::string leftOutLine = result.log.substr(lineStart, result.log.find('\n', at) - lineStart);
+  EXPECT_NE(leftOutLine.find("INFO: cupsRasterReadPixels ok..."), std::string::npos)
+      << leftOutLine;
+  EXPECT_GT(at, result.log.rfind(lineRead));
+  EXPECT_GT(result.log.find("STATE: Setup\n"), at);
+  EXPECT_NE(result.log.find("STATE: Job Finished\n"), std::string::npos);
+  EXPECT_LT(result.log.size(), 256u * 1024);
+}
+
+// A FIFO planted at the log's path holds up neither the start-up nor the
+// job, and receives none of the job's lines, with or without a reader: the
+// filter puts a log file of its own in its place.
+TEST(FilterLifecycle, PlantedFifoAtTheLogPathIsReplaced) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  for (bool reader : {false, true}) {
+    SCOPED_TRACE(reader ? "a reader on the FIFO" : "no reader");
+    JobRun job;
+    job.pages = {markedPage(1)};
+    job.run.timeoutMs = 20000;
+    std::string log = plantableLogPath(job);
+    ASSERT_EQ(mkfifo(log.c_str(), 0666), 0);
+    int readerFd = reader ? open(log.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+    FilterResult result = job.go();
+    expectOrderlyEnd(result);
+    EXPECT_EQ(result.exitStatus, 0) << result.describe();
+    JobStream stream = readStream(result.out);
+    expectCompleteStream(stream);
+    EXPECT_EQ(markedPageIds(stream), std::vector<int>{1});
+    if (readerFd >= 0) {
+      char buffer[4096];
+      EXPECT_LE(read(readerFd, buffer, sizeof buffer), 0);
+      close(readerFd);
+    }
+    expectOwnLog(log, getuid());
+  }
+}
+
+// A log file that another user planted, writable by all, receives nothing of
+// the job (its title, user, options): a filter that may remove it puts a log
+// of its own in its place; one that may not (the directory is sticky) goes on
+// without a log and says so once.
+TEST(FilterLifecycle, LogFilePlantedByAnotherUserReceivesNothing) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  constexpr uid_t kPlanter = 4242;
+  constexpr uid_t kFilterUser = 4343;
+  for (bool asRoot : {true, false}) {
+    SCOPED_TRACE(asRoot ? "filter as root" : "filter as another user");
+    JobRun job;
+    job.pages = {markedPage(1)};
+    job.run.title = "Quarterly figures";
+    std::string log = plantableLogPath(job);
+    writeFile(log, "planted\n", 0666);
+    ASSERT_EQ(chown(log.c_str(), kPlanter, kPlanter), 0);
+    int planted = open(log.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(planted, 0);
+    if (!asRoot) {
+      job.run.runAsUid = kFilterUser;
+      ASSERT_EQ(chmod(job.dir.path().c_str(), 0755), 0);
+    }
+    FilterResult result = job.go();
+    expectOrderlyEnd(result);
+    EXPECT_EQ(result.exitStatus, 0) << result.describe();
+    expectCompleteStream(readStream(result.out));
+
+    char buffer[4096];
+    ssize_t n = pread(planted, buffer, sizeof buffer, 0);
+    close(planted);
+    EXPECT_EQ(std::string(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0))), "planted\n");
+    const std::string noLog = "INFO: No diagnostic log for this job";
+    if (asRoot) {
+      expectOwnLog(log, 0);
+      EXPECT_EQ(result.err.find(noLog), std::string::npos);
+    } else {
+      EXPECT_EQ(occurrences(result.err, noLog), 1u) << result.err;
+      EXPECT_EQ(readFile(log), "planted\n");
+    }
+  }
 }

@@ -611,3 +611,23 @@ TEST(LandscapeRaster, WideSizesAndPortraitRastersPrintWhole) {
         ASSERT_TRUE(black->decoded.dot(x, y)) << x << "," << y;
   }
 }
+
+// A caller that starts the filter with standard error closed: the status
+// lines go nowhere, never into a page's spool file, and the pages print as
+// they were drawn.
+TEST(CarelessCaller, ClosedStandardErrorLeavesThePagesIntact) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  for (bool colour : {false, true}) {
+    SCOPED_TRACE(colour ? "colour" : "gray");
+    JobRun job;
+    job.pages = {markedPage(1, colour), markedPage(2, colour)};
+    job.run.closedDescriptors = {2};
+    FilterResult result = job.go();
+    expectOrderlyEnd(result);
+    EXPECT_EQ(result.exitStatus, 0) << result.describe();
+    EXPECT_EQ(result.err, "");
+    JobStream stream = readStream(result.out);
+    expectCompleteStream(stream);
+    EXPECT_EQ(markedPageIds(stream), (std::vector<int>{2, 1}));
+  }
+}

@@ -2,6 +2,7 @@
 // side-channel descriptor.
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -190,4 +191,42 @@ TEST(StatusProbeJob, FailedRequestsNeverFailTheJob) {
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_NE(result.log.find("INFO: cupsSideChannelDoRequest failed\n"), std::string::npos);
   EXPECT_EQ(readStream(result.out).pages.size(), 1u);
+}
+
+// Without a side-channel socket on fd 4 no request is written anywhere: not
+// into a page's spool file when fd 4 was closed at the start (the pages print
+// as drawn), not into a plain file on fd 4. Every probe fails as it does
+// without a backend.
+TEST(StatusProbeJob, NoRequestWithoutASideChannelSocket) {
+  ZERU_REQUIRE_FILTER_RUNS();
+  JobRun closed;
+  for (int id = 1; id <= 3; ++id) closed.pages.push_back(markedPage(id, true));
+  closed.run.deviceUri = "usb://ZEMRO/TX%207M";
+  closed.run.software = "CUPS/2.4.2";
+  closed.run.closedDescriptors = {4};
+  FilterResult result = closed.go();
+  expectOrderlyEnd(result);
+  EXPECT_EQ(result.exitStatus, 0) << result.describe();
+  JobStream stream = readStream(result.out);
+  expectCompleteStream(stream);
+  EXPECT_EQ(markedPageIds(stream), (std::vector<int>{3, 2, 1}));
+  EXPECT_EQ(occurrences(result.log, "INFO: cupsSideChannelDoRequest failed\n"), 3u)
+      << result.log;
+
+  JobRun plainFile;
+  plainFile.pages = {markedPage(1, true), markedPage(2, true)};
+  plainFile.run.deviceUri = "usb://ZEMRO/TX%207M";
+  plainFile.run.software = "CUPS/2.4.2";
+  std::string path = plainFile.dir.file("not-a-socket");
+  writeFile(path, "");
+  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  plainFile.run.sideChannelFd = fd;
+  result = plainFile.go();
+  close(fd);
+  EXPECT_EQ(result.exitStatus, 0) << result.describe();
+  EXPECT_EQ(readFile(path), "");
+  EXPECT_EQ(occurrences(result.log, "INFO: cupsSideChannelDoRequest failed\n"), 2u)
+      << result.log;
+  EXPECT_EQ(readStream(result.out).pages.size(), 2u);
 }

@@ -1,6 +1,7 @@
 #include "filter_runner.h"
 
 #include <dirent.h>
+#include <grp.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
@@ -72,6 +73,9 @@ struct ChildPlan {
   bool readOnlyTmp = false;
   bool stdoutToDevFull = false;
   int sideChannelFd = -1;
+  std::vector<int> closedDescriptors;
+  bool changeUser = false;
+  uid_t uid = 0;
   std::vector<std::string> keepHostPaths;  // absolute, under /tmp
 };
 
@@ -164,9 +168,17 @@ bool makeDirectories(const std::string& path) {
   if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || dup2(devNull, 3) < 0 ||
       dup2(side >= 0 ? side : devNull, 4) < 0)
     childFail(reportFd, "dup2");
+  for (int fd : plan.closedDescriptors)
+    if (fd >= 0 && fd <= 4) close(fd);
   // Nothing of the test process reaches the program; the report pipe closes
   // at exec.
   if (close_range(5, ~0U, CLOSE_RANGE_CLOEXEC) != 0) childFail(reportFd, "close_range");
+
+  if (plan.changeUser) {
+    gid_t gid = static_cast<gid_t>(plan.uid);
+    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(plan.uid) != 0)
+      childFail(reportFd, "change user");
+  }
 
   if (chdir("/") != 0) childFail(reportFd, "chdir /");
   execve(plan.binary.c_str(), plan.argv.data(), plan.envp.data());
@@ -312,6 +324,9 @@ FilterResult runFilter(const FilterRun& run) {
   plan.readOnlyTmp = run.readOnlyTmp;
   plan.stdoutToDevFull = run.stdoutToDevFull;
   plan.sideChannelFd = run.sideChannelFd;
+  plan.closedDescriptors = run.closedDescriptors;
+  plan.changeUser = run.runAsUid.has_value();
+  plan.uid = run.runAsUid.value_or(0);
   for (const std::string& path : run.keepHostPaths)
     if (path.rfind("/tmp/", 0) == 0 && path.size() > 5) plan.keepHostPaths.push_back(path);
   switch (run.engine.kind) {
@@ -555,8 +570,10 @@ FilterResult runFilter(const FilterRun& run) {
   }
 
   std::string logPath = runDir + "/" + kFilterLogName;
-  result.logExists = access(logPath.c_str(), F_OK) == 0;
-  result.log = readFileIfExists(logPath);
+  struct stat logInfo {};
+  result.logExists = lstat(logPath.c_str(), &logInfo) == 0;
+  // Only a regular file is read: a FIFO left at the path would block the read.
+  if (result.logExists && S_ISREG(logInfo.st_mode)) result.log = readFileIfExists(logPath);
   result.engineLog = readFileIfExists(runDir + "/" + kEngineLogName);
   for (std::string& name : listFilesRecursively(runDir)) {
     if (name == kFilterLogName || name == kEngineLogName || run.tmpFiles.count(name) != 0)

@@ -15,7 +15,8 @@
 //   options, then `env` on top (an entry with an empty value unsets);
 // - stdin: a pipe carrying stdinBytes and then stdinFile's contents, then end
 //   of file (unless holdStdinOpen); fd 3 and 4:
-//   /dev/null, or fd 4 the caller's side-channel descriptor; nothing else open;
+//   /dev/null, or fd 4 the caller's side-channel descriptor; nothing else open
+//   (and those of closedDescriptors not even that);
 // - /tmp: a fresh per-run directory on the host (bind-mounted), so the log
 //   "/tmp/zemro_filter.log" and the spool files land there;
 // - /opt: an empty tmpfs holding "/opt/ZEMRO/lib" with the chosen engine
@@ -26,6 +27,7 @@
 // A build or source tree that itself lies under /tmp is bound back into the
 // filter's /tmp at its own path (keepHostPaths), so that the filter, the
 // engines and the TempDirs stay reachable.
+// - the user: root, or runAsUid (set after the mounts).
 // The run needs root (CAP_SYS_ADMIN); every other part of the harness not.
 #pragma once
 
@@ -140,6 +142,14 @@ struct FilterRun {
   // A descriptor of the caller's to appear as fd 4 (the side channel). The
   // caller keeps its own copy and closes it.
   int sideChannelFd = -1;
+  // Descriptors among 0 to 4 that are closed when the program starts (a
+  // careless caller). Standard output or error closed this way leave `out` or
+  // `err` empty.
+  std::vector<int> closedDescriptors;
+
+  // The user (and group) id the program runs as, instead of root. Files it
+  // must read (PPD, raster file) then need to be readable by that user.
+  std::optional<uid_t> runAsUid;
 
   // Host directories under /tmp that stay visible at their own paths inside
   // the filter's /tmp. Default: the build and source trees when they lie

@@ -79,7 +79,9 @@ JobHeaderInputs setupInputs() {
   return inputs;
 }
 
+// The job's log, opened afresh.
 JobServices logToFile() {
+  logTruncate();
   JobServices services;
   services.log = [](const char* line) { logLine(line); };
   return services;
