@@ -9,79 +9,53 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <system_error>
-#include <thread>
-#include <vector>
+#include <string>
 
 #include <cups/ppd.h>
 #include <cups/raster.h>
 
-#include "settings/job_settings.h"
 #include "filter/descriptors.h"
-#include "filter/ppd_settings.h"
-#include "filter/job_state.h"
 #include "filter/log.h"
-#include "job/page_order.h"
-#include "job/raster_check.h"
-#include "filter/signals.h"
-#include "job/spool.h"
-#include "imaging/compression.h"
-#include "imaging/engine_loader.h"
-#include "imaging/engine_setup.h"
-#include "settings/paper_table.h"
-#include "imaging/plane_buffers.h"
+#include "filter/ppd_settings.h"
 #include "filter/raster_page.h"
-#include "imaging/worker_thread.h"
+#include "filter/signals.h"
 #include "filter/status_probe.h"
-#include "stream/command_record.h"
-#include "job/page_stream.h"
 #include "zeru/byte_sink.h"
-#include "job/print_job.h"
-#include "stream/pjl.h"
-#include "zeru/services.h"
+#include "zeru/colour_library.h"
+#include "zeru/job.h"
 
 namespace {
 
-constexpr int kExitEngineRefused = 255;
-constexpr const char* kEngineRefusedLine = "ERROR: The colour library refused the page\n";
-constexpr const char* kSpoolTemplate = "/tmp/tmp-XXXXXX";
 // How long a wait for raster input goes on before the cancel flag is looked
 // at again (a SIGTERM taken by another thread does not interrupt the wait).
 constexpr int kInputWaitMs = 200;
 constexpr const char* kPageLine = "PAGE: %d %u\n";
 // The page has been rasterised; the line loop reports the steps before.
 constexpr const char* kPageRasterised = "ATTR: job-media-progress=100\n";
-constexpr const char* kZeroCopiesLine = "INFO: The page header asks for 0 copies; 1 copy is printed";
 // Something other than the filter's own log holds the log's name, and the
 // filter may not remove it.
 constexpr const char* kNoLogLine =
     "INFO: No diagnostic log for this job: /tmp/zemro_filter.log is not the filter's own file\n";
 
-// Everything one job holds from start-up to shutdown.
-struct Job {
+bool cancelled() { return cancelRequested != 0; }
+
+// Everything one run of the filter holds from start-up to shutdown: the CUPS
+// side of the job (command line, PPD, raster stream) and the core's job.
+struct FilterJob {
   int argc = 0;
   char** argv = nullptr;
-  JobSettings settings;
-  JobState state;
-  PaperTable paperTable;
-  EngineLibrary library;
+  int rasterFd = 0;  // 0 for standard input
+  zeru::ColourLibrary library;
   ppd_file_t* ppd = nullptr;
   cups_raster_t* raster = nullptr;
   int numOptions = 0;
   cups_option_t* options = nullptr;
-  PageStartRecord pageRecord;
-  const char* modelPath = nullptr;
-  CustomSizeRange customRange;
+  std::unique_ptr<PpdChoices> choices;
   // The printer connection: a printer that stops taking data is waited for
   // until the job is cancelled.
-  FileSink output{stdout, [] { return cancelRequested != 0; }};
-  // The job in the printing core: its cancellation is the SIGTERM handler's
-  // flag, its log lines go to the diagnostic log.
-  PrintJob printJob{output,
-                    JobServices{[] { return cancelRequested != 0; },
-                                [](const char* line) { logLine(line); }},
-                    jbigCoderFromName(getenv("ZERU_JBIG"))};
+  zeru::FileSink output{stdout, cancelled};
   DeviceStatusProbe statusProbe{[](const char* line) { logLine(line); }};
+  std::unique_ptr<zeru::Job> core;
 };
 
 // Reads the raster input for libcups. A cancelled job reads no more input:
@@ -105,21 +79,18 @@ ssize_t readRasterInput(void* context, unsigned char* buffer, size_t bytes) {
 // The running job, for the fatal ends below: a job that ends early waits
 // for the page being spooled behind the page thread, so that no thread is cut
 // off, and then removes its spool files.
-Job* runningJob = nullptr;
+FilterJob* runningJob = nullptr;
 
 void settleJob() {
-  if (runningJob) runningJob->printJob.abandon();
+  if (runningJob && runningJob->core) runningJob->core->abandon();
 }
 
 // Makes the job the one the fatal ends and the SIGPIPE handler clean up
 // after, for as long as it lives.
 struct JobRegistration {
-  explicit JobRegistration(Job& job) {
-    runningJob = &job;
-    setSpoolForSignals(&job.printJob.spool());
-  }
+  explicit JobRegistration(FilterJob& job) { runningJob = &job; }
   ~JobRegistration() {
-    setSpoolForSignals(nullptr);
+    setJobForSignals(nullptr);
     runningJob = nullptr;
   }
 };
@@ -133,15 +104,13 @@ struct JobRegistration {
   _exit(status);
 }
 
-[[noreturn]] void failWithErrno(const char* prefix, int error) {
-  settleJob();
-  fprintf(stderr, "%s%s\n", prefix, strerror(error));
-  fflush(stdout);
-  _exit(1);
+// The core's job failed: its line, its status.
+[[noreturn]] void failJob(const zeru::Failure& failure) {
+  fail(failure.exitStatus, failure.line.empty() ? nullptr : failure.line.c_str());
 }
 
-CustomSizeRange customSizeRangeOf(const ppd_file_t* ppd) {
-  CustomSizeRange range;
+zeru::CustomSizeRange customSizeRangeOf(const ppd_file_t* ppd) {
+  zeru::CustomSizeRange range;
   range.offered = ppd->variable_sizes != 0;
   range.minWidth = ppd->custom_min[0];
   range.minHeight = ppd->custom_min[1];
@@ -155,210 +124,55 @@ const char* productOf(ppd_file_t* ppd) {
   return attr ? attr->value : nullptr;
 }
 
-[[noreturn]] void failSpoolWrite(int error) {
-  failWithErrno("ERROR: Unable to write the page spool file: ", error);
-}
+// The core's job for this run: its options from the command line, the
+// environment and the PPD, its events onto status lines and the log.
+void startCoreJob(FilterJob& job) {
+  job.choices = std::make_unique<PpdChoices>(job.ppd);
+  zeru::JobOptions options;
+  options.title = job.argv[3];
+  options.user = job.argv[2];
+  options.choices = job.choices.get();
+  if (const char* pageSize = cupsGetOption("PageSize", job.numOptions, job.options))
+    options.pageSizeOption = pageSize;
+  if (const char* product = productOf(job.ppd)) options.product = product;
+  options.customSizes = customSizeRangeOf(job.ppd);
+  options.library = &job.library;
+  const char* coder = getenv("ZERU_JBIG");
+  if (coder && strcmp(coder, "jbigkit") == 0) options.compression = zeru::Compression::JbigKit;
 
-enum class PageOutcome { Kept, Dropped };
-
-// One page of either loop, from its settings to its spool file.
-PageOutcome processPage(Job& job, PageLoop loop) {
-  cups_page_header2_t& header = job.state.currentHeader;
-  JobSettings& settings = job.settings;
-
-  if (const char* problem = rasterHeaderProblem(header)) fail(1, problem);
-  PageSettingsResult result =
-      readPageSettings(job.ppd, header, job.paperTable, settings, loop);
-  if (result != PageSettingsResult::Ok) fail(1, pageSettingsError(result));
-  // A raster wider than its sheet is refused rather than cut: its lines would
-  // lose their right part, and the page would be recorded on a portrait sheet.
-  if (const char* problem = landscapeRasterProblem(header, settings.lineWidth)) fail(1, problem);
-  if (settings.paperIndex == kCustomPaperIndex)
-    if (const char* problem = customSizeProblem(header, job.customRange)) fail(1, problem);
-
-  preparePageRecord(job.pageRecord, settings, header);
-
-  if (!job.library.canRenderPages()) {
-    fprintf(stderr, "ERROR: The colour library has no entry point %s\n",
-            job.library.firstMissingEntry());
-    fail(1, nullptr);
-  }
-  job.modelPath = modelPathFor(productOf(job.ppd), loop, job.modelPath);
-
-  PageRenderRequest request;
-  request.library = &job.library;
-  request.raster = job.raster;
-  request.header = &header;
-  request.ppd = job.ppd;
-  request.settings = &settings;
-  request.loop = loop;
-  request.pageCount = job.state.pageCount;
-  request.modelPath = job.modelPath;
-  request.afterScreenThreads = [&job, loop] {
-    if (job.settings.colorMode) job.statusProbe.RequestDeviceStatus(loop);
-    readRotate180(job.ppd, job.settings);
+  zeru::JobEvents events;
+  events.cancelled = cancelled;
+  events.log = [](const char* line) { logLine(line); };
+  events.pageCounted = [](int page, unsigned copies) { fprintf(stderr, kPageLine, page, copies); };
+  events.pageProgress = reportPageProgress;
+  events.pageRendered = [](int) { fputs(kPageRasterised, stderr); };
+  events.sending = [](const std::string& line) { fputs(line.c_str(), stderr); };
+  events.statusProbe = [&job](bool twoSided) {
+    job.statusProbe.RequestDeviceStatus(twoSided ? PageLoop::Duplex : PageLoop::Simplex);
   };
-
-  std::unique_ptr<PlaneBuffers> planes = job.printJob.pageBuffers();
-  bool hasContent = false;
-  switch (renderPage(request, *planes, hasContent)) {
-    case RenderResult::Ok:
-      break;
-    case RenderResult::EngineRefused:
-      fail(kExitEngineRefused, kEngineRefusedLine);
-    case RenderResult::AllocationFailed:
-      fail(1, "ERROR: Unable to allocate memory for the page\n");
-  }
-  fputs(kPageRasterised, stderr);
-
-  if (!hasContent) {
-    --job.state.pageCount;   // the next page takes this number
-    job.printJob.returnBuffers(std::move(planes));
-    return PageOutcome::Dropped;
-  }
-
-  SpoolResult spooled =
-      job.printJob.spoolPage(std::move(planes), job.pageRecord, job.state.pageCount, true);
-  if (spooled.kind == SpoolResult::WriteFailed) failSpoolWrite(spooled.error);
-  if (spooled.kind == SpoolResult::CreateFailed) {
-    if (loop == PageLoop::Simplex) {
-      job.printJob.spool().removeAll();
-      fprintf(stderr, "ERROR: Collating enabled mkstemp [/tmp/] -> %s\n", strerror(spooled.error));
-    } else {
-      WritePjlComment(job.output, kSpoolTemplate);
-      job.printJob.spool().removeAll();
-      fprintf(stderr, "ERROR: Duplex enabled mkstemp -> %s\n", strerror(spooled.error));
-    }
-    fflush(stdout);
-    _exit(1);
-  }
-  return PageOutcome::Kept;
+  job.core = std::make_unique<zeru::Job>(job.output, std::move(options), std::move(events));
+  setJobForSignals(job.core.get());
 }
 
-// Phase 1: every page of the raster stream into its spool file.
-void runPageLoop(Job& job, PageLoop loop) {
+// Phase 1: every page of the raster stream into the core's job.
+void runPageLoop(FilterJob& job) {
+  zeru::Job& core = *job.core;
+  const bool twoSided = core.duplexMode() != 0;
   cups_page_header2_t header;
-  // The header the job header and the filler page follow, as read: that of
-  // the last kept page (a page that blank-sheet saving drops is not printed
-  // and decides nothing); while no page is kept, that of the last page read.
-  cups_page_header2_t held{};
-  int heldPaperIndex = job.settings.paperIndex;
-  bool any = false;
-  bool anyKept = false;
   while (job.raster && cupsRasterReadHeader2(job.raster, &header)) {
-    if (takeZeroCopiesAsOne(header)) logLine(kZeroCopiesLine);
-    const char* collateChoice = markedChoice(job.ppd, "Collate");
-    if (loop == PageLoop::Duplex || collateChoice)
-      header.Collate = job.settings.collate ? CUPS_TRUE : CUPS_FALSE;
-    else
-      job.settings.collate = static_cast<int>(header.Collate);
-
-    job.state.currentHeader = header;
-    if (!anyKept) held = header;
-    any = true;
-    if (cancelRequested) break;
-
-    ++job.state.pageCount;
-    // The scheduler counts every "PAGE:" line as printed: a page that
-    // blank-sheet saving may drop is reported once it is known to be kept.
-    const bool mayBeDropped = saveBlankSheet(job.ppd);
-    if (!mayBeDropped) fprintf(stderr, kPageLine, job.state.pageCount, header.NumCopies);
-
-    PageOutcome outcome = processPage(job, loop);
-    if (outcome == PageOutcome::Kept) {
-      held = header;
-      heldPaperIndex = job.settings.paperIndex;
-      anyKept = true;
-    }
-    if (mayBeDropped && outcome == PageOutcome::Kept)
-      fprintf(stderr, kPageLine, job.state.pageCount, header.NumCopies);
-    bool colourPage = job.settings.colorMode == 1;
-    if (outcome == PageOutcome::Kept && cancelRequested &&
-        (loop == PageLoop::Simplex || colourPage))
-      break;
+    zeru::PageStart start = core.startPage(pageHeaderOf(header));
+    if (start == zeru::PageStart::Stop) break;
+    if (start == zeru::PageStart::Failed) failJob(core.failure());
+    readRasterLines(job.raster, header, core.pageNumber(), twoSided, [&core] { return core.line(); },
+                    [&core] { core.pushLine(); });
+    zeru::PageEnd end = core.endPage();
+    if (end.kind == zeru::PageEnd::Failed) failJob(core.failure());
+    if (end.stop) break;
   }
-  // The last kept page is on disk before anything is sent; no page's
-  // buffers outlive the page loop.
-  SpoolResult settled = job.printJob.settle();
-  if (!settled.ok()) failSpoolWrite(settled.error);
-  // A raster without pages is still announced to the printer as a job, of
-  // no pages, with the job's own values.
-  job.state.currentHeader = any ? held : headerWithoutPages(job.settings);
-  if (anyKept) job.settings.paperIndex = heldPaperIndex;
-}
-
-// Duplex: a white page makes an odd page count even, so that the last sheet
-// has a back.
-void addBlankBack(Job& job) {
-  job.state.blankBackAdded = 0;
-  if (job.state.pageCount % 2 == 0) return;
-  job.state.blankBackAdded = 1;
-  ++job.state.pageCount;
-
-  cups_page_header2_t header = job.state.currentHeader;
-  PageSettingsResult result =
-      readPageSettings(job.ppd, header, job.paperTable, job.settings, PageLoop::Duplex);
-  if (result != PageSettingsResult::Ok) fail(1, pageSettingsError(result));
-  preparePageRecord(job.pageRecord, job.settings, header);
-
-  PlaneBuffers planes;
-  if (!allocatePlaneBuffers(planes, job.settings.colorMode, job.settings.lineWidth,
-                            header.cupsHeight))
-    fail(1, "ERROR: Unable to allocate memory for the page\n");
-
-  SpoolResult spooled = job.printJob.spoolPageNow(planes, job.pageRecord, job.state.pageCount);
-  if (spooled.kind == SpoolResult::CreateFailed) {
-    WritePjlComment(job.output, kSpoolTemplate);
-    fail(1, nullptr);
-  }
-  if (spooled.kind == SpoolResult::WriteFailed) failSpoolWrite(spooled.error);
-}
-
-// Phase 2: the spooled pages to standard output, in `order`.
-void sendPages(Job& job, SendOrder order) {
-  SendResult result = job.printJob.sendPages(
-      std::move(order), [](const std::string& line) { fputs(line.c_str(), stderr); });
-  if (result == SendResult::OutputFailed)
-    failWithErrno("ERROR: Unable to write the job to the printer: ", errno);
-}
-
-void writeJobHeader(Job& job) {
-  const cups_page_header2_t& header = job.state.currentHeader;
-  JobHeaderInputs inputs;
-  inputs.startFlag = 1;
-  inputs.title = job.argv[3];
-  inputs.user = job.argv[2];
-  inputs.duplexMode = job.settings.duplexMode;
-  inputs.paperIndex = job.settings.paperIndex;
-  inputs.pageCount = job.state.pageCount;
-  inputs.blankBackAdded = job.state.blankBackAdded;
-  readSystemJobAttributes(inputs);
-  job.printJob.writeHeader(header, inputs);
-  logLine("STATE: Setup");
-  if (fflush(stdout) != 0)
-    failWithErrno("ERROR: Unable to write the job to the printer: ", errno);
-}
-
-void runSimplex(Job& job) {
-  runPageLoop(job, PageLoop::Simplex);
-  writeJobHeader(job);
-  const cups_page_header2_t& header = job.state.currentHeader;
-  sendPages(job, SendOrder::simplex(job.state.pageCount, header.NumCopies,
-                                    static_cast<int>(header.Collate)));
-}
-
-void runDuplex(Job& job) {
-  runPageLoop(job, PageLoop::Duplex);
-  if (!cancelRequested) addBlankBack(job);
-  logLine("INFO: IPC done, start setup()");
-  writeJobHeader(job);
-  const cups_page_header2_t& header = job.state.currentHeader;
-  sendPages(job, SendOrder::duplex(job.state.pageCount, header.NumCopies,
-                                   static_cast<int>(header.Collate)));
 }
 
 // Option marking with the one fix the PPD's constraints allow.
-void markOptions(Job& job) {
+void markOptions(FilterJob& job) {
   ppdMarkDefaults(job.ppd);
   if (cupsMarkOptions(job.ppd, job.numOptions, job.options)) {
     fputs("INFO: Option conflicts exist. Fixing...\n", stderr);
@@ -368,24 +182,22 @@ void markOptions(Job& job) {
   }
 }
 
-void readDuplexMode(Job& job) {
-  fputs("INFO: ppdFindMarkedChoice DrvDuplex start\n", stderr);
-  const char* option = duplexOption(job.ppd);
-  const char* choice = markedChoice(job.ppd, option);
-  job.settings.duplexMode = duplexModeFor(option, choice);
-  if (job.settings.duplexMode != 0 && ppdMarkOption(job.ppd, option, choice))
+// The duplex choice is marked once more, so that its constraints are checked.
+void checkDuplexChoice(FilterJob& job) {
+  const char* option = job.core->duplexOption();
+  if (job.core->duplexMode() != 0 && ppdMarkOption(job.ppd, option, markedChoice(job.ppd, option)))
     fail(1, "ERROR: Option conflicts exist\n");
 }
 
-void shutdown(Job& job) {
-  job.printJob.writeTrailer(cancelRequested != 0);
+void shutdown(FilterJob& job) {
   fflush(stdout);
   logLine("STATE: Shutdown Filter");
   ppdClose(job.ppd);
   if (job.raster) cupsRasterClose(job.raster);
   logLine("STATE: cupsRasterClose");
-  if (job.state.rasterFd != 0) close(job.state.rasterFd);
-  unloadEngineLibrary(job.library);
+  if (job.rasterFd != 0) close(job.rasterFd);
+  job.core.reset();
+  job.library.unload();
   cupsFreeOptions(job.numOptions, job.options);
   logLine("STATE: Job Finished");
   if (!cancelRequested) fputs("INFO: Ready to print.\n", stderr);
@@ -401,51 +213,52 @@ int runFilter(int argc, char* argv[]) {
   LogStart logStart = logTruncate();
 
   setvbuf(stderr, nullptr, _IONBF, 0);
-  Job job;
+  FilterJob job;
   JobRegistration registration(job);
   job.argc = argc;
   job.argv = argv;
-  job.settings.rotate180 = 0;
-  job.settings.colorMode = 0;
 
   if (argc != 6 && argc != 7) return 1;
   if (logStart == LogStart::Refused) fputs(kNoLogLine, stderr);
 
   if (argc == 7) {
-    job.state.rasterFd = open(argv[6], O_RDONLY | O_CLOEXEC);
-    if (job.state.rasterFd < 0) {
+    job.rasterFd = open(argv[6], O_RDONLY | O_CLOEXEC);
+    if (job.rasterFd < 0) {
       perror("ERROR: Unable to open raster file - ");
       sleep(1);
       return 1;
     }
   }
 
-  if (!loadEngineLibrary(job.library)) return 1;
+  zeru::ColourLibrary::LoadResult loaded = job.library.load(zeru::ColourLibrary::installedPaths());
+  fputs(loaded.error.c_str(), stderr);
+  if (!loaded.notice.empty()) {
+    fputs(loaded.notice.c_str(), stdout);
+    fflush(stdout);
+  }
+  if (!loaded.ok) return 1;
   installTermHandler();
 
   job.numOptions = cupsParseOptions(argv[5], 0, &job.options);
   const char* ppdPath = getenv("PPD");
   job.ppd = ppdPath ? ppdOpenFile(ppdPath) : nullptr;
   if (!job.ppd) fail(1, "ERROR: Unable to load PPD\n");
-  job.customRange = customSizeRangeOf(job.ppd);
 
   job.numOptions = addImpliedOptions(job.numOptions, &job.options);
   markOptions(job);
-  readJobSettings(job.ppd, job.numOptions, job.options, argc, argv, job.settings);
-  readDuplexMode(job);
+  dumpSettings(job.ppd, job.numOptions, job.options, argv);
+  fputs("INFO: ppdFindMarkedChoice DrvDuplex start\n", stderr);
+  startCoreJob(job);
+  checkDuplexChoice(job);
 
   fputs("INFO: cupsRasterOpen  start\n", stderr);
-  job.raster = cupsRasterOpenIO(readRasterInput, &job.state.rasterFd, CUPS_RASTER_READ);
+  job.raster = cupsRasterOpenIO(readRasterInput, &job.rasterFd, CUPS_RASTER_READ);
   if (!job.raster) logLine("INFO: cupsRasterOpen returns NULL.\n");
-  job.state.pageCount = 0;
-
-  job.settings.collate = collateFromChoice(markedChoice(job.ppd, "Collate"));
   fputs("INFO: cupsRasterReadHeader2 start\n", stderr);
 
-  if (job.settings.duplexMode == 0)
-    runSimplex(job);
-  else
-    runDuplex(job);
+  runPageLoop(job);
+  zeru::JobEnd end = job.core->finish();
+  if (!end.ok) failJob(job.core->failure());
 
   shutdown(job);
   return 0;

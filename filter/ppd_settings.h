@@ -9,10 +9,22 @@
 #include <cups/raster.h>
 
 #include "settings/job_settings.h"
+#include "settings/page_settings.h"
 #include "settings/paper_table.h"
+#include "zeru/choices.h"
 
 // The marked choice keyword of a PPD option, or nullptr.
 const char* markedChoice(ppd_file_t* ppd, const char* keyword);
+
+// The PPD's marked choices, as the printing core reads the job's choices.
+class PpdChoices : public zeru::Choices {
+ public:
+  explicit PpdChoices(ppd_file_t* ppd) : ppd_(ppd) {}
+  const char* choice(const char* keyword) const override;
+
+ private:
+  ppd_file_t* ppd_;
+};
 
 // The option that says two-sided printing: DrvDuplex when it has a marked
 // choice, else the standard Duplex.
@@ -40,9 +52,6 @@ void dumpSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options,
 // True when any of PageSize, Media or PageRegion has a marked choice.
 bool pageSizeMarked(ppd_file_t* ppd);
 
-// Result of reading a page's settings.
-enum class PageSettingsResult { Ok, NoPageSize, BadGeometry };
-
 // Page start, in order: presence check, page geometry against the job's
 // paper row (may swap the header's PageSize and rewrite row 11 of the paper
 // table; sets paperIndex to the page's own row), paper size in 0.1 mm,
@@ -55,9 +64,6 @@ enum class PageSettingsResult { Ok, NoPageSize, BadGeometry };
 PageSettingsResult readPageSettings(ppd_file_t* ppd, cups_page_header2_t& header,
                                     PaperTable& paperTable, JobSettings& settings,
                                     PageLoop loop);
-
-// The "ERROR: ...\n" line for a failed page.
-const char* pageSettingsError(PageSettingsResult result);
 
 // ImageRotation, read after the engine's page set-up.
 void readRotate180(ppd_file_t* ppd, JobSettings& settings);

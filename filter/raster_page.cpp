@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "filter/log.h"
 #include "filter/ppd_settings.h"
@@ -18,7 +19,55 @@ constexpr const char* kDuplexProgress = "INFO: Processing page %d, %d%% complete
 constexpr const char* kMediaProgress = "ATTR: job-media-progress=%d\n";
 constexpr size_t kProgressEvery = 128;
 
+std::string textOf(const char (&field)[64]) { return std::string(field, strnlen(field, 64)); }
+
 }  // namespace
+
+void reportPageProgress(int pageNumber, int percent, bool twoSided) {
+  fprintf(stderr, twoSided ? kDuplexProgress : kSimplexProgress, pageNumber, percent);
+  fprintf(stderr, kMediaProgress, percent);
+}
+
+zeru::PageHeader pageHeaderOf(const cups_page_header2_t& header) {
+  zeru::PageHeader page;
+  for (int i = 0; i < 2; ++i) {
+    page.pageSize[i] = header.PageSize[i];
+    page.hwResolution[i] = header.HWResolution[i];
+    page.margins[i] = header.Margins[i];
+  }
+  page.width = header.cupsWidth;
+  page.height = header.cupsHeight;
+  page.bitsPerColor = header.cupsBitsPerColor;
+  page.bitsPerPixel = header.cupsBitsPerPixel;
+  page.bytesPerLine = header.cupsBytesPerLine;
+  page.colorOrder = header.cupsColorOrder;
+  page.colorSpace = header.cupsColorSpace;
+  page.mediaTypeCode = header.cupsMediaType;
+  page.numCopies = header.NumCopies;
+  page.collate = header.Collate;
+  page.mediaType = textOf(header.MediaType);
+  page.outputType = textOf(header.OutputType);
+  return page;
+}
+
+void readRasterLines(cups_raster_t* raster, const cups_page_header2_t& header, int pageNumber,
+                     bool twoSided, const std::function<std::span<unsigned char>()>& next,
+                     const std::function<void()>& push) {
+  bool readFailed = false;
+  for (size_t y = 0; y < header.cupsHeight; ++y) {
+    std::span<unsigned char> line = next();
+    if (cupsRasterReadPixels(raster, line.data(), header.cupsBytesPerLine) == 0) {
+      // A line that could not be read prints as paper: the buffer would
+      // still hold a line read earlier, or a part of this one.
+      logPerLine(PerLineLog::RasterLineUnreadable, kReadErrorLine);
+      std::fill(line.begin(), line.end(), 0xFF);
+      if (!readFailed) fprintf(stderr, kReadErrorStatus, pageNumber);
+      readFailed = true;
+    }
+    if (twoSided) logPerLine(PerLineLog::RasterLineRead, kDuplexLineRead);
+    push();
+  }
+}
 
 RenderResult renderPage(const PageRenderRequest& request, PlaneBuffers& planes,
                         bool& hasContent) {
@@ -33,28 +82,19 @@ RenderResult renderPage(const PageRenderRequest& request, PlaneBuffers& planes,
   if (result != RenderResult::Ok) return result;
 
   const size_t lines = header.cupsHeight;
-  const char* progress = request.loop == PageLoop::Duplex ? kDuplexProgress : kSimplexProgress;
-  bool readFailed = false;
-  for (size_t y = 0; y < lines; ++y) {
-    if (y % kProgressEvery == 0) {
-      int percent = static_cast<int>(static_cast<uint64_t>(y) * 100 / lines);
-      fprintf(stderr, progress, request.pageCount, percent);
-      fprintf(stderr, kMediaProgress, percent);
-    }
-
-    std::span<unsigned char> line = renderer.nextLine();
-    if (cupsRasterReadPixels(request.raster, line.data(), header.cupsBytesPerLine) == 0) {
-      // A line that could not be read prints as paper: the buffer would
-      // still hold a line read earlier, or a part of this one.
-      logPerLine(PerLineLog::RasterLineUnreadable, kReadErrorLine);
-      std::fill(line.begin(), line.end(), 0xFF);
-      if (!readFailed) fprintf(stderr, kReadErrorStatus, request.pageCount);
-      readFailed = true;
-    }
-    if (request.loop == PageLoop::Duplex)
-      logPerLine(PerLineLog::RasterLineRead, kDuplexLineRead);
-    renderer.pushLine();
-  }
+  const bool twoSided = request.loop == PageLoop::Duplex;
+  size_t y = 0;
+  readRasterLines(
+      request.raster, header, request.pageCount, twoSided,
+      [&] {
+        if (y % kProgressEvery == 0) {
+          int percent = static_cast<int>(static_cast<uint64_t>(y) * 100 / lines);
+          reportPageProgress(request.pageCount, percent, twoSided);
+        }
+        ++y;
+        return renderer.nextLine();
+      },
+      [&] { renderer.pushLine(); });
   hasContent = renderer.end();
   return RenderResult::Ok;
 }

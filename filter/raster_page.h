@@ -1,15 +1,34 @@
-// A CUPS raster page through the push renderer: the page's lines are read
-// from the raster stream and handed over one by one, with the spooler's
-// progress lines and the log's read lines on the way.
+// A CUPS raster page's lines, read from the raster stream and handed over
+// one by one, with the log's read lines on the way.
 #pragma once
+
+#include <functional>
+#include <span>
 
 #include <cups/ppd.h>
 #include <cups/raster.h>
 
-#include "settings/job_settings.h"
 #include "imaging/engine_loader.h"
 #include "imaging/page_renderer.h"
 #include "imaging/plane_buffers.h"
+#include "settings/job_settings.h"
+#include "zeru/page_header.h"
+
+// The spooler's progress lines for a page: "INFO: Printing page ..." (or
+// "Processing" on a two-sided page) and "ATTR: job-media-progress=...".
+void reportPageProgress(int pageNumber, int percent, bool twoSided);
+
+// The public page header of a CUPS raster header.
+zeru::PageHeader pageHeaderOf(const cups_page_header2_t& header);
+
+// Reads the page's header.cupsHeight lines with cupsRasterReadPixels into
+// the buffers `next` gives, handing each over with `push`. A line that
+// cannot be read prints white: it is logged, and the page's first such line
+// reports "ERROR: ..." on standard error. A two-sided page logs every line
+// read.
+void readRasterLines(cups_raster_t* raster, const cups_page_header2_t& header, int pageNumber,
+                     bool twoSided, const std::function<std::span<unsigned char>()>& next,
+                     const std::function<void()>& push);
 
 // The page as the renderer takes it, and where its lines and its
 // blank-sheet saving choice come from.
@@ -18,8 +37,8 @@ struct PageRenderRequest : PageRenderOptions {
   ppd_file_t* ppd = nullptr;  // for blank-sheet saving
 };
 
-// Renders the page whose header was just read: its lines are read with
-// cupsRasterReadPixels, a line that cannot be read prints white. Progress
-// lines go to standard error. `hasContent` is false for a page to be dropped.
+// Renders the page whose header was just read through the push renderer,
+// with the spooler's progress lines on standard error. `hasContent` is false
+// for a page to be dropped.
 RenderResult renderPage(const PageRenderRequest& request, PlaneBuffers& planes,
                         bool& hasContent);

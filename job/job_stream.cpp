@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-SendResult sendSpooledPages(ByteSink& out, PageSpool& spool, SendOrder order,
+SendResult sendSpooledPages(zeru::ByteSink& out, PageSpool& spool, SendOrder order,
                             std::vector<uint8_t>& copyBuffer, const JobServices& services,
                             const std::function<void(const std::string&)>& announce) {
   SendResult outcome = SendResult::Sent;

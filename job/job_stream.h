@@ -10,7 +10,7 @@
 #include "job/spool.h"
 #include "zeru/byte_sink.h"
 #include "job/page_stream.h"
-#include "zeru/services.h"
+#include "settings/job_services.h"
 
 // Sends the spooled pages in `order`, each followed by its page-end record,
 // and removes each file after its last sending; whatever is left (a
@@ -18,6 +18,6 @@
 // end. `announce` gets each step's progress line, if it has one, before the
 // page goes. Returns Sent, Cancelled once the job's services say so, or
 // OutputFailed (errno set) when the sink refused a page for good.
-SendResult sendSpooledPages(ByteSink& out, PageSpool& spool, SendOrder order,
+SendResult sendSpooledPages(zeru::ByteSink& out, PageSpool& spool, SendOrder order,
                             std::vector<uint8_t>& copyBuffer, const JobServices& services,
                             const std::function<void(const std::string&)>& announce);

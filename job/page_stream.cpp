@@ -126,11 +126,11 @@ bool writeOutputBlock(FILE* out, const void* data, size_t length,
   return true;
 }
 
-bool FileSink::write(const void* data, size_t length) {
+bool zeru::FileSink::write(const void* data, size_t length) {
   return writeOutputBlock(out_, data, length, cancelled_);
 }
 
-SendResult SendSpooledPage(ByteSink& out, const char* spoolName, std::vector<uint8_t>& copyBuffer,
+SendResult SendSpooledPage(zeru::ByteSink& out, const char* spoolName, std::vector<uint8_t>& copyBuffer,
                            const std::function<bool()>& cancelled) {
   bool outputOk = true;
   if (copyBuffer.empty()) copyBuffer.resize(kCopyBufferSize);

@@ -33,5 +33,5 @@ enum class SendResult { Sent, Cancelled, OutputFailed };
 // A file that cannot be opened sends no page data but still its page-end record.
 // Returns Cancelled when `cancelled` said so as the record was built,
 // OutputFailed when `out` refused the page for good (nothing more is sent).
-SendResult SendSpooledPage(ByteSink& out, const char* spoolName, std::vector<uint8_t>& copyBuffer,
+SendResult SendSpooledPage(zeru::ByteSink& out, const char* spoolName, std::vector<uint8_t>& copyBuffer,
                            const std::function<bool()>& cancelled);

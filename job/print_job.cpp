@@ -29,7 +29,7 @@ int compressAndWrite(PlaneBuffers& planes, PageStartRecord& record, int fd, bool
   return error;
 }
 
-PrintJob::PrintJob(ByteSink& out, JobServices services, JbigCoder coder)
+PrintJob::PrintJob(zeru::ByteSink& out, JobServices services, JbigCoder coder)
     : out_(out), services_(std::move(services)), coder_(coder) {}
 
 PrintJob::~PrintJob() { abandon(); }

@@ -37,7 +37,7 @@
 #include "job/page_stream.h"
 #include "stream/pjl.h"
 #include "zeru/byte_sink.h"
-#include "zeru/services.h"
+#include "settings/job_services.h"
 
 // How spooling a page went.
 struct SpoolResult {
@@ -55,7 +55,7 @@ class PrintJob {
  public:
   // `coder` compresses the planes: the own encoder stripe by stripe while
   // the page is rendered, JBIG-KIT after it.
-  PrintJob(ByteSink& out, JobServices services, JbigCoder coder = JbigCoder::Own);
+  PrintJob(zeru::ByteSink& out, JobServices services, JbigCoder coder = JbigCoder::Own);
   // Waits for the page in flight and removes the spool files left.
   ~PrintJob();
   PrintJob(const PrintJob&) = delete;
@@ -109,7 +109,7 @@ class PrintJob {
   int finishPending();
   SpoolResult openSlot(int slot, int& fd);
 
-  ByteSink& out_;
+  zeru::ByteSink& out_;
   JobServices services_;
   JbigCoder coder_;
   PageSpool spool_;

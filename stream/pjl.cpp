@@ -85,7 +85,7 @@ std::string headerText(const char (&field)[N]) {
   return std::string(field, strnlen(field, N));
 }
 
-void writeText(ByteSink& out, const std::string& text) {
+void writeText(zeru::ByteSink& out, const std::string& text) {
   // The envelope writers report nothing: a lost reader ends the filter
   // through SIGPIPE, and a failing output is caught by the page sender.
   (void)out.write(text.data(), text.size());
@@ -159,7 +159,7 @@ void readSystemJobAttributes(JobHeaderInputs& inputs) {
   inputs.time = clockText("%H:%M:%S");
 }
 
-void setup(ByteSink& out, const cups_page_header2_t* header, const JobHeaderInputs& inputs,
+void setup(zeru::ByteSink& out, const cups_page_header2_t* header, const JobHeaderInputs& inputs,
            const JobServices& services) {
   if (header == nullptr) return;
   writeText(out, buildJobHeader(*header, inputs));
@@ -172,9 +172,9 @@ std::string buildJobTrailer(bool cancelled) {
   return out;
 }
 
-void WriteJobTrailer(ByteSink& out, bool cancelled) { writeText(out, buildJobTrailer(cancelled)); }
+void WriteJobTrailer(zeru::ByteSink& out, bool cancelled) { writeText(out, buildJobTrailer(cancelled)); }
 
-void WritePjlComment(ByteSink& out, const char* text) {
+void WritePjlComment(zeru::ByteSink& out, const char* text) {
   std::string line;
   appendLine(line, "@PJL COMMENT ", blankControlBytes(text ? text : ""));
   writeText(out, line);

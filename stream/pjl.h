@@ -7,7 +7,7 @@
 
 #include <cups/raster.h>
 
-#include "zeru/services.h"
+#include "settings/job_services.h"
 #include "zeru/byte_sink.h"
 
 // The nine bytes ESC %-12345X.
@@ -41,11 +41,11 @@ void readSystemJobAttributes(JobHeaderInputs& inputs);
 
 // Writes the job header to `out` and gives the geometry line to the log.
 // A null header writes nothing.
-void setup(ByteSink& out, const cups_page_header2_t* header, const JobHeaderInputs& inputs,
+void setup(zeru::ByteSink& out, const cups_page_header2_t* header, const JobHeaderInputs& inputs,
            const JobServices& services);
 
 std::string buildJobTrailer(bool cancelled);
-void WriteJobTrailer(ByteSink& out, bool cancelled);
+void WriteJobTrailer(zeru::ByteSink& out, bool cancelled);
 
 // "@PJL COMMENT %s\r\n".
-void WritePjlComment(ByteSink& out, const char* text);
+void WritePjlComment(zeru::ByteSink& out, const char* text);

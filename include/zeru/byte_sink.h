@@ -7,12 +7,17 @@
 #include <functional>
 #include <string>
 
+namespace zeru {
+
 class ByteSink {
  public:
   virtual ~ByteSink() = default;
   // Writes all of `data`; false when the sink refused it for good (errno
   // set). Nothing stays buffered: what was accepted is on its way.
   virtual bool write(const void* data, size_t length) = 0;
+  // Hands on whatever the sink's own buffer still holds; false when that
+  // failed (errno set). Sinks without a buffer have nothing to do.
+  virtual bool flush() { return true; }
 };
 
 // A stdio stream, written as writeOutputBlock writes it: what the stream
@@ -24,6 +29,7 @@ class FileSink : public ByteSink {
   explicit FileSink(FILE* out, std::function<bool()> cancelled = {})
       : out_(out), cancelled_(std::move(cancelled)) {}
   bool write(const void* data, size_t length) override;
+  bool flush() override { return fflush(out_) == 0; }
 
  private:
   FILE* out_;
@@ -39,3 +45,5 @@ class StringSink : public ByteSink {
   }
   std::string bytes;
 };
+
+}  // namespace zeru

@@ -67,7 +67,7 @@ std::string printThroughCore(const EngineLibrary& library, const std::string& pp
   const char* product = nullptr;
   if (ppd_attr_t* attr = ppdFindAttr(ppd, "Product", nullptr)) product = attr->value;
 
-  StringSink sink;
+  zeru::StringSink sink;
   PrintJob job(sink, JobServices{});
   int fd = open(rasterPath.c_str(), O_RDONLY);
   cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_READ);

@@ -97,7 +97,7 @@ PlaneBuffers pageWithCompressedLengths(int planeCount, const uint32_t (&lengths)
 // Sends a spooled page to a stdio stream, with the job cancelled or not.
 SendResult sendPage(FILE* out, const char* spoolName, std::vector<uint8_t>& copyBuffer,
                     bool cancelled) {
-  FileSink sink(out);
+  zeru::FileSink sink(out);
   return SendSpooledPage(sink, spoolName, copyBuffer, [cancelled] { return cancelled; });
 }
 

@@ -257,13 +257,13 @@ TEST(JobTrailer, CompletedAndCancelledForms) {
   EXPECT_EQ(buildJobTrailer(false), kUelText + "@PJL EOJ\r\n");
   EXPECT_EQ(buildJobTrailer(true), kUelText + "@PJL EOJ Abort\r\n");
 
-  StringSink out;
+  zeru::StringSink out;
   WriteJobTrailer(out, true);
   EXPECT_EQ(out.bytes, kUelText + "@PJL EOJ Abort\r\n");
 }
 
 TEST(PjlComment, WritesOneCommentLine) {
-  StringSink out;
+  zeru::StringSink out;
   WritePjlComment(out, "/tmp/tmp-XXXXXX");
   EXPECT_EQ(out.bytes, "@PJL COMMENT /tmp/tmp-XXXXXX\r\n");
 }
@@ -294,7 +294,7 @@ TEST(JobHeaderLog, GeometryLineNamesEveryField) {
 TEST(JobHeaderSetup, WritesHeaderWithHostDateAndTime) {
   cups_page_header2_t header = colourHeader(2, 0);
   header.PageSize[0] = 612;
-  StringSink out;
+  zeru::StringSink out;
   setup(out, &header, setupInputs(), logToFile());
   std::string text = out.bytes;
 
@@ -316,7 +316,7 @@ TEST(JobHeaderSetup, WritesHeaderWithHostDateAndTime) {
 }
 
 TEST(JobHeaderSetup, NullHeaderWritesNothing) {
-  StringSink out;
+  zeru::StringSink out;
   setup(out, nullptr, setupInputs(), logToFile());
   EXPECT_EQ(out.bytes, "");
 }
