@@ -1,23 +1,26 @@
-// The printing core through its public API, as a second front end would use
-// it: two different jobs rendered at once in one process, each giving the
-// very stream the filter binary writes for it.
+// The printing core through its public API alone, as a second front end
+// uses it: jobs rendered at once in one process, and two-sided jobs with
+// dropped pages, collated copies and a cancel, each giving the very stream
+// the filter binary writes for it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "settings/job_settings.h"
-#include "job/raster_check.h"
-#include "filter/ppd_settings.h"
-#include "imaging/engine_loader.h"
-#include "imaging/engine_setup.h"
-#include "imaging/page_renderer.h"
+#include <cups/ppd.h>
+#include <cups/raster.h>
+
 #include "support/harness.h"
-#include "job/print_job.h"
+#include "zeru/byte_sink.h"
+#include "zeru/choices.h"
+#include "zeru/colour_library.h"
+#include "zeru/job.h"
+#include "zeru/page_header.h"
 
 using namespace zerutest;
 
@@ -27,7 +30,6 @@ namespace {
 
 constexpr const char* kUser = "tester";
 constexpr const char* kTitle = "Test job";
-
 // A page whose every line differs: bands, a diagonal and a page mark.
 RasterPage bandedPage(int id, bool colour, unsigned dpi) {
   cups_page_header2_t header = makeHeader(144, 144, dpi, colour);
@@ -49,80 +51,89 @@ std::string withoutClock(const std::string& stream) {
   return std::regex_replace(stream, clock, "$1-");
 }
 
-// The job as a front end prints it with the core: settings from the PPD,
-// lines read from the raster and pushed, pages spooled, the stream written
-// to memory. Single-sided, as the PPD's defaults have it.
-std::string printThroughCore(const EngineLibrary& library, const std::string& ppdPath,
-                             const std::string& rasterPath) {
-  ppd_file_t* ppd = ppdOpenFile(ppdPath.c_str());
-  EXPECT_NE(ppd, nullptr);
-  if (!ppd) return {};
-  ppdMarkDefaults(ppd);
-  char* argv[] = {const_cast<char*>("zeru-test"), const_cast<char*>("42"),
-                  const_cast<char*>(kUser), const_cast<char*>(kTitle), const_cast<char*>("1"),
-                  const_cast<char*>(""), nullptr};
-  JobSettings settings;
-  readJobSettings(ppd, 0, nullptr, 6, argv, settings);
-  settings.collate = collateFromChoice(markedChoice(ppd, "Collate"));
-  const char* product = nullptr;
-  if (ppd_attr_t* attr = ppdFindAttr(ppd, "Product", nullptr)) product = attr->value;
+// A PPD's default choices, as this front end hands them to the core.
+class DefaultChoices : public zeru::Choices {
+ public:
+  explicit DefaultChoices(const std::string& path) : ppd_(ppdOpenFile(path.c_str())) {
+    if (ppd_) ppdMarkDefaults(ppd_);
+  }
+  ~DefaultChoices() override {
+    if (ppd_) ppdClose(ppd_);
+  }
+  const char* choice(const char* keyword) const override {
+    ppd_choice_t* marked = ppd_ ? ppdFindMarkedChoice(ppd_, keyword) : nullptr;
+    return marked ? marked->choice : nullptr;
+  }
+  const char* product() const {
+    ppd_attr_t* attr = ppd_ ? ppdFindAttr(ppd_, "Product", nullptr) : nullptr;
+    return attr ? attr->value : "";
+  }
+  bool ok() const { return ppd_ != nullptr; }
+
+ private:
+  ppd_file_t* ppd_;
+};
+
+zeru::PageHeader pageHeaderOf(const cups_page_header2_t& header) {
+  zeru::PageHeader page;
+  for (int i = 0; i < 2; ++i) {
+    page.pageSize[i] = header.PageSize[i];
+    page.hwResolution[i] = header.HWResolution[i];
+    page.margins[i] = header.Margins[i];
+  }
+  page.width = header.cupsWidth;
+  page.height = header.cupsHeight;
+  page.bitsPerColor = header.cupsBitsPerColor;
+  page.bitsPerPixel = header.cupsBitsPerPixel;
+  page.bytesPerLine = header.cupsBytesPerLine;
+  page.colorOrder = header.cupsColorOrder;
+  page.colorSpace = header.cupsColorSpace;
+  page.mediaTypeCode = header.cupsMediaType;
+  page.numCopies = header.NumCopies;
+  page.collate = header.Collate;
+  page.mediaType = header.MediaType;
+  page.outputType = header.OutputType;
+  return page;
+}
+
+// The job as a front end prints it with the core: the PPD's defaults as its
+// choices, lines read from the raster and pushed, the stream written to
+// memory. With `cancelAfterLastPage` the job is cancelled once its last page
+// is in, before the end of its input is seen.
+std::string printThroughCore(const zeru::ColourLibrary& library, const std::string& ppdPath,
+                             const std::string& rasterPath, bool cancelAfterLastPage = false) {
+  DefaultChoices choices(ppdPath);
+  EXPECT_TRUE(choices.ok());
+  if (!choices.ok()) return {};
+  zeru::JobOptions options;
+  options.title = kTitle;
+  options.user = kUser;
+  options.choices = &choices;
+  options.product = choices.product();
+  options.library = &library;
+  std::atomic<bool> cancelled{false};
+  zeru::JobEvents events;
+  events.cancelled = [&cancelled] { return cancelled.load(); };
 
   zeru::StringSink sink;
-  PrintJob job(sink, JobServices{});
+  zeru::Job job(sink, options, events);
   int fd = open(rasterPath.c_str(), O_RDONLY);
   cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
-  PaperTable paperTable;
-  const char* modelPath = nullptr;
   cups_page_header2_t header{};
-  cups_page_header2_t last{};
-  int pageCount = 0;
   while (cupsRasterReadHeader2(raster, &header)) {
-    if (markedChoice(ppd, "Collate")) header.Collate = settings.collate ? CUPS_TRUE : CUPS_FALSE;
-    EXPECT_EQ(rasterHeaderProblem(header), nullptr);
-    EXPECT_EQ(readPageSettings(ppd, header, paperTable, settings, PageLoop::Simplex),
-              PageSettingsResult::Ok);
-    last = header;
-    ++pageCount;
-    PageStartRecord record;
-    preparePageRecord(record, settings, header);
-    modelPath = modelPathFor(product, PageLoop::Simplex, modelPath);
-
-    PageRenderOptions pageOptions;
-    pageOptions.library = &library;
-    pageOptions.header = &header;
-    pageOptions.settings = &settings;
-    pageOptions.pageCount = pageCount;
-    pageOptions.modelPath = modelPath;
-    pageOptions.afterScreenThreads = [&] { readRotate180(ppd, settings); };
-    std::unique_ptr<PlaneBuffers> planes = job.pageBuffers();
-    PageRenderer renderer;
-    EXPECT_EQ(renderer.begin(pageOptions, *planes), RenderResult::Ok);
+    EXPECT_EQ(job.startPage(pageHeaderOf(header)), zeru::PageStart::Render);
     for (unsigned y = 0; y < header.cupsHeight; ++y) {
-      std::span<unsigned char> line = renderer.nextLine();
+      std::span<unsigned char> line = job.line();
       EXPECT_EQ(cupsRasterReadPixels(raster, line.data(), header.cupsBytesPerLine),
                 header.cupsBytesPerLine);
-      renderer.pushLine();
+      job.pushLine();
     }
-    EXPECT_TRUE(renderer.end());
-    EXPECT_TRUE(job.spoolPage(std::move(planes), record, pageCount, true).ok());
+    EXPECT_NE(job.endPage().kind, zeru::PageEnd::Failed);
   }
   cupsRasterClose(raster);
   close(fd);
-  EXPECT_TRUE(job.settle().ok());
-
-  JobHeaderInputs inputs;
-  inputs.title = kTitle;
-  inputs.user = kUser;
-  inputs.paperIndex = settings.paperIndex;
-  inputs.pageCount = pageCount;
-  readSystemJobAttributes(inputs);
-  job.writeHeader(last, inputs);
-  EXPECT_EQ(job.sendPages(SendOrder::simplex(pageCount, last.NumCopies,
-                                             static_cast<int>(last.Collate)),
-                          [](const std::string&) {}),
-            SendResult::Sent);
-  job.writeTrailer(false);
-  ppdClose(ppd);
+  if (cancelAfterLastPage) cancelled = true;
+  EXPECT_TRUE(job.finish().ok);
   return sink.bytes;
 }
 
@@ -150,17 +161,60 @@ TEST(CoreApi, TwoJobsAtOnceInOneProcessGiveTheFiltersStreams) {
     expected.push_back(withoutClock(result.out));
   }
 
-  const char* paths[] = {ZERU_STANDIN_ENGINE};
-  EngineLibrary library;
-  ASSERT_TRUE(loadEngineLibraryFrom(paths, 1, library));
+  zeru::ColourLibrary library;
+  ASSERT_TRUE(library.load({ZERU_STANDIN_ENGINE}).ok);
   std::string colour, gray;
   std::thread first([&] { colour = printThroughCore(library, dir.file("job.ppd"), dir.file("colour.ras")); });
   std::thread second([&] { gray = printThroughCore(library, dir.file("job.ppd"), dir.file("gray.ras")); });
   first.join();
   second.join();
-  unloadEngineLibrary(library);
 
   EXPECT_GT(expected[0].size(), 1000u);
   EXPECT_TRUE(withoutClock(colour) == expected[0]) << "colour job differs";
   EXPECT_TRUE(withoutClock(gray) == expected[1]) << "grayscale job differs";
+}
+
+// A two-sided job whose kept pages are odd in number once blank-sheet saving
+// has dropped one, with collated copies: the core adds the filler page and
+// sends the collated order, as the filter binary does. Cancelled once its
+// last page is in, it stops as the filter stops when the signal comes while
+// it waits for more input.
+TEST(CoreApi, TwoSidedJobWithDroppedPageCopiesAndCancelGivesTheFiltersStreams) {
+  if (!canRunFilter()) GTEST_SKIP() << "the filter runs need root";
+  TempDir dir("core-api-duplex");
+  PpdBuilder()
+      .setDefault("DrvDuplex", "DrvDuplexNoTumble")
+      .setDefault("AKSaveBlankSheet", "True")
+      .setDefault("Collate", "True")
+      .writeTo(dir.file("job.ppd"));
+  std::vector<RasterPage> pages = {bandedPage(1, true, 600), grayPage(makeHeader(144, 144, 600, false)),
+                                   bandedPage(2, false, 600), bandedPage(3, true, 600)};
+  for (RasterPage& page : pages) page.header.NumCopies = 2;
+  writeRasterFile(dir.file("job.ras"), pages);
+
+  zeru::ColourLibrary library;
+  ASSERT_TRUE(library.load({ZERU_STANDIN_ENGINE}).ok);
+  for (bool cancel : {false, true}) {
+    SCOPED_TRACE(cancel ? "cancelled after the last page" : "whole job");
+    FilterRun run;
+    run.ppd = dir.file("job.ppd");
+    run.user = kUser;
+    run.title = kTitle;
+    run.engine = EngineMount::standin();
+    run.stdinFile = dir.file("job.ras");
+    if (cancel) {
+      // The last kept page is counted, then the filter waits for input.
+      run.holdStdinOpen = true;
+      run.sigtermOnStderr = "PAGE: 3 2\n";
+    }
+    FilterResult result = runFilter(run);
+    ASSERT_EQ(result.exitStatus, 0) << result.describe();
+    ASSERT_EQ(result.sigtermSent, cancel);
+
+    std::string core = printThroughCore(library, dir.file("job.ppd"), dir.file("job.ras"), cancel);
+    // A cancelled job is its header, the page being sent with the cancel
+    // mark, and the abort trailer.
+    EXPECT_GT(result.out.size(), cancel ? 300u : 10000u);
+    EXPECT_TRUE(withoutClock(core) == withoutClock(result.out)) << "the core's stream differs";
+  }
 }
