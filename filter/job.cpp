@@ -160,7 +160,7 @@ void runPageLoop(FilterJob& job) {
   const bool twoSided = core.duplexMode() != 0;
   cups_page_header2_t header;
   while (job.raster && cupsRasterReadHeader2(job.raster, &header)) {
-    zeru::PageStart start = core.startPage(pageHeaderOf(header));
+    zeru::PageStart start = core.startPage(zeru::pageHeaderFrom(header));
     if (start == zeru::PageStart::Stop) break;
     if (start == zeru::PageStart::Failed) failJob(core.failure());
     readRasterLines(job.raster, header, core.pageNumber(), twoSided, [&core] { return core.line(); },

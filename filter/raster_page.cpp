@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 
 #include "filter/log.h"
 #include "filter/ppd_settings.h"
@@ -19,35 +18,11 @@ constexpr const char* kDuplexProgress = "INFO: Processing page %d, %d%% complete
 constexpr const char* kMediaProgress = "ATTR: job-media-progress=%d\n";
 constexpr size_t kProgressEvery = 128;
 
-std::string textOf(const char (&field)[64]) { return std::string(field, strnlen(field, 64)); }
-
 }  // namespace
 
 void reportPageProgress(int pageNumber, int percent, bool twoSided) {
   fprintf(stderr, twoSided ? kDuplexProgress : kSimplexProgress, pageNumber, percent);
   fprintf(stderr, kMediaProgress, percent);
-}
-
-zeru::PageHeader pageHeaderOf(const cups_page_header2_t& header) {
-  zeru::PageHeader page;
-  for (int i = 0; i < 2; ++i) {
-    page.pageSize[i] = header.PageSize[i];
-    page.hwResolution[i] = header.HWResolution[i];
-    page.margins[i] = header.Margins[i];
-  }
-  page.width = header.cupsWidth;
-  page.height = header.cupsHeight;
-  page.bitsPerColor = header.cupsBitsPerColor;
-  page.bitsPerPixel = header.cupsBitsPerPixel;
-  page.bytesPerLine = header.cupsBytesPerLine;
-  page.colorOrder = header.cupsColorOrder;
-  page.colorSpace = header.cupsColorSpace;
-  page.mediaTypeCode = header.cupsMediaType;
-  page.numCopies = header.NumCopies;
-  page.collate = header.Collate;
-  page.mediaType = textOf(header.MediaType);
-  page.outputType = textOf(header.OutputType);
-  return page;
 }
 
 void readRasterLines(cups_raster_t* raster, const cups_page_header2_t& header, int pageNumber,

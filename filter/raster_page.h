@@ -18,9 +18,6 @@
 // "Processing" on a two-sided page) and "ATTR: job-media-progress=...".
 void reportPageProgress(int pageNumber, int percent, bool twoSided);
 
-// The public page header of a CUPS raster header.
-zeru::PageHeader pageHeaderOf(const cups_page_header2_t& header);
-
 // Reads the page's header.cupsHeight lines with cupsRasterReadPixels into
 // the buffers `next` gives, handing each over with `push`. A line that
 // cannot be read prints white: it is logged, and the page's first such line

@@ -3,6 +3,7 @@
 // (a CUPS raster header, a PWG raster header).
 #pragma once
 
+#include <cstring>
 #include <string>
 
 namespace zeru {
@@ -32,5 +33,31 @@ struct PageHeader {
   std::string mediaType;              // for the log
   std::string outputType;             // for the log
 };
+
+// The page header of a raster header with CUPS's field names (a CUPS or PWG
+// raster header as libcups reads it, cups_page_header2_t), without this
+// header depending on CUPS.
+template <class RasterHeader>
+PageHeader pageHeaderFrom(const RasterHeader& header) {
+  PageHeader page;
+  for (int i = 0; i < 2; ++i) {
+    page.pageSize[i] = header.PageSize[i];
+    page.hwResolution[i] = header.HWResolution[i];
+    page.margins[i] = header.Margins[i];
+  }
+  page.width = header.cupsWidth;
+  page.height = header.cupsHeight;
+  page.bitsPerColor = header.cupsBitsPerColor;
+  page.bitsPerPixel = header.cupsBitsPerPixel;
+  page.bytesPerLine = header.cupsBytesPerLine;
+  page.colorOrder = static_cast<unsigned>(header.cupsColorOrder);
+  page.colorSpace = static_cast<unsigned>(header.cupsColorSpace);
+  page.mediaTypeCode = header.cupsMediaType;
+  page.numCopies = header.NumCopies;
+  page.collate = static_cast<unsigned>(header.Collate);
+  page.mediaType.assign(header.MediaType, strnlen(header.MediaType, sizeof header.MediaType));
+  page.outputType.assign(header.OutputType, strnlen(header.OutputType, sizeof header.OutputType));
+  return page;
+}
 
 }  // namespace zeru

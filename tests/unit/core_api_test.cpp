@@ -74,28 +74,6 @@ class DefaultChoices : public zeru::Choices {
   ppd_file_t* ppd_;
 };
 
-zeru::PageHeader pageHeaderOf(const cups_page_header2_t& header) {
-  zeru::PageHeader page;
-  for (int i = 0; i < 2; ++i) {
-    page.pageSize[i] = header.PageSize[i];
-    page.hwResolution[i] = header.HWResolution[i];
-    page.margins[i] = header.Margins[i];
-  }
-  page.width = header.cupsWidth;
-  page.height = header.cupsHeight;
-  page.bitsPerColor = header.cupsBitsPerColor;
-  page.bitsPerPixel = header.cupsBitsPerPixel;
-  page.bytesPerLine = header.cupsBytesPerLine;
-  page.colorOrder = header.cupsColorOrder;
-  page.colorSpace = header.cupsColorSpace;
-  page.mediaTypeCode = header.cupsMediaType;
-  page.numCopies = header.NumCopies;
-  page.collate = header.Collate;
-  page.mediaType = header.MediaType;
-  page.outputType = header.OutputType;
-  return page;
-}
-
 // The job as a front end prints it with the core: the PPD's defaults as its
 // choices, lines read from the raster and pushed, the stream written to
 // memory. With `cancelAfterLastPage` the job is cancelled once its last page
@@ -121,7 +99,7 @@ std::string printThroughCore(const zeru::ColourLibrary& library, const std::stri
   cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
   cups_page_header2_t header{};
   while (cupsRasterReadHeader2(raster, &header)) {
-    EXPECT_EQ(job.startPage(pageHeaderOf(header)), zeru::PageStart::Render);
+    EXPECT_EQ(job.startPage(zeru::pageHeaderFrom(header)), zeru::PageStart::Render);
     for (unsigned y = 0; y < header.cupsHeight; ++y) {
       std::span<unsigned char> line = job.line();
       EXPECT_EQ(cupsRasterReadPixels(raster, line.data(), header.cupsBytesPerLine),
