@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -397,7 +398,15 @@ int runFilter(int argc, char* argv[]) {
     }
   }
 
-  if (!loadEngineLibrary(job.library)) return 1;
+  EngineLoadResult loaded = loadEngineLibrary(job.library);
+  for (const std::string& notice : loaded.notices) {
+    fputs(notice.c_str(), stdout);
+    fflush(stdout);
+  }
+  if (!loaded) {
+    fprintf(stderr, "ERROR: zarvelmac open fail:%s\n", loaded.error.c_str());
+    return 1;
+  }
   installTermHandler();
 
   job.numOptions = cupsParseOptions(argv[5], 0, &job.options);
