@@ -200,6 +200,10 @@ PageOutcome processPage(Job& job, PageLoop loop) {
       fail(kExitEngineRefused, kEngineRefusedLine);
     case RenderResult::AllocationFailed:
       fail(1, "ERROR: Unable to allocate memory for the page\n");
+    case RenderResult::Busy:
+    case RenderResult::Cancelled:
+      // A process that renders one page at a time never waits for its turn.
+      fail(1, "ERROR: The colour library could not take the page\n");
   }
   fputs(kPageRasterised, stderr);
 
