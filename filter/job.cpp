@@ -52,6 +52,13 @@ constexpr const char* kPageLine = "PAGE: %d %u\n";
 // The page has been rasterised; the line loop reports the steps before.
 constexpr const char* kPageRasterised = "ATTR: job-media-progress=100\n";
 
+// The spool directory that cupsTempFd would use: $TMPDIR whenever it is set,
+// else /tmp.
+std::string spoolDirectory() {
+  const char* tmpdir = getenv("TMPDIR");
+  return tmpdir ? tmpdir : "/tmp";
+}
+
 // Everything one job holds from start-up to shutdown.
 struct Job {
   int argc = 0;
@@ -74,7 +81,7 @@ struct Job {
   // flag, its log lines go to the diagnostic log.
   PrintJob printJob{output,
                     JobServices{[] { return cancelRequested != 0; },
-                                [](const char* line) { logLine(line); }},
+                                [](const char* line) { logLine(line); }, spoolDirectory()},
                     jbigCoderFromName(getenv("ZERU_JBIG"))};
   DeviceStatusProbe statusProbe{[](const char* line) { logLine(line); }};
 };
