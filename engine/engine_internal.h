@@ -1,6 +1,6 @@
 // The stand-in colour library's inner pieces: look-up tables, screens and the
 // per-line conversion. Everything here is private to the shared library; the
-// nine entry points in zarvel.cpp are its only exports.
+// nine entry points and ZeruConcurrentPages in zarvel.cpp are its only exports.
 #pragma once
 
 #include <array>

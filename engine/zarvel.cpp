@@ -6,7 +6,9 @@
 // Each instance is used by one thread at a time; different instances run in
 // parallel. Only the handle table is shared: its slots are atomic pointers,
 // written under tableMutex by InitZARVEL and EndZARVEL, and read without a
-// lock by the other entry points.
+// lock by the other entry points. Pages of different jobs can therefore be
+// converted at once, as many as the table has instances for; the library
+// says so through ZeruConcurrentPages.
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -171,3 +173,6 @@ ZERU_EXPORT int UpdateScreenTonerTRC(int handle, int tonerMode, int /*zero*/) {
 ZERU_EXPORT int ZARVEL(int handle, unsigned char* line, void* /*reserved*/, int one, int lineNumber) {
   return convertLine(handle, line, one, lineNumber);
 }
+
+// Each page takes four instances; nothing else is shared between pages.
+ZERU_EXPORT int ZeruConcurrentPages(void) { return kMaxInstances / 4; }

@@ -39,6 +39,13 @@ constexpr const char* kNoLogLine =
 
 bool cancelled() { return cancelRequested != 0; }
 
+// The spool directory that cupsTempFd would use: $TMPDIR whenever it is set,
+// else /tmp.
+std::string spoolDirectory() {
+  const char* tmpdir = getenv("TMPDIR");
+  return tmpdir ? tmpdir : "/tmp";
+}
+
 // Everything one run of the filter holds from start-up to shutdown: the CUPS
 // side of the job (command line, PPD, raster stream) and the core's job.
 struct FilterJob {
@@ -137,6 +144,7 @@ void startCoreJob(FilterJob& job) {
   if (const char* product = productOf(job.ppd)) options.product = product;
   options.customSizes = customSizeRangeOf(job.ppd);
   options.library = &job.library;
+  options.spoolDirectory = spoolDirectory();
   const char* coder = getenv("ZERU_JBIG");
   if (coder && strcmp(coder, "jbigkit") == 0) options.compression = zeru::Compression::JbigKit;
 

@@ -1,5 +1,13 @@
 #include "imaging/colour_library.h"
 
+#include "settings/text_format.h"
+
+namespace {
+
+constexpr const char* kOpenFailureLine = "ERROR: zarvelmac open fail:%s\n";
+
+}  // namespace
+
 namespace zeru {
 
 ColourLibrary::ColourLibrary() : impl_(std::make_unique<Impl>()) {}
@@ -14,8 +22,11 @@ ColourLibrary::LoadResult ColourLibrary::load(const std::vector<std::string>& pa
   unloadEngineLibrary(impl_->engine);
   std::vector<const char*> names;
   for (const std::string& path : paths) names.push_back(path.c_str());
+  EngineLoadResult loaded = loadEngineLibraryFrom(names.data(), names.size(), impl_->engine);
   LoadResult result;
-  result.ok = loadEngineLibraryFrom(names.data(), names.size(), impl_->engine);
+  result.ok = loaded.loaded;
+  if (!loaded) result.error = formatText(kOpenFailureLine, loaded.error.c_str());
+  for (const std::string& notice : loaded.notices) result.notice += notice;
   return result;
 }
 
@@ -23,6 +34,6 @@ void ColourLibrary::unload() { unloadEngineLibrary(impl_->engine); }
 
 bool ColourLibrary::loaded() const { return impl_->engine.handle != nullptr; }
 
-int ColourLibrary::concurrentPages() const { return 1; }
+int ColourLibrary::concurrentPages() const { return impl_->engine.concurrentPages; }
 
 }  // namespace zeru

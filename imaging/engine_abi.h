@@ -65,6 +65,10 @@ typedef int (*UpdateScreenThreadFn)(int handle, int instances, int index);
 typedef int (*UpdateScreenTRCFn)(int handle, int a, int b);
 typedef int (*UpdateScreenTonerTRCFn)(int handle, int tonerMode, int zero);
 
+// Optional: how many pages the library converts safely at once, each with
+// its own four instances. A library without it is given one page at a time.
+typedef int (*ZeruConcurrentPagesFn)(void);
+
 }  // extern "C"
 
 static_assert(sizeof(EngineSetup) == 80);

@@ -2,7 +2,7 @@
 
 #include <dlfcn.h>
 
-#include <cstdio>
+#include <algorithm>
 
 namespace {
 
@@ -29,15 +29,18 @@ const char* EngineLibrary::firstMissingEntry() const {
   return nullptr;
 }
 
-bool loadEngineLibraryFrom(const char* const* paths, size_t count, EngineLibrary& library) {
+EngineLoadResult loadEngineLibraryFrom(const char* const* paths, size_t count,
+                                       EngineLibrary& library) {
+  EngineLoadResult result;
   library = EngineLibrary{};
   for (size_t i = 0; i < count && !library.handle; ++i)
     library.handle = dlopen(paths[i], RTLD_LAZY);
   if (!library.handle) {
     const char* reason = dlerror();
-    fprintf(stderr, "ERROR: zarvelmac open fail:%s\n", reason ? reason : "");
-    return false;
+    result.error = reason ? reason : "";
+    return result;
   }
+  result.loaded = true;
 
   dlerror();
   void* h = library.handle;
@@ -48,16 +51,17 @@ bool loadEngineLibraryFrom(const char* const* paths, size_t count, EngineLibrary
   resolve(h, "StartColorAdjust", library.pfStartColorAdjust);
   resolve(h, "StartAdjustJob", library.pfStartAdjustJob);
   resolve(h, "UpdateScreenThread", library.pfUpdateScreenThread);
-  if (!library.pfUpdateScreenThread) {
-    fputs("pfUpdateScreenThread = NULL", stdout);
-    fflush(stdout);
-  }
+  if (!library.pfUpdateScreenThread) result.notices.emplace_back(kMissingScreenThreadNotice);
   resolve(h, "UpdateScreenTRC", library.pfUpdateScreenTRC);
   resolve(h, "UpdateScreenTonerTRC", library.pfUpdateScreenTonerTRC);
-  return true;
+
+  ZeruConcurrentPagesFn concurrentPages = nullptr;
+  resolve(h, "ZeruConcurrentPages", concurrentPages);
+  if (concurrentPages) library.concurrentPages = std::max(1, concurrentPages());
+  return result;
 }
 
-bool loadEngineLibrary(EngineLibrary& library) {
+EngineLoadResult loadEngineLibrary(EngineLibrary& library) {
   return loadEngineLibraryFrom(engineLibraryPaths.data(), engineLibraryPaths.size(), library);
 }
 

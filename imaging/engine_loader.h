@@ -3,6 +3,8 @@
 
 #include <array>
 #include <cstddef>
+#include <string>
+#include <vector>
 
 #include "imaging/engine_abi.h"
 
@@ -13,6 +15,9 @@ inline constexpr std::array<const char*, 4> engineLibraryPaths = {
     "/opt/ZEMRO/lib/ZEMRO TX 7MNcl.so",
     "/opt/ZEMRO/lib/ZEMRO TX 7Ncl.so",
 };
+
+// The notice a library without UpdateScreenThread gives at load (no line end).
+inline constexpr const char* kMissingScreenThreadNotice = "pfUpdateScreenThread = NULL";
 
 // The library's entry point table. A missing entry stays null.
 struct EngineLibrary {
@@ -26,6 +31,10 @@ struct EngineLibrary {
   UpdateScreenThreadFn pfUpdateScreenThread = nullptr;
   UpdateScreenTRCFn pfUpdateScreenTRC = nullptr;
   UpdateScreenTonerTRCFn pfUpdateScreenTonerTRC = nullptr;
+  // Pages the library may convert at once. One unless the library says
+  // through ZeruConcurrentPages that it is safe for more: nothing is known
+  // of the maker's library's shared state.
+  int concurrentPages = 1;
 
   // True when every entry point that a page uses is present.
   bool canRenderPages() const;
@@ -33,12 +42,25 @@ struct EngineLibrary {
   const char* firstMissingEntry() const;
 };
 
-// Opens the first library of the list and resolves the nine names in order.
-// On failure prints "ERROR: zarvelmac open fail:%s\n" and returns false.
-// A missing UpdateScreenThread prints "pfUpdateScreenThread = NULL" on stdout.
-bool loadEngineLibrary(EngineLibrary& library);
+// How a load went. The loader prints nothing: the front end shows `error`
+// and `notices` as it sees fit.
+struct EngineLoadResult {
+  bool loaded = false;
+  // No library opened: dlerror()'s text for the last path tried.
+  std::string error;
+  // Said while the entry points were looked up, in order
+  // (kMissingScreenThreadNotice); loading goes on after each.
+  std::vector<std::string> notices;
+
+  explicit operator bool() const { return loaded; }
+};
+
+// Opens the first library of the list that opens and resolves the nine names
+// in order, then the optional ZeruConcurrentPages.
+EngineLoadResult loadEngineLibrary(EngineLibrary& library);
 
 // The same over a list of our choosing (tests load other libraries).
-bool loadEngineLibraryFrom(const char* const* paths, size_t count, EngineLibrary& library);
+EngineLoadResult loadEngineLibraryFrom(const char* const* paths, size_t count,
+                                       EngineLibrary& library);
 
 void unloadEngineLibrary(EngineLibrary& library);

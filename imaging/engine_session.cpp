@@ -1,5 +1,6 @@
 #include "imaging/engine_session.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -45,16 +46,78 @@ constexpr std::array<LineReadyFn, kCallbackSlots> lineReadyTable(std::integer_se
 constexpr auto kGetOutputLine = getOutputLineTable(std::make_integer_sequence<int, kCallbackSlots>{});
 constexpr auto kLineReady = lineReadyTable(std::make_integer_sequence<int, kCallbackSlots>{});
 
+bool enoughSlotsFree() {
+  int count = 0;
+  for (bool taken : slotTaken) count += taken ? 0 : 1;
+  return count >= kEngineInstances;
+}
+
+// Pages holding slots, per library; guarded by slotMutex. A library is known
+// by its InitZARVEL entry, so that two loads of one file count together.
+// Each page holds slots, so no more libraries than pages can be in use.
+struct LibraryPages {
+  InitZARVELFn library = nullptr;
+  int pages = 0;
+};
+std::array<LibraryPages, kConcurrentPages> pagesInFlight{};
+
+int pagesOf(InitZARVELFn library) {
+  for (const LibraryPages& entry : pagesInFlight)
+    if (entry.pages > 0 && entry.library == library) return entry.pages;
+  return 0;
+}
+
+void countPage(InitZARVELFn library, int change) {
+  for (LibraryPages& entry : pagesInFlight) {
+    if (entry.pages > 0 && entry.library == library) {
+      entry.pages += change;
+      return;
+    }
+  }
+  for (LibraryPages& entry : pagesInFlight) {
+    if (entry.pages == 0) {
+      entry = LibraryPages{library, change};
+      return;
+    }
+  }
+}
+
+// How often a waiting page asks whether its job has been cancelled: the
+// cancel predicate is a plain function that cannot wake the wait.
+constexpr std::chrono::milliseconds kCancelPoll{50};
+
 }  // namespace
 
-CallbackSlots::CallbackSlots() {
+int pageLimitFor(const EngineLibrary& library) {
+  return std::clamp(library.concurrentPages, 1, kConcurrentPages);
+}
+
+SlotWait CallbackSlots::take(const EngineLibrary& library, std::chrono::milliseconds timeout,
+                             const std::function<bool()>& cancelled) {
+  using std::chrono::duration_cast;
+  using std::chrono::milliseconds;
+  using std::chrono::steady_clock;
+
+  release();
+  const InitZARVELFn key = library.pfInitZARVEL;
+  const int limit = pageLimitFor(library);
+  const steady_clock::time_point start = steady_clock::now();
   std::unique_lock<std::mutex> lock(slotMutex);
-  auto freeCount = [] {
-    int count = 0;
-    for (bool taken : slotTaken) count += taken ? 0 : 1;
-    return count;
-  };
-  slotFreed.wait(lock, [&] { return freeCount() >= kEngineInstances; });
+  auto mayTake = [&] { return enoughSlotsFree() && pagesOf(key) < limit; };
+  while (!mayTake()) {
+    milliseconds waited = duration_cast<milliseconds>(steady_clock::now() - start);
+    if (waited >= timeout) return SlotWait::TimedOut;
+    if (cancelled) {
+      // The predicate is the front end's: it is not called under the pool's lock.
+      lock.unlock();
+      bool stop = cancelled();
+      lock.lock();
+      if (stop) return SlotWait::Cancelled;
+      if (mayTake()) break;
+    }
+    slotFreed.wait_for(lock, std::min(kCancelPoll, timeout - waited));
+  }
+
   int k = 0;
   for (int slot = 0; slot < kCallbackSlots && k < kEngineInstances; ++slot) {
     if (slotTaken[slot]) continue;
@@ -65,9 +128,14 @@ CallbackSlots::CallbackSlots() {
     slotTable[slot] = InstancePlacement{};
     ++k;
   }
+  countPage(key, +1);
+  library_ = key;
+  held_ = true;
+  return SlotWait::Taken;
 }
 
-CallbackSlots::~CallbackSlots() {
+void CallbackSlots::release() {
+  if (!held_) return;
   {
     std::lock_guard<std::mutex> lock(slotMutex);
     for (int slot : slots_) {
@@ -75,8 +143,26 @@ CallbackSlots::~CallbackSlots() {
       slotTable[slot] = InstancePlacement{};
       slotTaken[slot] = false;
     }
+    countPage(library_, -1);
   }
+  held_ = false;
   slotFreed.notify_all();
+}
+
+CallbackSlots::~CallbackSlots() { release(); }
+
+CallbackSlots::CallbackSlots(CallbackSlots&& other) noexcept { *this = std::move(other); }
+
+CallbackSlots& CallbackSlots::operator=(CallbackSlots&& other) noexcept {
+  if (this != &other) {
+    release();
+    held_ = std::exchange(other.held_, false);
+    library_ = other.library_;
+    slots_ = other.slots_;
+    getOutputLine_ = other.getOutputLine_;
+    lineReady_ = other.lineReady_;
+  }
+  return *this;
 }
 
 InstancePlacement& CallbackSlots::placement(int k) const { return slotTable[slots_[k]]; }

@@ -8,6 +8,10 @@
 // compile time to one entry of the slot table. A page takes four slots for
 // its life and gives them back, so that pages of different jobs rendered at
 // the same time in one process never share a slot.
+//
+// The pool is also where the library's own page limit is kept: a library
+// not known to be safe for pages converted at once gets one page at a time,
+// the others wait for their turn.
 #pragma once
 
 #include <array>
@@ -15,9 +19,11 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 #include "imaging/engine_abi.h"
+#include "imaging/engine_loader.h"
 #include "imaging/engine_setup.h"
 
 struct PlaneBuffers;
@@ -59,20 +65,42 @@ struct alignas(64) InstancePlacement {
   bool firstLinePlaced = false;
 };
 
-// Pages that can be rendered at once in one process.
+// Pages that can be rendered at once in one process, whatever the library
+// allows.
 inline constexpr int kConcurrentPages = 8;
 inline constexpr int kCallbackSlots = kConcurrentPages * kEngineInstances;
+
+// How a wait for a page's slots ended.
+enum class SlotWait {
+  Taken,      // the page holds its four slots
+  TimedOut,   // other pages held them for the whole wait
+  Cancelled,  // the cancel predicate said so while waiting
+};
+
+// Pages of `library` that may render at once: its own limit, never more
+// than the slots allow, never less than one.
+int pageLimitFor(const EngineLibrary& library);
 
 // Four callback slots held by one page, given back when it dies.
 class CallbackSlots {
  public:
-  // Waits until four slots are free and takes them.
-  CallbackSlots();
+  // Holds no slots until take() succeeds.
+  CallbackSlots() = default;
   ~CallbackSlots();
+  CallbackSlots(CallbackSlots&& other) noexcept;
+  CallbackSlots& operator=(CallbackSlots&& other) noexcept;
   CallbackSlots(const CallbackSlots&) = delete;
   CallbackSlots& operator=(const CallbackSlots&) = delete;
 
-  // The placement state of the page's instance k (0..3).
+  // Takes four slots for a page of `library` once four are free and fewer
+  // than pageLimitFor(library) of its pages hold slots. When that is not so
+  // at once, waits at most `timeout`, asking `cancelled` (when set) every
+  // few tens of milliseconds. Holds nothing unless it returns Taken.
+  SlotWait take(const EngineLibrary& library, std::chrono::milliseconds timeout,
+                const std::function<bool()>& cancelled);
+  bool held() const { return held_; }
+
+  // The placement state of the page's instance k (0..3); only while held.
   InstancePlacement& placement(int k) const;
   const std::array<GetOutputLineFn, kEngineInstances>& getOutputLine() const {
     return getOutputLine_;
@@ -80,6 +108,10 @@ class CallbackSlots {
   const std::array<LineReadyFn, kEngineInstances>& lineReady() const { return lineReady_; }
 
  private:
+  void release();
+
+  bool held_ = false;
+  InitZARVELFn library_ = nullptr;  // the library its page is counted under
   std::array<int, kEngineInstances> slots_{};
   std::array<GetOutputLineFn, kEngineInstances> getOutputLine_{};
   std::array<LineReadyFn, kEngineInstances> lineReady_{};

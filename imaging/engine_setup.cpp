@@ -105,7 +105,10 @@ bool prepareEnginePage(const EngineLibrary& library, const JobSettings& settings
     page.handles[k] = library.pfInitZARVEL(&page.setup[k]);
     refused = refused || page.handles[k] < 0;
   }
-  if (refused) return false;
+  if (refused) {
+    endEnginePage(library, page);
+    return false;
+  }
 
   for (int k = 0; k < kEngineInstances; ++k) {
     page.adjust[k] = adjust;
@@ -114,7 +117,10 @@ bool prepareEnginePage(const EngineLibrary& library, const JobSettings& settings
   for (int k = 0; k < kEngineInstances; ++k) library.pfCreateZARVEL(page.handles[k]);
 
   for (int k = 0; k < kEngineInstances; ++k) {
-    if (library.pfUpdateScreenThread(page.handles[k], kEngineInstances, k) < 0) return false;
+    if (library.pfUpdateScreenThread(page.handles[k], kEngineInstances, k) < 0) {
+      endEnginePage(library, page);
+      return false;
+    }
   }
 
   if (afterScreenThreads) afterScreenThreads();
@@ -126,5 +132,6 @@ bool prepareEnginePage(const EngineLibrary& library, const JobSettings& settings
 
 void endEnginePage(const EngineLibrary& library, const EnginePage& page) {
   if (!library.pfEndZARVEL) return;
-  for (int k = 0; k < kEngineInstances; ++k) library.pfEndZARVEL(page.handles[k]);
+  for (int handle : page.handles)
+    if (handle >= 0) library.pfEndZARVEL(handle);
 }

@@ -31,8 +31,9 @@ struct EnginePage {
 // Prepares four instances: InitZARVEL x4, StartAdjustJob x4, CreateZARVEL x4,
 // UpdateScreenThread x4, then `afterScreenThreads` (the status probe and the
 // ImageRotation read), then UpdateScreenTonerTRC x4. Returns false when the
-// engine refuses (a negative handle or UpdateScreenThread result): the
-// caller ends the process with status 255.
+// engine refuses (a negative handle or UpdateScreenThread result); the
+// instances it did make are then ended, so that a refused page holds none
+// of the library's instances.
 bool prepareEnginePage(const EngineLibrary& library, const JobSettings& settings,
                        unsigned hwResolution, const char* modelPath,
                        const std::array<GetOutputLineFn, kEngineInstances>& getOutputLine,
@@ -40,5 +41,6 @@ bool prepareEnginePage(const EngineLibrary& library, const JobSettings& settings
                        const std::function<void()>& afterScreenThreads,
                        EnginePage& page);
 
-// EndZARVEL x4.
+// EndZARVEL for each instance the page holds (a refused InitZARVEL's
+// negative handle is no instance).
 void endEnginePage(const EngineLibrary& library, const EnginePage& page);

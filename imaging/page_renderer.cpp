@@ -176,6 +176,8 @@ bool multiplyFits(size_t a, size_t b, size_t& product) {
 // in a safe order: the workers (inside the instances) are joined by the
 // destructor before anything they touch goes.
 struct PageRenderer::Page {
+  explicit Page(CallbackSlots&& slots) : callbacks(std::move(slots)) {}
+
   PageRenderOptions pageOptions;
   LinePage line;
   CallbackSlots callbacks;
@@ -249,6 +251,18 @@ RenderResult PageRenderer::begin(const PageRenderOptions& pageOptions, PlaneBuff
   // page, with its own message; this only makes sure none is ever called.
   if (!library.canRenderPages()) return RenderResult::EngineRefused;
 
+  // The page's turn comes first: a page that waits holds no memory and no
+  // thread, and one that gives up leaves nothing behind.
+  CallbackSlots callbacks;
+  switch (callbacks.take(library, pageOptions.slotWait, pageOptions.cancelled)) {
+    case SlotWait::Taken:
+      break;
+    case SlotWait::TimedOut:
+      return RenderResult::Busy;
+    case SlotWait::Cancelled:
+      return RenderResult::Cancelled;
+  }
+
   bool colour = settings.colorMode != 0;
   size_t lines = header.cupsHeight;
   if (settings.lineWidth < 0) return RenderResult::AllocationFailed;
@@ -273,7 +287,7 @@ RenderResult PageRenderer::begin(const PageRenderOptions& pageOptions, PlaneBuff
 
   std::unique_ptr<Page> page;
   try {
-    page = std::make_unique<Page>();
+    page = std::make_unique<Page>(std::move(callbacks));
     for (EngineInstance& instance : page->instances) {
       instance.outputLine.assign(outputBytes, 0);
       instance.scratch.assign(inputBytes, 0xFF);

@@ -15,6 +15,7 @@
 // come from, and pages of different jobs can be rendered at once.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -30,6 +31,8 @@ enum class RenderResult {
   Ok,                 // planes filled; see hasContent
   EngineRefused,      // the colour library refused the page
   AllocationFailed,   // the page's buffers could not be had
+  Busy,               // the library's pages in flight left no room for the whole wait
+  Cancelled,          // the job was cancelled while the page waited for its turn
 };
 
 // What one page is rendered from.
@@ -51,6 +54,13 @@ struct PageRenderOptions {
   // Instances whose bit is clear convert their lines on the page thread, as
   // when their worker cannot be started (tests use it to take that path).
   unsigned lineWorkerMask = 0xF;
+  // How long the page may wait for its turn with the colour library, while
+  // other pages of the process hold it (the library's page limit, the
+  // callback slots), before begin() gives up with Busy.
+  std::chrono::milliseconds slotWait = std::chrono::minutes(5);
+  // Asked while the page waits for its turn; true ends the wait with
+  // Cancelled. Not asked when the page gets its turn at once.
+  std::function<bool()> cancelled;
 };
 
 // True when the page is to be turned by 180 degrees.
@@ -69,8 +79,11 @@ class PageRenderer {
   PageRenderer(const PageRenderer&) = delete;
   PageRenderer& operator=(const PageRenderer&) = delete;
 
-  // Allocates the page's planes into `planes` (which must outlive the page),
-  // prepares the engine's four instances and starts one line worker each.
+  // Waits for the page's turn with the colour library, then allocates the
+  // page's planes into `planes` (which must outlive the page), prepares the
+  // engine's four instances and starts one line worker each. Busy and
+  // Cancelled leave `planes` untouched and the engine uncalled; a page the
+  // engine refuses has its instances ended before begin() returns.
   RenderResult begin(const PageRenderOptions& pageOptions, PlaneBuffers& planes);
 
   // The buffer for the next raster line: at least the header's

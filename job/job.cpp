@@ -26,6 +26,7 @@ namespace {
 constexpr int kExitEngineRefused = 255;
 constexpr const char* kEngineRefusedLine = "ERROR: The colour library refused the page\n";
 constexpr const char* kAllocationLine = "ERROR: Unable to allocate memory for the page\n";
+constexpr const char* kNoTurnLine = "ERROR: The colour library could not take the page\n";
 constexpr const char* kMissingEntryLine = "ERROR: The colour library has no entry point %s\n";
 constexpr const char* kSpoolWriteLine = "ERROR: Unable to write the page spool file: %s\n";
 constexpr const char* kOutputLine = "ERROR: Unable to write the job to the printer: %s\n";
@@ -49,7 +50,10 @@ struct Job::Impl {
       : out(sink),
         options(std::move(jobOptions)),
         events(std::move(jobEvents)),
-        printJob(out, JobServices{events.cancelled, events.log}, coderFor(options.compression)) {
+        printJob(out,
+                 JobServices{events.cancelled, events.log,
+                             options.spoolDirectory.empty() ? "/tmp" : options.spoolDirectory},
+                 coderFor(options.compression)) {
     settings.rotate180 = 0;
     settings.colorMode = 0;
     settings.jobTitle = options.title;
@@ -183,6 +187,7 @@ PageStart Job::Impl::startPage(const PageHeader& pageHeader) {
   pageOptions.pageCount = pageCount;
   pageOptions.modelPath = modelPath;
   pageOptions.saveBlankSheet = mayBeDropped;
+  pageOptions.cancelled = events.cancelled;
   pageOptions.afterScreenThreads = [this] {
     if (settings.colorMode) events.statusProbe(loop == PageLoop::Duplex);
     readRotate180(*options.choices, settings);
@@ -198,6 +203,12 @@ PageStart Job::Impl::startPage(const PageHeader& pageHeader) {
       return PageStart::Failed;
     case RenderResult::AllocationFailed:
       fail(1, kAllocationLine);
+      return PageStart::Failed;
+    case RenderResult::Busy:
+    case RenderResult::Cancelled:
+      // Other pages held the colour library for the whole wait, or the job
+      // was cancelled while this page waited for its turn.
+      fail(1, kNoTurnLine);
       return PageStart::Failed;
   }
   lineIndex = 0;

@@ -1,16 +1,19 @@
 #include "job/spool.h"
 
+#include <fcntl.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-
-#include <cups/cups.h>
+#include <utility>
 
 namespace {
 
 constexpr size_t kSlotsPerChunk = 256;
 constexpr size_t kMaxChunks = 16384;   // 4 million pages
+// A spool file's name within the spool directory; mkostemp fills in the Xs.
+constexpr const char* kSpoolFileTemplate = "zeru-XXXXXX";
 
 }  // namespace
 
@@ -23,7 +26,8 @@ struct PageSpool::Chunk {
   Slot slots[kSlotsPerChunk];
 };
 
-PageSpool::PageSpool() : chunks_(new std::atomic<Chunk*>[kMaxChunks]) {
+PageSpool::PageSpool(std::string directory)
+    : directory_(std::move(directory)), chunks_(new std::atomic<Chunk*>[kMaxChunks]) {
   for (size_t i = 0; i < kMaxChunks; ++i) chunks_[i].store(nullptr, std::memory_order_relaxed);
 }
 
@@ -53,9 +57,17 @@ int PageSpool::create(int slot) {
     return -1;
   }
   if (s->onDisk.load()) remove(slot);
-  int fd = cupsTempFd(s->name, sizeof s->name);
-  if (fd < 0) {
+  int length = snprintf(s->name, sizeof s->name, "%s/%s", directory_.c_str(), kSpoolFileTemplate);
+  if (length < 0 || static_cast<size_t>(length) >= sizeof s->name) {
     s->name[0] = '\0';
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  int fd = mkostemp(s->name, O_CLOEXEC);
+  if (fd < 0) {
+    int error = errno;
+    s->name[0] = '\0';
+    errno = error;
     return -1;
   }
   s->onDisk.store(true, std::memory_order_release);

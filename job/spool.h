@@ -9,20 +9,24 @@
 #include <atomic>
 #include <cstddef>
 #include <memory>
+#include <string>
 
 inline constexpr size_t kSpoolNameSize = 1024;
 
 class PageSpool {
  public:
-  PageSpool();
+  // Spool files are made in `directory` (no trailing slash needed).
+  explicit PageSpool(std::string directory = "/tmp");
   // Removes the files still on disk.
   ~PageSpool();
   PageSpool(const PageSpool&) = delete;
   PageSpool& operator=(const PageSpool&) = delete;
 
-  // Creates the spool file of `slot` (1-based) with cupsTempFd. Returns its
-  // descriptor, or -1 (errno set).
+  // Creates the spool file of `slot` (1-based) in the spool directory, under
+  // a name no other process can guess, readable by its owner alone, its
+  // descriptor closed on exec. Returns the descriptor, or -1 (errno set).
   int create(int slot);
+  const std::string& directory() const { return directory_; }
   // Name of a slot's file ("" when it has none).
   const char* name(int slot) const;
   // Removes a slot's file if it is still on disk.
@@ -41,6 +45,7 @@ class PageSpool {
 
   // Chunks are never moved or freed while the job runs; the chunk table is
   // fixed, so a signal handler can walk it while the job adds.
+  std::string directory_;
   std::unique_ptr<std::atomic<Chunk*>[]> chunks_;
   std::atomic<int> highestSlot_{0};
 };

@@ -1,10 +1,12 @@
 // What a front end lends the printing core for one job: where the core's
-// diagnostic lines go and whether the job has been cancelled. The core reads
-// no process-wide state for either, so that several jobs can run in one
-// process, each with its own.
+// diagnostic lines go, whether the job has been cancelled, and where its
+// page spool files go. The core reads no process-wide state for any of
+// them (no environment variable either), so that several jobs can run in
+// one process, each with its own.
 #pragma once
 
 #include <functional>
+#include <string>
 
 struct JobServices {
   // True once the job is to stop. Read between pages and between the blocks
@@ -13,4 +15,6 @@ struct JobServices {
   // One line for the diagnostic log, without its newline; called from any of
   // the job's threads.
   std::function<void(const char* line)> log = [](const char*) {};
+  // The directory the job's page spool files are made in.
+  std::string spoolDirectory = "/tmp";
 };

@@ -52,19 +52,47 @@ TEST(EngineJob, CallOrderAndModelPathPerProductAndLoop) {
   EXPECT_EQ(std::count(names.begin(), names.end(), "ZARVEL"), 600);
 }
 
+namespace {
+
+// Every instance the engine made was ended, each once.
+void expectEveryInstanceEnded(const std::string& engineLog) {
+  std::vector<EngineCall> calls = parseEngineLog(engineLog);
+  std::vector<long long> made;
+  for (const EngineCall& init : callsNamed(calls, "InitZARVEL"))
+    if (init.number("result") >= 0) made.push_back(init.number("handle"));
+  std::vector<long long> ended;
+  for (const EngineCall& end : callsNamed(calls, "EndZARVEL")) ended.push_back(end.number("handle"));
+  std::sort(made.begin(), made.end());
+  std::sort(ended.begin(), ended.end());
+  EXPECT_EQ(ended, made);
+}
+
+}  // namespace
+
 TEST(EngineJob, RefusedSetUpEndsTheJobWith255) {
   ZERU_REQUIRE_FILTER_RUNS();
-  for (const char* refusal : {"ZERU_TEST_ENGINE_REFUSE_INIT", "ZERU_TEST_ENGINE_REFUSE_SCREEN"}) {
+  struct Refusal {
+    const char* name;
+    const char* value;
+  };
+  // Refused by every InitZARVEL, by the third (two instances made), by every
+  // UpdateScreenThread (four made).
+  for (Refusal refusal : {Refusal{"ZERU_TEST_ENGINE_REFUSE_INIT", "1"},
+                          Refusal{"ZERU_TEST_ENGINE_REFUSE_INIT_FROM", "3"},
+                          Refusal{"ZERU_TEST_ENGINE_REFUSE_SCREEN", "1"}}) {
+    SCOPED_TRACE(refusal.name);
     JobRun job;
     job.pages = {markedPage(1), markedPage(2)};
-    job.run.env[refusal] = "1";
+    job.run.env[refusal.name] = refusal.value;
     FilterResult result = job.go();
     EXPECT_TRUE(result.exited) << result.describe();
-    EXPECT_EQ(result.exitStatus, 255) << refusal << result.describe();
+    EXPECT_EQ(result.exitStatus, 255) << result.describe();
     EXPECT_EQ(result.out, "");
     EXPECT_NE(result.err.find("ERROR: The colour library refused the page\n"), std::string::npos)
         << result.err;
     EXPECT_TRUE(result.leftFiles.empty());
+    // The refused page gives back the instances it was given.
+    expectEveryInstanceEnded(result.engineLog);
   }
   // Refused on the second page: the first page's spool file goes too.
   JobRun second;
@@ -73,6 +101,7 @@ TEST(EngineJob, RefusedSetUpEndsTheJobWith255) {
   FilterResult result = second.go();
   EXPECT_EQ(result.exitStatus, 255) << result.describe();
   EXPECT_TRUE(result.leftFiles.empty());
+  expectEveryInstanceEnded(result.engineLog);
 }
 
 TEST(EngineJob, LateEngineGivesTheSamePlanes) {

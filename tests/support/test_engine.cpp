@@ -19,6 +19,9 @@
 // The setup hex is the whole 80-byte block with the two callbacks and the
 // model path pointer zeroed; the adjust hex the whole 96-byte AdjustRecord.
 //
+// It converts the pages of different jobs at once (ZeruConcurrentPages), as
+// many as its instance table holds.
+//
 // Switches (environment, read at each call):
 //   ZERU_TEST_ENGINE_REFUSE_INIT=1       InitZARVEL returns -1
 //   ZERU_TEST_ENGINE_REFUSE_INIT_FROM=N  InitZARVEL returns -1 from its Nth call on
@@ -313,6 +316,10 @@ __attribute__((visibility("default"))) int EndZARVEL(int handle) {
   return 0;
 }
 
+__attribute__((visibility("default"))) int ZeruConcurrentPages(void) {
+  return kMaxInstances / 4;
+}
+
 }  // extern "C"
 
 // The entry points keep the signatures the filter looks them up with.
@@ -331,3 +338,5 @@ __attribute__((visibility("default"))) int EndZARVEL(int handle) {
 [[maybe_unused]] static constexpr UpdateScreenTonerTRCFn checkUpdateScreenTonerTRC =
     &UpdateScreenTonerTRC;
 #endif
+[[maybe_unused]] static constexpr ZeruConcurrentPagesFn checkZeruConcurrentPages =
+    &ZeruConcurrentPages;

@@ -344,7 +344,9 @@ TEST(EnginePageSetUp, NegativeHandleRefusesThePage) {
   EXPECT_FALSE(prepareEnginePage(library, settings, 600, nullptr, kOutputLines, kLineReadys,
                                  [&] { afterCalled = true; }, page));
   EXPECT_FALSE(afterCalled);
-  const std::vector<std::string> expected = {"Init 0", "Init 1", "Init 2", "Init 3"};
+  // The instances that were made are ended; the refused one is none.
+  const std::vector<std::string> expected = {"Init 0", "Init 1", "Init 2", "Init 3",
+                                             "End 10", "End 11", "End 13"};
   EXPECT_EQ(calls, expected);
 }
 
@@ -358,6 +360,9 @@ TEST(EnginePageSetUp, NegativeScreenThreadResultRefusesThePage) {
                                  [&] { afterCalled = true; }, page));
   EXPECT_FALSE(afterCalled);
   for (const std::string& c : calls) EXPECT_EQ(c.find("UpdateScreenTonerTRC"), std::string::npos);
+  // All four instances were made, and all four are ended.
+  const std::vector<std::string> ends(calls.end() - 4, calls.end());
+  EXPECT_EQ(ends, (std::vector<std::string>{"End 10", "End 11", "End 12", "End 13"}));
 }
 
 TEST(EnginePageSetUp, MissingEntryPointIsNeverCalled) {
