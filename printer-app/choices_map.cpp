@@ -143,7 +143,7 @@ bool mapJobChoices(const JobRequest& request, ChoiceMap& map, std::string& error
     if (option == nullptr) continue;
     const auto* entry = findValue(*option, value);
     if (entry == nullptr) {
-      error = "Unsupported value \"" + value + "\" for " + name + "; the job was not printed";
+      error = "Unsupported value " + value + " for " + name + ": the job was not printed";
       return false;
     }
     map.set(option->ppdKeyword, entry->second);

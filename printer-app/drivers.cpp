@@ -12,18 +12,6 @@ namespace zeruapp {
 
 namespace {
 
-constexpr Model kModels[] = {
-    {"zemro_tx7m", "ZEMRO TX 7M", "MFG:ZEMRO;CMD:PJL,ZERU;MDL:TX 7M;CLS:PRINTER;DES:ZEMRO TX 7M;",
-     "(ZEMRO TX 7M)"},
-    {"zemro_tx7", "ZEMRO TX 7", "MFG:ZEMRO;CMD:PJL,ZERU;MDL:TX 7;CLS:PRINTER;DES:ZEMRO TX 7;",
-     "(ZEMRO TX 7)"},
-    {"zemro_tx7mn", "ZEMRO TX 7MN",
-     "MFG:ZEMRO;CMD:PJL,ZERU;MDL:TX 7MN;CLS:PRINTER;DES:ZEMRO TX 7MN;", "(ZEMRO TX 7MN)"},
-    {"zemro_tx7n", "ZEMRO TX 7N", "MFG:ZEMRO;CMD:PJL,ZERU;MDL:TX 7N;CLS:PRINTER;DES:ZEMRO TX 7N;",
-     "(ZEMRO TX 7N)"},
-};
-constexpr int kModelCount = sizeof kModels / sizeof kModels[0];
-
 // The printers' pages per minute, as the PPDs' Throughput says.
 constexpr int kPagesPerMinute = 20;
 // 12 points in hundredths of a millimetre.
@@ -78,40 +66,18 @@ void addVendorAttributes(ipp_t* attrs) {
 
 std::vector<pappl_pr_driver_t> makeDriverList() {
   std::vector<pappl_pr_driver_t> list;
-  for (const Model& model : kModels)
+  for (const Model& model : models())
     list.push_back({model.driverName, model.makeAndModel, model.deviceId, nullptr});
   return list;
 }
 
-// The value of KEY in a 1284 device ID ("MDL:TX 7M;" gives "TX 7M").
-std::string deviceIdValue(const char* deviceId, const char* key) {
-  std::string id = deviceId ? deviceId : "";
-  std::string prefix = std::string(key) + ":";
-  size_t at = 0;
-  while (at < id.size()) {
-    size_t end = id.find(';', at);
-    if (end == std::string::npos) end = id.size();
-    if (id.compare(at, prefix.size(), prefix) == 0)
-      return id.substr(at + prefix.size(), end - at - prefix.size());
-    at = end + 1;
-  }
-  return "";
-}
-
 }  // namespace
 
-int driverCount() { return kModelCount; }
+int driverCount() { return static_cast<int>(models().size()); }
 
 pappl_pr_driver_t* driverList() {
   static std::vector<pappl_pr_driver_t> list = makeDriverList();
   return list.data();
-}
-
-const Model* modelForDriver(const char* driverName) {
-  if (driverName == nullptr) return nullptr;
-  for (const Model& model : kModels)
-    if (strcmp(model.driverName, driverName) == 0) return &model;
-  return nullptr;
 }
 
 bool driverCallback(pappl_system_t* system, const char* driverName, const char* /*deviceUri*/,
@@ -184,14 +150,8 @@ bool driverCallback(pappl_system_t* system, const char* driverName, const char* 
 
 const char* autoAddCallback(const char* /*deviceInfo*/, const char* /*deviceUri*/,
                             const char* deviceId, void* /*context*/) {
-  std::string manufacturer = deviceIdValue(deviceId, "MFG");
-  if (manufacturer.empty()) manufacturer = deviceIdValue(deviceId, "MANUFACTURER");
-  std::string model = deviceIdValue(deviceId, "MDL");
-  if (model.empty()) model = deviceIdValue(deviceId, "MODEL");
-  if (manufacturer != "ZEMRO") return nullptr;
-  for (const Model& candidate : kModels)
-    if (deviceIdValue(candidate.deviceId, "MDL") == model) return candidate.driverName;
-  return nullptr;
+  const Model* model = modelForDeviceId(deviceId);
+  return model ? model->driverName : nullptr;
 }
 
 }  // namespace zeruapp

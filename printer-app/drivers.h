@@ -3,19 +3,13 @@
 
 #include <pappl/pappl.h>
 
+#include "printer-app/models.h"
+
 namespace zeruapp {
 
-struct Model {
-  const char* driverName;    // "zemro_tx7m"
-  const char* makeAndModel;  // "ZEMRO TX 7M"
-  const char* deviceId;      // the PPD's 1284DeviceID
-  const char* product;       // the PPD's Product, which picks the colour library's model path
-};
-
-// The models, and PAPPL's list of drivers made from them.
+// PAPPL's list of drivers, one a model.
 int driverCount();
 pappl_pr_driver_t* driverList();
-const Model* modelForDriver(const char* driverName);
 
 // PAPPL's callbacks: the driver data of a model, and the driver for a
 // device ID (nullptr when it is none of the four).
