@@ -63,8 +63,8 @@ TEST(PrinterAppMapping, ModelsPapersAndVendorOptionsAreThePpds) {
       sizes.insert(paper.keyword);
     }
     for (int i = 0; i < ppd->num_sizes; ++i) {
-      if (strcmp(ppd->sizes[i].name, "Custom") != 0)
-        EXPECT_TRUE(sizes.count(ppd->sizes[i].name)) << ppd->sizes[i].name << " is offered";
+      if (strcmp(ppd->sizes[i].name, "Custom") == 0) continue;
+      EXPECT_TRUE(sizes.count(ppd->sizes[i].name)) << ppd->sizes[i].name << " is offered";
     }
     EXPECT_EQ(ppd->custom_min[0], static_cast<float>(kCustomMinWidth));
     EXPECT_EQ(ppd->custom_min[1], static_cast<float>(kCustomMinHeight));
