@@ -184,6 +184,7 @@ pwg() {
 pwg 19 600 "$work/srgb-600.pwg"
 pwg 18 600 "$work/sgray-600.pwg"
 pwg 19 1200 "$work/srgb-1200.pwg"
+pwg 18 1200 "$work/sgray-1200.pwg"
 
 install_library
 start_app
@@ -276,6 +277,39 @@ facts "$submitted_file" >"$work/submitted.facts"
 for fact in "clean True" "pages 2" "DUPLEX OFF" "RENDERMODE GRAYSCALE" "page 1 gray A4 600 6817"; do
   expect_fact "$work/submitted.facts" "$fact"
 done
+
+# ---- The same pages through the filter: the same job stream ----
+# The CUPS route hands the filter the imageable area of each page, 12 points
+# in from the left and top edges: A4 is 4758 x 6817 dots from dot 100 at 600
+# dpi, 9517 x 13633 from dot 200 at 1200 dpi. The app, given the whole sheet,
+# must send the printer what the filter sends for those pages.
+masked() {
+  python3 -c '
+import re, sys
+data = open(sys.argv[1], "rb").read()
+sys.stdout.buffer.write(re.sub(rb"(@PJL SET JOBATTR=(DATE|TIME):)[^\r\n]*", rb"\1", data))' "$1"
+}
+compare_with_filter() {
+  local name=$1 pwgfile=$2 sides=$3 duplex=$4 cut=$5
+  note "$name: the app and the filter"
+  id=$(print_job "$name" tx7m "$pwgfile" "  ATTR keyword sides $sides")
+  [ "$(wait_job "$name" tx7m "$id")" = completed ] || fail "$name did not complete"
+  # shellcheck disable=SC2086  # the cut's numbers are separate arguments
+  "$build/tests/imageable_raster" "$pwgfile" "$work/$name.ras" $cut 595 842 ||
+    fail "cannot cut $pwgfile"
+  PPD=$build/ppd/ppd/ztx7m.ppd timeout 120 "$build/rastertozeru" 1 tester "$name" 1 \
+    "Duplex=$duplex" "$work/$name.ras" >"$work/$name.filter" 2>"$work/$name.filter.err" ||
+    { tail -n 5 "$work/$name.filter.err" >&2; fail "the filter failed on $name"; }
+  masked "$work/out/tx7m/$name.zeru" >"$work/$name.app.masked"
+  masked "$work/$name.filter" >"$work/$name.filter.masked"
+  cmp -s "$work/$name.app.masked" "$work/$name.filter.masked" ||
+    fail "$name: the app's job stream differs from the filter's: $(cmp "$work/$name.app.masked" "$work/$name.filter.masked")"
+}
+[ -x "$build/rastertozeru" ] && [ -x "$build/tests/imageable_raster" ] ||
+  fail "no rastertozeru or imageable_raster in $build: build first"
+compare_with_filter same-colour-600 "$work/srgb-600.pwg" one-sided None "100 100 4758 6817"
+compare_with_filter same-gray-1200 "$work/sgray-1200.pwg" two-sided-long-edge DuplexNoTumble \
+  "200 200 9517 13633"
 
 # ---- A vendor value outside its list aborts its job; the next job prints ----
 note "a bogus vendor value"
