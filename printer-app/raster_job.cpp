@@ -294,6 +294,17 @@ bool rasterEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   return ok;
 }
 
+void rasterAbortJob(pappl_job_t* job, const char* message) {
+  RasterJob* rj = rasterJobOf(job);
+  if (rj == nullptr) return;
+  if (!rj->failed) failJob(*rj, message, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
+  endJob(job);
+}
+
+int documentResolution(pappl_job_t* job, const pappl_pr_options_t* options) {
+  return resolutionForQuality(qualityOf(options->print_quality), requestedResolution(job));
+}
+
 bool printRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
   const char* filename = papplJobGetFilename(job);
   int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;

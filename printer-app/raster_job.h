@@ -20,6 +20,12 @@ bool rasterWriteLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
 bool rasterEndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
                    unsigned page);
 bool rasterEndJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+// Ends a started job that cannot be finished, with `message` for its state.
+void rasterAbortJob(pappl_job_t* job, const char* message);
+// The resolution a document is rendered at: print-quality as the PPDs mean
+// it, or the job's printer-resolution for normal quality.
+int documentResolution(pappl_job_t* job, const pappl_pr_options_t* options);
+
 bool printRawFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 
 }  // namespace zeruapp

@@ -10,6 +10,7 @@
 #include <pappl/pappl.h>
 
 #include "printer-app/colour.h"
+#include "printer-app/document_filter.h"
 #include "printer-app/drivers.h"
 #include "printer-app/raster_job.h"
 
@@ -101,6 +102,9 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
 
   papplSystemSetPrinterDrivers(system, driverCount(), driverList(), autoAddCallback,
                                printerCreated, driverCallback, nullptr);
+  papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", renderDocument, nullptr);
+  papplSystemAddMIMEFilter(system, "application/postscript", "image/pwg-raster", renderDocument,
+                           nullptr);
   papplSystemSetFooterHTML(system, kFooter);
   pappl_version_t version{};
   strncpy(version.name, kAppName, sizeof version.name - 1);

@@ -278,6 +278,28 @@ for fact in "clean True" "pages 2" "DUPLEX OFF" "RENDERMODE GRAYSCALE" "page 1 g
   expect_fact "$work/submitted.facts" "$fact"
 done
 
+# ---- PDF through Ghostscript, copies made by the core ----
+note "PDF"
+make_pdf 3 "$work/three.pdf"
+submitted=$(client submit -d tx7mn -o copies=2 -o sides=two-sided-long-edge "$work/three.pdf") ||
+  fail "submit of a PDF failed"
+id=${submitted##*-}
+[ "$(wait_job pdf tx7mn "$id")" = completed ] || fail "the PDF job did not complete"
+pdf_file=$(ls -t "$work/out/tx7mn/"*.zeru | head -n 1)
+facts "$pdf_file" >"$work/pdf.facts"
+# Three pages and the two-sided filler page, sent once for each collated copy.
+for fact in "clean True" "pages 8" "DUPLEX ON" "RENDERMODE COLOR" "RESOLUTION 600" \
+            "page 1 colour A4 600 6817" "page 8 colour A4 600 6817"; do
+  expect_fact "$work/pdf.facts" "$fact"
+done
+# A file that says it is a PDF but is not: Ghostscript renders no page.
+printf '%%PDF-1.4\nnot a document\n' >"$work/broken.pdf"
+submitted=$(client submit -d tx7mn "$work/broken.pdf") || fail "submit of a broken PDF failed"
+id=${submitted##*-}
+[ "$(wait_job broken tx7mn "$id")" = aborted ] || fail "the broken PDF was not aborted"
+message=$(job_state broken tx7mn "$id" job-state-message)
+grep -q "no pages" <<<"$message" || fail "the broken PDF's message does not say why: '$message'"
+
 # ---- The same pages through the filter: the same job stream ----
 # The CUPS route hands the filter the imageable area of each page, 12 points
 # in from the left and top edges: A4 is 4758 x 6817 dots from dot 100 at 600

@@ -6,6 +6,7 @@
 
 #include <cups/ppd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <set>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "printer-app/choices_map.h"
+#include "printer-app/ghostscript_args.h"
 #include "printer-app/job_messages.h"
 #include "printer-app/models.h"
 #include "printer-app/paper.h"
@@ -259,6 +261,43 @@ TEST(PrinterAppMapping, JobAttributesBecomeChoices) {
   EXPECT_EQ(mediaTypeChoice("transparency").code, 0u);
   EXPECT_EQ(stateMessageOf("ERROR: The colour library refused the page\n"),
             "The colour library refused the page");
+}
+
+// Ghostscript renders whole sheets of the job's media at the job's
+// resolution, safely, with the raster alone on its standard output.
+TEST(PrinterAppMapping, GhostscriptRendersTheJobsSheets) {
+  unsigned w = 0, h = 0;
+  sheetForMedia("iso_a5_148x210mm", 14800, 21000, w, h);
+  EXPECT_EQ(w, 420u) << "the PPD's A5, not the metric size rounded";
+  EXPECT_EQ(h, 595u);
+  sheetForMedia("custom_200x250mm", 20000, 25000, w, h);
+  EXPECT_EQ(w, 567u);
+  EXPECT_EQ(h, 709u);
+
+  RenderRequest request;
+  request.input = "-job.pdf";
+  request.widthPoints = 420;
+  request.heightPoints = 595;
+  request.resolution = 1200;
+  request.colour = false;
+  request.firstPage = 2;
+  std::vector<std::string> args = ghostscriptArguments(request);
+  ASSERT_GE(args.size(), 3u);
+  EXPECT_EQ(args.front(), "gs");
+  auto has = [&args](const std::string& arg) {
+    return std::find(args.begin(), args.end(), arg) != args.end();
+  };
+  for (const char* arg : {"-dSAFER", "-dBATCH", "-dNOPAUSE", "-sstdout=%stderr",
+                          "-sDEVICE=pwgraster", "-dcupsColorSpace=18", "-dcupsBitsPerColor=8",
+                          "-r1200x1200", "-dDEVICEWIDTHPOINTS=420", "-dDEVICEHEIGHTPOINTS=595",
+                          "-dFIXEDMEDIA", "-dFirstPage=2", "-sOutputFile=-"})
+    EXPECT_TRUE(has(arg)) << arg;
+  EXPECT_FALSE(has("-dLastPage=0"));
+  EXPECT_EQ(args[args.size() - 2], "-f") << "the file name is never taken as an option";
+  EXPECT_EQ(args.back(), "-job.pdf");
+  request.colour = true;
+  args = ghostscriptArguments(request);
+  EXPECT_TRUE(has("-dcupsColorSpace=19"));
 }
 
 }  // namespace
