@@ -300,6 +300,25 @@ id=${submitted##*-}
 message=$(job_state broken tx7mn "$id" job-state-message)
 grep -q "no pages" <<<"$message" || fail "the broken PDF's message does not say why: '$message'"
 
+# ---- Cancelling a PDF job while it prints ----
+note "cancel"
+make_pdf 40 "$work/long.pdf"
+submitted=$(client submit -d tx7 "$work/long.pdf") || fail "submit of a long PDF failed"
+id=${submitted##*-}
+deadline=$((SECONDS + 60))
+until [ "$(job_state long tx7 "$id" job-impressions-completed)" -ge 2 ] 2>/dev/null; do
+  [ "$SECONDS" -lt "$deadline" ] || fail "the long job does not get going"
+  sleep 0.2
+done
+client jobs -d tx7 | grep -q "^$id processing " || fail "jobs does not list the long job as processing"
+client cancel -d tx7 -j "$id" || fail "cancel failed"
+[ "$(wait_job long tx7 "$id")" = canceled ] || fail "the long job was not cancelled"
+long_file=$(ls -t "$work/out/tx7/"*.zeru | head -n 1)
+ends_with "$long_file" "${UEL}@PJL EOJ Abort"$'\r\n' || fail "the cancelled job's stream lacks the abort trailer"
+# The printer takes the next job.
+id=$(print_job after-cancel tx7 "$work/sgray-600.pwg")
+[ "$(wait_job after-cancel tx7 "$id")" = completed ] || fail "the job after the cancel failed"
+
 # ---- The same pages through the filter: the same job stream ----
 # The CUPS route hands the filter the imageable area of each page, 12 points
 # in from the left and top edges: A4 is 4758 x 6817 dots from dot 100 at 600
@@ -348,9 +367,17 @@ facts "$work/out/tx7m/after-bogus.zeru" >"$work/after-bogus.facts"
 expect_fact "$work/after-bogus.facts" "clean True"
 expect_fact "$work/after-bogus.facts" "pages 2"
 
+# The shutdown sub-command; one more connection wakes the server's loop.
 stopped_pid=$app_pid
-stop_app
-if kill -0 "$stopped_pid" 2>/dev/null; then fail "the app did not stop"; fi
+client shutdown || fail "shutdown failed"
+(exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || true
+deadline=$((SECONDS + 60))
+while kill -0 "$stopped_pid" 2>/dev/null; do
+  [ "$SECONDS" -lt "$deadline" ] || fail "the app did not shut down"
+  sleep 0.2
+done
+wait "$stopped_pid" 2>/dev/null || true
+app_pid=
 
 # ---- Without the colour library: the app serves, the printer stops ----
 note "no colour library"
