@@ -393,4 +393,16 @@ state=$(ipp_request stopped tx7m "$(operation Get-Printer-Attributes)
 grep -qE "printer-state \(enum\) = stopped" <<<"$state" || fail "the printer is not stopped: $state"
 client status >/dev/null || fail "the app stopped serving"
 stop_app
+
+# ---- The library back: the printers the app stopped print again ----
+note "the colour library back"
+install_library
+start_app
+state=$(ipp_request restarted tx7m "$(operation Get-Printer-Attributes)
+  ATTR keyword requested-attributes printer-state,printer-state-reasons
+  STATUS successful-ok")
+grep -qE "printer-state \(enum\) = idle" <<<"$state" || fail "the printer stays stopped: $state"
+id=$(print_job library-back tx7m "$work/sgray-600.pwg")
+[ "$(wait_job library-back tx7m "$id")" = completed ] || fail "no job prints with the library back"
+stop_app
 note "PASS"
