@@ -29,7 +29,7 @@ done
 
 work=$(mktemp -d /tmp/zeru-app.XXXXXX)
 export SNAP_COMMON=$work/snap
-mkdir -p "$SNAP_COMMON" "$work/spool" "$work/out"
+mkdir -p "$SNAP_COMMON" "$work/out"
 app_pid=
 
 stop_app() {
@@ -212,7 +212,7 @@ for model in "${models[@]}"; do
 done
 wait_for 10 test -s "$work/app.state" || fail "no state in $work/app.state"
 grep -q "tx7mn" "$work/app.state" || fail "the state file lacks the printers"
-[ -d "$work/spool" ] || fail "no spool directory"
+[ -d "$work/spool" ] || fail "the app did not make its spool directory"
 # A new queue reports its up time from its second second on.
 sleep 1
 
