@@ -51,6 +51,7 @@ end_test() {
     grep -v '^D ' "$work/app.log" | tail -n 30 >&2 || true
   fi
   unstage
+  umount "$work/out/full" 2>/dev/null || true
   rm -rf "$work"
 }
 trap end_test EXIT
@@ -292,6 +293,20 @@ for fact in "clean True" "pages 8" "DUPLEX ON" "RENDERMODE COLOR" "RESOLUTION 60
             "page 1 colour A4 600 6817" "page 8 colour A4 600 6817"; do
   expect_fact "$work/pdf.facts" "$fact"
 done
+# print-quality as the PPDs mean it: high is 1200 dpi, normal 600 dpi unless
+# the job names printer-resolution.
+make_pdf 1 "$work/one.pdf"
+for quality in "high 5 1200" "normal-1200 4 1200"; do
+  read -r name value dpi <<<"$quality"
+  extra=()
+  [ "$name" = normal-1200 ] && extra=(-o printer-resolution=1200dpi)
+  submitted=$(client submit -d tx7 -o print-quality="$value" "${extra[@]}" "$work/one.pdf") ||
+    fail "submit of the $name PDF failed"
+  id=${submitted##*-}
+  [ "$(wait_job "pdf-$name" tx7 "$id")" = completed ] || fail "the $name PDF did not complete"
+  facts "$(ls -t "$work/out/tx7/"*.zeru | head -n 1)" >"$work/pdf-$name.facts"
+  expect_fact "$work/pdf-$name.facts" "RESOLUTION $dpi"
+done
 # A file that says it is a PDF but is not: Ghostscript renders no page.
 printf '%%PDF-1.4\nnot a document\n' >"$work/broken.pdf"
 submitted=$(client submit -d tx7mn "$work/broken.pdf") || fail "submit of a broken PDF failed"
@@ -299,6 +314,18 @@ id=${submitted##*-}
 [ "$(wait_job broken tx7mn "$id")" = aborted ] || fail "the broken PDF was not aborted"
 message=$(job_state broken tx7mn "$id" job-state-message)
 grep -q "no pages" <<<"$message" || fail "the broken PDF's message does not say why: '$message'"
+
+# ---- A device that refuses the job: the job ends with the reason ----
+note "a full device"
+mkdir -p "$work/out/full"
+mount -t tmpfs -o size=16k zeru-app-full "$work/out/full" || fail "cannot mount a small tmpfs"
+client add -d full -m zemro_tx7m -v "file://$work/out/full?ext=zeru" || fail "no printer full"
+sleep 1
+id=$(print_job too-big full "$work/sgray-1200.pwg")
+[ "$(wait_job too-big full "$id")" = aborted ] || fail "a job the device refused was not aborted"
+message=$(job_state too-big full "$id" job-state-message)
+grep -qi "space" <<<"$message" || fail "the refused job's message does not say why: '$message'"
+client status >/dev/null || fail "the app stopped serving after a device error"
 
 # ---- Cancelling a PDF job while it prints ----
 note "cancel"
