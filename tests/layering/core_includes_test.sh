@@ -5,10 +5,13 @@
 #   imaging/             the colour library, rendering, compression
 #   job/                 the job: spool, sending order, the job's policy
 #   filter/              a front end: the CUPS filter
+#   printer-app/         a front end: the Printer Application
 # A file may include headers of its own layer and the layers below it, and
 # the public API (include/zeru/) that it implements or uses. The public
 # headers include no internal header and no CUPS header. The front ends'
-# folders are not included by the core.
+# folders are not included by the core. The Printer Application stands on the
+# public API alone: it includes zeru/ and its own headers, nothing else of the
+# project, and nothing includes it.
 set -euo pipefail
 src=${1:?usage: core_includes_test.sh SOURCE_DIR}
 cd "$src"
@@ -20,12 +23,13 @@ rank() {
     imaging) echo 2 ;;
     job) echo 3 ;;
     filter) echo 4 ;;
+    printer-app) echo 5 ;;
     *) echo -1 ;;
   esac
 }
 
 status=0
-for dir in settings status stream imaging job filter; do
+for dir in settings status stream imaging job filter printer-app; do
   [ -d "$dir" ] || { echo "missing layer folder $dir/" >&2; status=1; continue; }
   own=$(rank "$dir")
   while IFS=: read -r file line text; do
@@ -33,6 +37,16 @@ for dir in settings status stream imaging job filter; do
     [ -n "$target" ] || continue
     [ "$target" = zeru ] && continue
     other=$(rank "$target")
+    if [ "$dir" = printer-app ] && [ "$target" != printer-app ]; then
+      echo "$file:$line: printer-app/ includes $target/; it may include only zeru/ and its own headers: $text" >&2
+      status=1
+      continue
+    fi
+    if [ "$target" = printer-app ] && [ "$dir" != printer-app ]; then
+      echo "$file:$line: $dir/ includes the Printer Application: $text" >&2
+      status=1
+      continue
+    fi
     if [ "$other" -lt 0 ] || [ "$other" -gt "$own" ]; then
       echo "$file:$line: $dir/ includes $target/, which is not below it: $text" >&2
       status=1

@@ -1,0 +1,39 @@
+#include "printer-app/colour.h"
+
+#include "printer-app/job_messages.h"
+
+namespace zeruapp {
+
+namespace {
+
+zeru::ColourLibrary& library() {
+  static zeru::ColourLibrary instance;
+  return instance;
+}
+
+std::string& loadError() {
+  static std::string error;
+  return error;
+}
+
+}  // namespace
+
+bool loadColourLibrary(std::string& error) {
+  if (library().loaded()) return true;
+  zeru::ColourLibrary::LoadResult loaded = library().load(zeru::ColourLibrary::installedPaths());
+  if (!loaded.ok) {
+    loadError() = "The colour library cannot be loaded: " + stateMessageOf(loaded.error);
+    error = loadError();
+    return false;
+  }
+  loadError().clear();
+  return true;
+}
+
+const zeru::ColourLibrary* colourLibrary() {
+  return library().loaded() ? &library() : nullptr;
+}
+
+const std::string& colourLibraryError() { return loadError(); }
+
+}  // namespace zeruapp

@@ -1,0 +1,196 @@
+#include "printer-app/document_filter.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <cups/raster.h>
+
+#include "printer-app/choices_map.h"
+#include "printer-app/ghostscript_args.h"
+#include "printer-app/raster_job.h"
+
+namespace zeruapp {
+
+namespace {
+
+constexpr const char* kNoGhostscript = "Ghostscript (gs) is not installed: PDF and PostScript cannot be printed";
+constexpr const char* kStartFailed = "Unable to start Ghostscript: %s";
+constexpr const char* kNoPages = "The document could not be read: Ghostscript rendered no pages";
+constexpr const char* kRenderFailed = "Ghostscript could not render the whole document";
+
+// The program's path, looked for in PATH before the fork: the child only
+// calls what is safe after a fork in a threaded process.
+std::string findProgram(const char* name) {
+  const char* path = getenv("PATH");
+  std::string dirs = path && *path ? path : "/usr/local/bin:/usr/bin:/bin";
+  size_t at = 0;
+  while (at <= dirs.size()) {
+    size_t end = dirs.find(':', at);
+    if (end == std::string::npos) end = dirs.size();
+    std::string candidate = dirs.substr(at, end - at) + "/" + name;
+    if (end > at && access(candidate.c_str(), X_OK) == 0) return candidate;
+    at = end + 1;
+  }
+  return "";
+}
+
+// Ghostscript with its raster on a pipe; -1 when it cannot be started.
+pid_t startGhostscript(const std::string& program, const std::vector<std::string>& args,
+                       int& rasterFd) {
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+  int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (devNull < 0) {
+    close(fds[0]);
+    close(fds[1]);
+    return -1;
+  }
+  pid_t pid = fork();
+  if (pid == 0) {
+    // The child: standard input and error on /dev/null, the raster on the
+    // pipe, nothing else of the server open, signals as a new program has
+    // them.
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    sigaction(SIGPIPE, &byDefault, nullptr);
+    sigaction(SIGTERM, &byDefault, nullptr);
+    if (dup2(devNull, 0) < 0 || dup2(fds[1], 1) < 0 || dup2(devNull, 2) < 0) _exit(127);
+    closefrom(3);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(fds[1]);
+  close(devNull);
+  if (pid < 0) {
+    close(fds[0]);
+    return -1;
+  }
+  rasterFd = fds[0];
+  return pid;
+}
+
+// Reads the raster for libcups; a cancelled job reads no more.
+struct RasterPipe {
+  int fd;
+  pappl_job_t* job;
+};
+
+ssize_t readPipe(void* context, unsigned char* buffer, size_t bytes) {
+  auto* pipe = static_cast<RasterPipe*>(context);
+  for (;;) {
+    if (papplJobIsCanceled(pipe->job)) return 0;
+    ssize_t got = read(pipe->fd, buffer, bytes);
+    if (got < 0 && errno == EINTR) continue;
+    return got;
+  }
+}
+
+}  // namespace
+
+bool renderDocument(pappl_job_t* job, pappl_device_t* device, void*) {
+  const std::string program = findProgram("gs");
+  if (program.empty()) {
+    papplJobSetMessage(job, "%s", kNoGhostscript);
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", kNoGhostscript);
+    return false;
+  }
+  pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, true);
+  if (options == nullptr) return false;
+
+  RenderRequest request;
+  request.input = papplJobGetFilename(job) ? papplJobGetFilename(job) : "";
+  request.resolution = documentResolution(job, options);
+  request.colour = options->print_color_mode != PAPPL_COLOR_MODE_MONOCHROME;
+  sheetForMedia(options->media.size_name, options->media.size_width, options->media.size_length,
+                request.widthPoints, request.heightPoints);
+  if (options->first_page > 1) request.firstPage = options->first_page;
+  if (options->last_page > 0 && options->last_page < static_cast<unsigned>(INT_MAX))
+    request.lastPage = options->last_page;
+
+  int rasterFd = -1;
+  pid_t pid = startGhostscript(program, ghostscriptArguments(request), rasterFd);
+  if (pid < 0) {
+    papplJobSetMessage(job, kStartFailed, strerror(errno));
+    papplJobDeletePrintOptions(options);
+    return false;
+  }
+  papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Rendering with Ghostscript (process %d) at %d dpi.",
+              static_cast<int>(pid), request.resolution);
+
+  RasterPipe rasterPipe{rasterFd, job};
+  cups_raster_t* raster = cupsRasterOpenIO(readPipe, &rasterPipe, CUPS_RASTER_READ);
+  bool started = false;
+  bool ok = true;
+  unsigned pages = 0;
+  std::vector<unsigned char> line;
+  cups_page_header2_t header;
+  while (ok && raster && !papplJobIsCanceled(job) && cupsRasterReadHeader2(raster, &header)) {
+    if (!started) {
+      if (!rasterStartJob(job, options, device)) {
+        ok = false;
+        break;
+      }
+      started = true;
+    }
+    ++pages;
+    papplJobSetImpressionsCompleted(job, 1);
+    options->header = header;
+    if (!rasterStartPage(job, options, device, pages)) {
+      ok = false;
+      break;
+    }
+    line.resize(header.cupsBytesPerLine);
+    for (unsigned y = 0; y < header.cupsHeight && !papplJobIsCanceled(job); ++y) {
+      if (cupsRasterReadPixels(raster, line.data(), header.cupsBytesPerLine) == 0) {
+        ok = papplJobIsCanceled(job);
+        break;
+      }
+      rasterWriteLine(job, options, device, y, line.data());
+    }
+    if (!rasterEndPage(job, options, device, pages)) ok = false;
+  }
+  if (raster) cupsRasterClose(raster);
+  close(rasterFd);
+
+  // Ghostscript is done, or is told to stop: a cancelled job, a job that
+  // failed, a reader that went away.
+  int status = 0;
+  if (papplJobIsCanceled(job) || !ok) kill(pid, SIGTERM);
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  const bool rendered = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+
+  if (started) {
+    if (ok && !papplJobIsCanceled(job) && !rendered) {
+      rasterAbortJob(job, kRenderFailed);
+      ok = false;
+    } else if (!rasterEndJob(job, options, device)) {
+      ok = false;
+    }
+  } else if (ok && !papplJobIsCanceled(job)) {
+    // Ghostscript may end well with no page at all for a file it cannot read.
+    papplJobSetMessage(job, "%s", kNoPages);
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", kNoPages);
+    ok = false;
+  }
+  papplJobSetImpressions(job, static_cast<int>(pages));
+  papplJobDeletePrintOptions(options);
+  return ok;
+}
+
+}  // namespace zeruapp

@@ -1,0 +1,13 @@
+// PDF and PostScript jobs: Ghostscript, run as a separate process, renders
+// them into a PWG raster of whole sheets, which goes the way of a client's
+// PWG job, line by line into the core.
+#pragma once
+
+#include <pappl/pappl.h>
+
+namespace zeruapp {
+
+// PAPPL's filter callback for application/pdf and application/postscript.
+bool renderDocument(pappl_job_t* job, pappl_device_t* device, void* data);
+
+}  // namespace zeruapp

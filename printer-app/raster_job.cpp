@@ -1,0 +1,337 @@
+#include "printer-app/raster_job.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "printer-app/choices_map.h"
+#include "printer-app/colour.h"
+#include "printer-app/device_sink.h"
+#include "printer-app/drivers.h"
+#include "printer-app/job_messages.h"
+#include "printer-app/paper.h"
+#include "printer-app/raster_geometry.h"
+#include "zeru/job.h"
+#include "zeru/page_header.h"
+
+namespace zeruapp {
+
+namespace {
+
+constexpr const char* kSendFailed = "Unable to send the job to the printer";
+constexpr const char* kNoModel = "The printer's driver is not one of this application's models";
+constexpr const char* kRawReadFailed = "Unable to read the job's file: %s";
+
+std::string& spoolDirectory() {
+  static std::string directory;
+  return directory;
+}
+
+// One job from its start to its end: what it asks for, the core's job and
+// the page being cut.
+struct RasterJob {
+  RasterJob(pappl_job_t* papplJob, pappl_device_t* device, const Model& printerModel)
+      : job(papplJob), model(printerModel), sink(device) {}
+
+  pappl_job_t* job;
+  const Model& model;
+  JobRequest request;
+  ChoiceMap choices;
+  DeviceSink sink;
+  std::unique_ptr<zeru::Job> core;
+  unsigned copies = 1;
+  unsigned mediaTypeCode = 0;
+  bool failed = false;
+  bool stopped = false;
+
+  // The page between its start and its end.
+  bool pageOpen = false;
+  PageCut cut;
+  unsigned sourceWidth = 0;
+  unsigned sourceBytesPerPixel = 0;
+  unsigned bytesPerPixel = 0;
+  unsigned linesPushed = 0;
+};
+
+RasterJob* rasterJobOf(pappl_job_t* job) { return static_cast<RasterJob*>(papplJobGetData(job)); }
+
+// The job ends here: its message for the person who sent it, the reason,
+// and nothing of it left on disk.
+bool failJob(RasterJob& rj, const std::string& message, pappl_jreason_t reason) {
+  papplLogJob(rj.job, PAPPL_LOGLEVEL_ERROR, "%s", message.c_str());
+  papplJobSetMessage(rj.job, "%s", message.c_str());
+  papplJobSetReasons(rj.job, reason, PAPPL_JREASON_NONE);
+  rj.failed = true;
+  rj.pageOpen = false;
+  if (rj.core) rj.core->abandon();
+  return false;
+}
+
+// The core's own reason, or the device's when the core gave none.
+bool failCore(RasterJob& rj) {
+  std::string message = stateMessageOf(rj.core->failure().line);
+  if (message.empty()) message = kSendFailed;
+  return failJob(rj, message, PAPPL_JREASON_ABORTED_BY_SYSTEM);
+}
+
+Sides sidesOf(pappl_sides_t sides) {
+  if (sides == PAPPL_SIDES_TWO_SIDED_LONG_EDGE) return Sides::LongEdge;
+  if (sides == PAPPL_SIDES_TWO_SIDED_SHORT_EDGE) return Sides::ShortEdge;
+  return Sides::OneSided;
+}
+
+Quality qualityOf(ipp_quality_t quality) {
+  if (quality == IPP_QUALITY_DRAFT) return Quality::Draft;
+  if (quality == IPP_QUALITY_HIGH) return Quality::High;
+  return Quality::Normal;
+}
+
+// The job's printer-resolution, when it names one: 0 otherwise.
+int requestedResolution(pappl_job_t* job) {
+  ipp_attribute_t* attr = papplJobGetAttribute(job, "printer-resolution");
+  if (attr == nullptr) return 0;
+  int y = 0;
+  ipp_res_t units;
+  return ippGetResolution(attr, 0, &y, &units);
+}
+
+bool collateOf(pappl_job_t* job) {
+  ipp_attribute_t* attr = papplJobGetAttribute(job, "multiple-document-handling");
+  const char* value = attr ? ippGetString(attr, 0, nullptr) : nullptr;
+  return value == nullptr || strcmp(value, "separate-documents-uncollated-copies") != 0;
+}
+
+// PAPPL takes print-quality=normal as the middle resolution of the driver's
+// list (1200 dpi); the printers' Normal is 600 dpi. The options PAPPL renders
+// JPEG and PNG with are brought in line; a client's raster keeps its own.
+void applyQualityResolution(pappl_job_t* job, pappl_pr_options_t* options) {
+  int resolution =
+      resolutionForQuality(qualityOf(options->print_quality), requestedResolution(job));
+  if (options->printer_resolution[0] == resolution && options->printer_resolution[1] == resolution)
+    return;
+  options->printer_resolution[0] = options->printer_resolution[1] = resolution;
+  const bool colour = options->print_color_mode == PAPPL_COLOR_MODE_COLOR;
+  static const char* const kSheetBack = "normal";
+  const char* sides = options->sides == PAPPL_SIDES_TWO_SIDED_LONG_EDGE    ? "two-sided-long-edge"
+                      : options->sides == PAPPL_SIDES_TWO_SIDED_SHORT_EDGE ? "two-sided-short-edge"
+                                                                           : "one-sided";
+  unsigned total = options->header.cupsInteger[CUPS_RASTER_PWG_TotalPageCount];
+  cupsRasterInitPWGHeader(&options->header, pwgMediaForPWG(options->media.size_name),
+                          colour ? "srgb_8" : "sgray_8", resolution, resolution, sides,
+                          kSheetBack);
+  options->header.cupsInteger[CUPS_RASTER_PWG_TotalPageCount] = total;
+}
+
+// The core's job, made when the first page shows what the job's raster is.
+void startCore(RasterJob& rj, const char* pageSize, int resolution) {
+  rj.request.pageSize = pageSize;
+  rj.request.resolution = resolution;
+  std::string unused;
+  mapJobChoices(rj.request, rj.choices, unused);
+
+  zeru::JobOptions options;
+  const char* title = papplJobGetName(rj.job);
+  const char* user = papplJobGetUsername(rj.job);
+  options.title = title ? title : "";
+  options.user = user ? user : "";
+  options.choices = &rj.choices;
+  options.product = rj.model.product;
+  options.customSizes = {true, static_cast<float>(kCustomMinWidth),
+                         static_cast<float>(kCustomMinHeight), static_cast<float>(kCustomMaxWidth),
+                         static_cast<float>(kCustomMaxHeight)};
+  options.library = colourLibrary();
+  options.spoolDirectory = spoolDirectory();
+
+  zeru::JobEvents events;
+  pappl_job_t* job = rj.job;
+  events.cancelled = [job] { return papplJobIsCanceled(job); };
+  events.log = [job](const char* line) { papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "%s", line); };
+  rj.core = std::make_unique<zeru::Job>(rj.sink, std::move(options), std::move(events));
+}
+
+void endJob(pappl_job_t* job) {
+  delete rasterJobOf(job);
+  papplJobSetData(job, nullptr);
+}
+
+}  // namespace
+
+void setCoreSpoolDirectory(const char* directory) { spoolDirectory() = directory ? directory : ""; }
+
+bool rasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+  pappl_printer_t* printer = papplJobGetPrinter(job);
+  const Model* model = modelForDriver(papplPrinterGetDriverName(printer));
+  if (model == nullptr) {
+    papplJobSetMessage(job, "%s", kNoModel);
+    return false;
+  }
+  if (colourLibrary() == nullptr) {
+    // Without the colour library no job of any printer can print: the
+    // printer stops until the library is installed and the app restarted.
+    papplJobSetMessage(job, "%s", colourLibraryError().c_str());
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", colourLibraryError().c_str());
+    papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
+    papplPrinterSetReasons(printer, PAPPL_PREASON_OTHER, PAPPL_PREASON_NONE);
+    papplPrinterPause(printer);
+    return false;
+  }
+
+  auto rj = std::make_unique<RasterJob>(job, device, *model);
+  JobRequest& request = rj->request;
+  request.sides = sidesOf(options->sides);
+  request.quality = qualityOf(options->print_quality);
+  request.colour = options->print_color_mode == PAPPL_COLOR_MODE_COLOR;
+  request.mediaType = options->media.type[0] ? options->media.type : nullptr;
+  request.collate = collateOf(job);
+  for (int i = 0; i < options->num_vendor; ++i)
+    request.vendor.emplace_back(options->vendor[i].name, options->vendor[i].value);
+  // A job's own media decides its size until its first page says otherwise.
+  if (const Paper* paper = paperForPwgName(options->media.size_name))
+    request.pageSize = paper->keyword;
+  request.resolution = resolutionForQuality(request.quality, requestedResolution(job));
+  rj->copies = options->copies > 0 ? static_cast<unsigned>(options->copies) : 1;
+  rj->mediaTypeCode = mediaTypeChoice(request.mediaType).code;
+
+  std::string error;
+  if (!mapJobChoices(request, rj->choices, error)) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
+    papplJobSetMessage(job, "%s", error.c_str());
+    papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
+    return false;
+  }
+  applyQualityResolution(job, options);
+  papplJobSetData(job, rj.release());
+  return true;
+}
+
+bool rasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*,
+                     unsigned) {
+  RasterJob* rj = rasterJobOf(job);
+  if (rj == nullptr || rj->failed) return false;
+  if (rj->stopped) return true;
+
+  zeru::PageHeader raster = zeru::pageHeaderFrom(options->header);
+  if (const char* problem = rasterPageProblem(raster))
+    return failJob(*rj, problem, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
+
+  unsigned sheetWidth = 0, sheetHeight = 0;
+  sheetForRaster(raster.pageSize[0], raster.pageSize[1], sheetWidth, sheetHeight);
+  rj->cut = imageableCut(sheetWidth, sheetHeight, raster.hwResolution[0], raster.hwResolution[1]);
+  const bool toGray = !rj->request.colour && raster.bitsPerPixel == 24;
+
+  if (!rj->core) {
+    const Paper* paper = paperForPoints(sheetWidth, sheetHeight);
+    startCore(*rj, paper ? paper->keyword : "Custom", static_cast<int>(raster.hwResolution[0]));
+  }
+
+  zeru::PageHeader page =
+      cutPageHeader(raster, rj->cut, toGray, rj->copies, rj->request.collate, rj->mediaTypeCode);
+  switch (rj->core->startPage(page)) {
+    case zeru::PageStart::Render: break;
+    case zeru::PageStart::Stop: rj->stopped = true; return true;
+    case zeru::PageStart::Failed: return failCore(*rj);
+  }
+  rj->pageOpen = true;
+  rj->sourceWidth = raster.width;
+  rj->sourceBytesPerPixel = raster.bitsPerPixel / 8;
+  rj->bytesPerPixel = page.bitsPerPixel / 8;
+  rj->linesPushed = 0;
+  return true;
+}
+
+bool rasterWriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y,
+                     const unsigned char* line) {
+  RasterJob* rj = rasterJobOf(job);
+  if (rj == nullptr || rj->failed) return false;
+  if (!rj->pageOpen) return true;
+  if (y < rj->cut.top || y >= rj->cut.top + rj->cut.height) return true;
+  // Lines the client left out are white.
+  while (rj->linesPushed < y - rj->cut.top) {
+    whiteLine(rj->cut, rj->bytesPerPixel, rj->core->line().data());
+    rj->core->pushLine();
+    ++rj->linesPushed;
+  }
+  cutLine(line, rj->sourceWidth, rj->sourceBytesPerPixel, rj->cut, rj->bytesPerPixel,
+          rj->core->line().data());
+  rj->core->pushLine();
+  ++rj->linesPushed;
+  return true;
+}
+
+bool rasterEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned) {
+  RasterJob* rj = rasterJobOf(job);
+  if (rj == nullptr || rj->failed) return false;
+  if (!rj->pageOpen) return true;
+  // A client's page shorter than the imageable area ends in white.
+  while (rj->linesPushed < rj->cut.height) {
+    whiteLine(rj->cut, rj->bytesPerPixel, rj->core->line().data());
+    rj->core->pushLine();
+    ++rj->linesPushed;
+  }
+  rj->pageOpen = false;
+  zeru::PageEnd end = rj->core->endPage();
+  if (end.kind == zeru::PageEnd::Failed) return failCore(*rj);
+  if (end.stop) rj->stopped = true;
+  return true;
+}
+
+bool rasterEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
+  RasterJob* rj = rasterJobOf(job);
+  if (rj == nullptr) return false;
+  bool ok = !rj->failed;
+  if (ok) {
+    if (!rj->core) startCore(*rj, rj->request.pageSize ? rj->request.pageSize : "A4",
+                             rj->request.resolution);
+    zeru::JobEnd end = rj->core->finish();
+    if (!end.ok) ok = failCore(*rj);
+    else if (rj->sink.failed()) ok = failJob(*rj, kSendFailed, PAPPL_JREASON_ABORTED_BY_SYSTEM);
+  }
+  endJob(job);
+  return ok;
+}
+
+void rasterAbortJob(pappl_job_t* job, const char* message) {
+  RasterJob* rj = rasterJobOf(job);
+  if (rj == nullptr) return;
+  if (!rj->failed) failJob(*rj, message, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
+  endJob(job);
+}
+
+int documentResolution(pappl_job_t* job, const pappl_pr_options_t* options) {
+  return resolutionForQuality(qualityOf(options->print_quality), requestedResolution(job));
+}
+
+bool printRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+  const char* filename = papplJobGetFilename(job);
+  int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
+  if (fd < 0) {
+    papplJobSetMessage(job, kRawReadFailed, strerror(errno));
+    return false;
+  }
+  unsigned char buffer[65536];
+  bool ok = true;
+  for (;;) {
+    if (papplJobIsCanceled(job)) break;
+    ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      papplJobSetMessage(job, kRawReadFailed, strerror(errno));
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    if (papplDeviceWrite(device, buffer, static_cast<size_t>(got)) != got) {
+      papplJobSetMessage(job, "%s: %s", kSendFailed, strerror(errno ? errno : EIO));
+      ok = false;
+      break;
+    }
+  }
+  close(fd);
+  return ok;
+}
+
+}  // namespace zeruapp

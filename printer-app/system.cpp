@@ -1,0 +1,130 @@
+#include "printer-app/system.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <pappl/pappl.h>
+
+#include "printer-app/colour.h"
+#include "printer-app/document_filter.h"
+#include "printer-app/drivers.h"
+#include "printer-app/raster_job.h"
+
+namespace zeruapp {
+
+namespace {
+
+constexpr const char* kAppName = "zeru-printer-app";
+constexpr const char* kSystemName = "ZEMRO Printer Application";
+constexpr const char* kVersion = "1.0.0";
+constexpr const char* kFooter = "ZEMRO TX 7 Printer Application";
+// Loopback unless the server is told otherwise.
+constexpr const char* kDefaultListenHost = "localhost";
+
+std::string& stateFile() {
+  static std::string path;
+  return path;
+}
+
+// Where the state lives when no -o state-file= names it: beside PAPPL's own
+// choice (SNAP_COMMON, /var/lib for root, else the user's config folder).
+std::string defaultStateFile() {
+  if (const char* snap = getenv("SNAP_COMMON"); snap && *snap)
+    return std::string(snap) + "/" + kAppName + ".state";
+  if (getuid() == 0) return std::string("/var/lib/") + kAppName + ".state";
+  if (const char* config = getenv("XDG_CONFIG_HOME"); config && *config)
+    return std::string(config) + "/" + kAppName + ".state";
+  if (const char* home = getenv("HOME"); home && *home) {
+    std::string dir = std::string(home) + "/.config";
+    mkdir(dir.c_str(), 0700);
+    return dir + "/" + kAppName + ".state";
+  }
+  return std::string("/tmp/") + kAppName + std::to_string(getuid()) + ".state";
+}
+
+bool saveState(pappl_system_t* system, void*) {
+  return papplSystemSaveState(system, stateFile().c_str());
+}
+
+pappl_loglevel_t logLevelOf(const char* value) {
+  if (value == nullptr) return PAPPL_LOGLEVEL_WARN;
+  if (!strcmp(value, "fatal")) return PAPPL_LOGLEVEL_FATAL;
+  if (!strcmp(value, "error")) return PAPPL_LOGLEVEL_ERROR;
+  if (!strcmp(value, "info")) return PAPPL_LOGLEVEL_INFO;
+  if (!strcmp(value, "debug")) return PAPPL_LOGLEVEL_DEBUG;
+  return PAPPL_LOGLEVEL_WARN;
+}
+
+// A printer cannot print without the colour library: it is stopped, with
+// the reason in its state reasons and the log.
+void stopWithoutLibrary(pappl_printer_t* printer, void*) {
+  if (colourLibrary() != nullptr) return;
+  papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "%s", colourLibraryError().c_str());
+  papplPrinterSetReasons(printer, PAPPL_PREASON_OTHER, PAPPL_PREASON_NONE);
+  papplPrinterPause(printer);
+}
+
+void printerCreated(pappl_printer_t* printer, void* data) { stopWithoutLibrary(printer, data); }
+
+pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
+  const char* port = cupsGetOption("server-port", numOptions, options);
+  const char* listenHost = cupsGetOption("listen-hostname", numOptions, options);
+  const char* serverHost = cupsGetOption("server-hostname", numOptions, options);
+  const char* logFile = cupsGetOption("log-file", numOptions, options);
+  const char* logLevel = cupsGetOption("log-level", numOptions, options);
+  const char* spool = cupsGetOption("spool-directory", numOptions, options);
+  const char* state = cupsGetOption("state-file", numOptions, options);
+  const char* privateServer = cupsGetOption("private-server", numOptions, options);
+  const bool tcp = privateServer == nullptr || strcmp(privateServer, "true") != 0;
+
+  pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
+                              PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY;
+  pappl_system_t* system =
+      papplSystemCreate(soptions, kSystemName, port ? atoi(port) : 0, "_print,_universal", spool,
+                        logFile ? logFile : "-", logLevelOf(logLevel), nullptr, false);
+  if (system == nullptr) return nullptr;
+
+  if (tcp && !papplSystemAddListeners(system, listenHost ? listenHost : kDefaultListenHost)) {
+    papplLog(system, PAPPL_LOGLEVEL_FATAL, "Unable to listen on '%s'.",
+             listenHost ? listenHost : kDefaultListenHost);
+    papplSystemDelete(system);
+    return nullptr;
+  }
+  if (serverHost) papplSystemSetHostName(system, serverHost);
+  setCoreSpoolDirectory(spool);
+
+  std::string error;
+  if (!loadColourLibrary(error)) papplLog(system, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
+
+  papplSystemSetPrinterDrivers(system, driverCount(), driverList(), autoAddCallback,
+                               printerCreated, driverCallback, nullptr);
+  papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", renderDocument, nullptr);
+  papplSystemAddMIMEFilter(system, "application/postscript", "image/pwg-raster", renderDocument,
+                           nullptr);
+  papplSystemSetFooterHTML(system, kFooter);
+  pappl_version_t version{};
+  strncpy(version.name, kAppName, sizeof version.name - 1);
+  strncpy(version.sversion, kVersion, sizeof version.sversion - 1);
+  version.version[0] = 1;
+  papplSystemSetVersions(system, 1, &version);
+
+  stateFile() = state ? state : defaultStateFile();
+  papplSystemLoadState(system, stateFile().c_str());
+  papplSystemSetSaveCallback(system, saveState, nullptr);
+  papplSystemIteratePrinters(system, stopWithoutLibrary, nullptr);
+  return system;
+}
+
+}  // namespace
+
+int runMainloop(int argc, char* argv[]) {
+  return papplMainloop(argc, argv, kVersion, nullptr, driverCount(), driverList(),
+                       autoAddCallback, driverCallback, nullptr, nullptr, systemCallback,
+                       nullptr, nullptr);
+}
+
+}  // namespace zeruapp
