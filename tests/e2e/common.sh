@@ -79,15 +79,18 @@ unstage() {
   fi
 }
 
-# A ServerBin directory: the staged filter beside links to the system's filters.
+# A ServerBin directory: the staged filter (when a test staged one) beside
+# links to the system's filters.
 make_server_bin() {
   local dir=$1 f
   mkdir -p "$dir/filter"
   for f in /usr/lib/cups/filter/*; do
     ln -s "$f" "$dir/filter/"
   done
-  rm -f "$dir/filter/rastertozeru"
-  install -m 0755 "$STAGED_FILTER" "$dir/filter/rastertozeru"
+  if [ -n "${STAGED_FILTER:-}" ]; then
+    rm -f "$dir/filter/rastertozeru"
+    install -m 0755 "$STAGED_FILTER" "$dir/filter/rastertozeru"
+  fi
   for f in backend daemon cgi-bin monitor notifier; do
     [ -e "/usr/lib/cups/$f" ] && ln -s "/usr/lib/cups/$f" "$dir/$f"
   done
@@ -175,7 +178,7 @@ free_port() {
 
 # Starts a scheduler of our own in $work (own configuration, spool and logs,
 # a socket file and a port on 127.0.0.1, file devices allowed, the staged
-# filter in its ServerBin) after stage_install. Sets port, cupsd_pid and
+# filter in its ServerBin after stage_install, the system's filters). Sets port, cupsd_pid and
 # CUPS_SERVER; queues print into $work/out.
 start_private_cupsd() {
   mkdir -p "$work/etc" "$work/spool/tmp" "$work/log" "$work/state" "$work/cache" "$work/out"

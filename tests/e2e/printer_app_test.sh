@@ -21,8 +21,7 @@ if [ ! -x "$app" ]; then
 fi
 enter_private_namespace "$@"
 
-dump=$build/tools/zerudump
-[ -x "$dump" ] || fail "no zerudump in $build: build first"
+[ -x "$build/tools/zerudump" ] || fail "no zerudump in $build: build first"
 for tool in ipptool gs python3; do
   command -v "$tool" >/dev/null || fail "$tool is not installed"
 done
@@ -30,140 +29,17 @@ done
 work=$(mktemp -d /tmp/zeru-app.XXXXXX)
 export SNAP_COMMON=$work/snap
 mkdir -p "$SNAP_COMMON" "$work/out"
-app_pid=
-
-stop_app() {
-  if [ -n "$app_pid" ]; then
-    kill -TERM "$app_pid" 2>/dev/null || true
-    local deadline=$((SECONDS + 20))
-    while kill -0 "$app_pid" 2>/dev/null && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.1; done
-    kill -KILL "$app_pid" 2>/dev/null || true
-    wait "$app_pid" 2>/dev/null || true
-    app_pid=
-  fi
-}
+source "${2:?}/tests/e2e/app_common.sh"
 
 end_test() {
   local status=$?
   stop_app
-  if [ "$status" -ne 0 ] && [ -f "$work/app.log" ]; then
-    echo "--- last lines of the app's log" >&2
-    grep -v '^D ' "$work/app.log" | tail -n 30 >&2 || true
-  fi
+  show_app_log "$status"
   unstage
   umount "$work/out/full" 2>/dev/null || true
   rm -rf "$work"
 }
 trap end_test EXIT
-
-# The stand-in colour library under the first name the core tries.
-install_library() {
-  mkdir -p "$work/opt/ZEMRO/lib"
-  cp "$build/engine/libzeruengine.so" "$work/opt/ZEMRO/lib/ZEMRO TX 7Mcl.so"
-  mount --bind "$work/opt" /opt || fail "cannot mount the colour library's folder"
-  OPT_MOUNTED=1
-}
-
-client() {
-  timeout 30 "$app" "$@"
-}
-
-app_answers() {
-  kill -0 "$app_pid" 2>/dev/null || fail "the app exited: $(tail -n 20 "$work/app.out")"
-  [ -S "$SNAP_COMMON/zeru-printer-app.sock" ] && (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null
-}
-
-start_app() {
-  port=$(free_port) || fail "no free port"
-  note "starting the app on 127.0.0.1:$port"
-  "$app" server -o server-port="$port" -o state-file="$work/app.state" \
-    -o spool-directory="$work/spool" -o log-file="$work/app.log" -o log-level=debug \
-    >>"$work/app.out" 2>&1 &
-  app_pid=$!
-  wait_for 20 app_answers || fail "the app does not answer on port $port"
-  uri=ipp://127.0.0.1:$port/ipp/print
-}
-
-# ipp_request NAME PRINTER BODY: runs one request of an ipptool test file
-# made of BODY (the lines after the printer-uri) and prints ipptool's
-# verbose output.
-ipp_request() {
-  local name=$1 printer=$2 body=$3 file=$work/$1.test
-  cat >"$file" <<TEST
-{
-  NAME "$name"
-$body
-}
-TEST
-  timeout 60 ipptool -tv "$uri/$printer" "$file" >"$work/$name.ipp" 2>&1 ||
-    { cat "$work/$name.ipp" >&2; fail "ipptool: $name failed"; }
-  cat "$work/$name.ipp"
-}
-
-operation() {
-  cat <<OP
-  OPERATION $1
-  GROUP operation-attributes-tag
-  ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en
-  ATTR uri printer-uri \$uri
-  ATTR name requesting-user-name tester
-OP
-}
-
-# print_job NAME PRINTER FILE [job attribute lines]: Print-Job of a PWG
-# raster; prints the job id.
-print_job() {
-  local name=$1 printer=$2 file=$3 extra=${4:-}
-  local body
-  body="$(operation Print-Job)
-  ATTR name job-name $name
-  ATTR mimeMediaType document-format image/pwg-raster
-  GROUP job-attributes-tag
-$extra
-  FILE $file
-  STATUS successful-ok"
-  ipp_request "$name" "$printer" "$body" | sed -n 's/^ *job-id (integer) = \([0-9]*\)$/\1/p' | head -n 1
-}
-
-job_state() {
-  local body
-  body="$(operation Get-Job-Attributes)
-  ATTR integer job-id $3
-  STATUS successful-ok"
-  ipp_request "state-$1-$3" "$2" "$body" | sed -n "s/^ *$4 ([^)]*) = //p"
-}
-
-# wait_job NAME PRINTER ID: waits until the job has ended; prints its state.
-wait_job() {
-  local state deadline=$((SECONDS + 120))
-  while :; do
-    state=$(job_state "$1" "$2" "$3" job-state)
-    case $state in completed | aborted | canceled) echo "$state"; return 0 ;; esac
-    [ "$SECONDS" -lt "$deadline" ] || fail "job $1 did not end (state $state)"
-    sleep 0.3
-  done
-}
-
-# facts FILE: what zerudump reads from a job stream, one fact a line.
-facts() {
-  "$dump" --json "$1" | python3 -c '
-import json, sys
-d = json.load(sys.stdin)
-s = d["settings"]
-print("clean", d["clean"])
-print("pages", d["pageCount"])
-for key in ("DUPLEX", "RENDERMODE", "RESOLUTION", "QTY"):
-    print(key, s.get(key))
-for p in d["pages"]:
-    print("page", p["number"], "colour" if p["colour"] else "gray", p["paperName"],
-          p["resolution"], p["lines"])
-print("trailer", (d["trailer"] or {}).get("line"))'
-}
-
-expect_fact() {
-  grep -qxF "$2" "$1" || { cat "$1" >&2; fail "$1 lacks '$2'"; }
-}
 
 # ---- Documents: A4 PWG rasters made by Ghostscript ----
 cat >"$work/doc.ps" <<'PS'
@@ -201,9 +77,7 @@ fi
 
 models=(tx7m tx7 tx7mn tx7n)
 for model in "${models[@]}"; do
-  mkdir -p "$work/out/$model"
-  client add -d "$model" -m "zemro_$model" -v "file://$work/out/$model?ext=zeru" ||
-    fail "the app refused a $model printer"
+  add_printer "$model" "$model"
 done
 client drivers >"$work/drivers" || fail "drivers failed"
 grep -qxF 'zemro_tx7mn "ZEMRO TX 7MN" "MFG:ZEMRO;CMD:PJL,ZERU;MDL:TX 7MN;CLS:PRINTER;DES:ZEMRO TX 7MN;"' \
@@ -213,7 +87,7 @@ for model in "${models[@]}"; do
 done
 wait_for 10 test -s "$work/app.state" || fail "no state in $work/app.state"
 grep -q "tx7mn" "$work/app.state" || fail "the state file lacks the printers"
-[ -d "$work/spool" ] || fail "the app did not make its spool directory"
+[ -d "$work/app-spool" ] || fail "the app did not make its spool directory"
 # A new queue reports its up time from its second second on.
 sleep 1
 
