@@ -82,6 +82,17 @@ for fact in "clean True" "pages 4" "DUPLEX ON" "RESOLUTION 600" "trailer @PJL EO
   expect_fact "$work/stream.facts" "$fact"
 done
 
+# Two-sided PJL: three sheets to turn over for three pages and the filler.
+"$build/tools/zerudump" --json "$stream" | python3 -c '
+import json, sys
+d = json.load(sys.stdin)
+attrs = d["jobAttributes"]
+attrs = attrs if isinstance(attrs, dict) else dict(attrs)
+print("MDPXS", d["settings"].get("MDPXS"))
+print("PCNT", attrs.get("PCNT"))' >"$work/duplex.facts" || fail "zerudump could not read the stream"
+expect_fact "$work/duplex.facts" "MDPXS 3"
+expect_fact "$work/duplex.facts" "PCNT 3"
+
 # The order: the filler (no ink), then pages 2, 3 and 1 by their ink.
 "$build/tools/zerudump" --png "$work/previews" --scale 8 "$stream" >/dev/null ||
   fail "zerudump could not draw the pages"
