@@ -217,6 +217,9 @@ set -e
 note "the suite took $((SECONDS - suite_start)) s (ipptool's status $suite_status)"
 [ "$suite_status" -ne 124 ] || fail "ipptool did not finish in 600 s: $(tail -n 5 "$work/suite.out")"
 [ -s "$work/suite.out" ] || fail "ipptool wrote nothing: $(cat "$work/suite.err")"
+# Every test after a crash fails with "Host is down": say so first.
+kill -0 "$app_pid" 2>/dev/null ||
+  fail "the app died during the suite; the last jobs it started: $(grep -E '\] (Starting print job|Rendering with)' "$work/app.log" | tail -n 4)"
 
 # ipptool's text report: one line a test, its name (cut at 68 characters)
 # padded up to its verdict, then the reasons of a failure indented below
