@@ -3,10 +3,14 @@
 //   setting KEY=VALUE          every "@PJL SET" line
 //   pages N
 //   page I planes P resolution R turned T
+//   marks I P X0 Y0 X1 Y1 N    plane P of page I: the box of its dots, and
+//                              how many (no line for a plane without dots)
 //   problems N
 // A page is "turned" when its planes hold more dots in their lower half than
 // in their upper half: the tests print documents that are drawn at the top.
 // Exit status 0, or 2 when the file cannot be read.
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -26,6 +30,31 @@ void countHalves(const DecodedPlane& plane, uint64_t& upper, uint64_t& lower) {
     for (size_t i = 0; i < plane.bytesPerLine(); ++i) dots += __builtin_popcount(line[i]);
     (y < plane.height / 2 ? upper : lower) += dots;
   }
+}
+
+// The box around a plane's dots and their number.
+void printMarks(int page, const PlaneEntity& plane) {
+  const DecodedPlane& bits = plane.decoded;
+  uint32_t x0 = UINT32_MAX, y0 = UINT32_MAX, x1 = 0, y1 = 0;
+  uint64_t dots = 0;
+  for (uint32_t y = 0; y < bits.height; ++y) {
+    const uint8_t* line = bits.bits.data() + y * bits.bytesPerLine();
+    for (size_t i = 0; i < bits.bytesPerLine(); ++i) {
+      if (line[i] == 0) continue;
+      dots += __builtin_popcount(line[i]);
+      for (uint32_t bit = 0; bit < 8; ++bit) {
+        if (!(line[i] & (0x80u >> bit))) continue;
+        uint32_t x = static_cast<uint32_t>(i) * 8 + bit;
+        x0 = std::min(x0, x);
+        x1 = std::max(x1, x);
+        y0 = std::min(y0, y);
+        y1 = std::max(y1, y);
+      }
+    }
+  }
+  if (dots > 0)
+    std::printf("marks %d %d %u %u %u %u %llu\n", page, plane.plane, x0, y0, x1, y1,
+                static_cast<unsigned long long>(dots));
 }
 
 }  // namespace
@@ -54,6 +83,8 @@ int main(int argc, char** argv) {
       if (plane.decodedOk) countHalves(plane.decoded, upper, lower);
     std::printf("page %d planes %zu resolution %u turned %d\n", page.number, page.planes.size(),
                 page.resolution, lower > upper ? 1 : 0);
+    for (const PlaneEntity& plane : page.planes)
+      if (plane.decodedOk) printMarks(page.number, plane);
   }
   std::printf("problems %zu\n", stream.problems.size());
   return 0;
