@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up, builds, and runs the whole test suite:
-#   1. the plain build: unit, integration and end-to-end tests;
+#   1. the plain build: unit, integration and end-to-end tests (the IPP
+#      Everywhere conformance run, label conformance, runs on demand:
+#      cd build && ctest -L conformance);
 #   2. AddressSanitizer + UndefinedBehaviorSanitizer: unit and integration tests;
 #   3. ThreadSanitizer: unit and integration tests;
 #   4. libFuzzer: a short run of every fuzz target over its corpus.
@@ -14,7 +16,7 @@ stage() { printf '\n==== %s ====\n' "$*"; }
 
 stage "plain build: whole suite"
 BUILD_DIR="$root/build" "$root/scripts/build.sh"
-(cd "$root/build" && ctest --output-on-failure -j"$jobs" --timeout 900)
+(cd "$root/build" && ctest --output-on-failure -j"$jobs" --timeout 900 -LE conformance)
 
 stage "AddressSanitizer + UndefinedBehaviorSanitizer"
 BUILD_DIR="$root/build-asan" BUILD_TYPE=Debug "$root/scripts/build.sh" -DZERU_SANITIZE=address
