@@ -42,7 +42,8 @@ doc=$(realpath "$doc")
 # stand-in, the PPDs and the stream inspector; the test suite is not built.
 BUILD_DIR=$build BUILD_TARGETS="rastertozeru zeruengine ppds zerudump" "$root/scripts/build.sh"
 echo "print: installing under /usr"
-cmake --install "$build" --prefix /usr >/dev/null
+# The filter, the PPDs and zerudump; the Printer Application is not needed.
+cmake --install "$build" --prefix /usr --component Unspecified >/dev/null
 cmake --install "$build" --prefix /usr --component engine >/dev/null
 
 # The directories the build installed into: CUPS's own, as cups-config gave them.
