@@ -1,0 +1,169 @@
+# shellcheck shell=bash disable=SC2034,SC2154  # $build is the caller's; it reads $app, $work, $port
+# Shared parts of the Printer Application's end-to-end tests, sourced after
+# common.sh: the app started on a free loopback port from a temporary folder
+# (state file, spool directory and CLI socket there), the stand-in colour
+# library where the core looks for it, time-limited clients, IPP requests
+# made of ipptool test files, and what zerudump reads from a job stream.
+
+# app_test_begin BUILD_DIR SOURCE_DIR: skips (77) when the build has no app,
+# enters private namespaces, checks the tools and makes $work; cleans up on
+# exit (then calls app_test_cleanup when the script defines one).
+app_test_begin() {
+  app=$build/printer-app/zeru-printer-app
+  if [ ! -x "$app" ]; then
+    echo "SKIP: no zeru-printer-app in $build (PAPPL was not found)"
+    exit 77
+  fi
+  enter_private_namespace "$@"
+
+  dump=$build/tools/zerudump
+  [ -x "$dump" ] || fail "no zerudump in $build: build first"
+  local tool
+  for tool in ipptool gs python3; do
+    command -v "$tool" >/dev/null || fail "$tool is not installed"
+  done
+
+  work=$(mktemp -d /tmp/zeru-app.XXXXXX)
+  export SNAP_COMMON=$work/snap
+  mkdir -p "$SNAP_COMMON" "$work/out"
+  app_pid=
+  trap app_end_test EXIT
+}
+
+app_end_test() {
+  local status=$?
+  stop_app
+  if [ "$status" -ne 0 ] && [ -f "$work/app.log" ]; then
+    echo "--- last lines of the app's log" >&2
+    grep -v '^D ' "$work/app.log" | tail -n 30 >&2 || true
+  fi
+  unstage
+  if declare -F app_test_cleanup >/dev/null; then app_test_cleanup; fi
+  rm -rf "$work"
+}
+
+stop_app() {
+  if [ -n "$app_pid" ]; then
+    kill -TERM "$app_pid" 2>/dev/null || true
+    local deadline=$((SECONDS + 20))
+    while kill -0 "$app_pid" 2>/dev/null && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.1; done
+    kill -KILL "$app_pid" 2>/dev/null || true
+    wait "$app_pid" 2>/dev/null || true
+    app_pid=
+    # A sanitizer build of the app reports its faults on its standard error,
+    # leaks when it exits.
+    local reports
+    reports=$(grep -E -A40 '(ERROR|WARNING): [A-Za-z]*Sanitizer|runtime error:' "$work/app.out" \
+      2>/dev/null | head -n 120) || true
+    [ -z "$reports" ] || { echo "$reports" >&2; fail "a sanitizer reports faults in the app"; }
+  fi
+}
+
+# The stand-in colour library under the first name the core tries.
+install_library() {
+  mkdir -p "$work/opt/ZEMRO/lib"
+  cp "$build/engine/libzeruengine.so" "$work/opt/ZEMRO/lib/ZEMRO TX 7Mcl.so"
+  mount --bind "$work/opt" /opt || fail "cannot mount the colour library's folder"
+  OPT_MOUNTED=1
+}
+
+client() {
+  timeout 30 "$app" "$@"
+}
+
+app_answers() {
+  kill -0 "$app_pid" 2>/dev/null || fail "the app exited: $(tail -n 20 "$work/app.out")"
+  [ -S "$SNAP_COMMON/zeru-printer-app.sock" ] && (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null
+}
+
+start_app() {
+  port=$(free_port) || fail "no free port"
+  note "starting the app on 127.0.0.1:$port"
+  "$app" server -o server-port="$port" -o state-file="$work/app.state" \
+    -o spool-directory="$work/spool" -o log-file="$work/app.log" -o log-level=debug \
+    >>"$work/app.out" 2>&1 &
+  app_pid=$!
+  wait_for 20 app_answers || fail "the app does not answer on port $port"
+  uri=ipp://127.0.0.1:$port/ipp/print
+}
+
+# ipp_request NAME PRINTER BODY: runs one request of an ipptool test file
+# made of BODY (the lines after the printer-uri) and prints ipptool's
+# verbose output.
+ipp_request() {
+  local name=$1 printer=$2 body=$3 file=$work/$1.test
+  cat >"$file" <<TEST
+{
+  NAME "$name"
+$body
+}
+TEST
+  timeout 60 ipptool -tv "$uri/$printer" "$file" >"$work/$name.ipp" 2>&1 ||
+    { cat "$work/$name.ipp" >&2; fail "ipptool: $name failed"; }
+  cat "$work/$name.ipp"
+}
+
+operation() {
+  cat <<OP
+  OPERATION $1
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri \$uri
+  ATTR name requesting-user-name tester
+OP
+}
+
+# print_job NAME PRINTER FILE [job attribute lines]: Print-Job of a PWG
+# raster; prints the job id.
+print_job() {
+  local name=$1 printer=$2 file=$3 extra=${4:-}
+  local body
+  body="$(operation Print-Job)
+  ATTR name job-name $name
+  ATTR mimeMediaType document-format image/pwg-raster
+  GROUP job-attributes-tag
+$extra
+  FILE $file
+  STATUS successful-ok"
+  ipp_request "$name" "$printer" "$body" | sed -n 's/^ *job-id (integer) = \([0-9]*\)$/\1/p' | head -n 1
+}
+
+job_state() {
+  local body
+  body="$(operation Get-Job-Attributes)
+  ATTR integer job-id $3
+  STATUS successful-ok"
+  ipp_request "state-$1-$3" "$2" "$body" | sed -n "s/^ *$4 ([^)]*) = //p"
+}
+
+# wait_job NAME PRINTER ID: waits until the job has ended; prints its state.
+wait_job() {
+  local state deadline=$((SECONDS + 120))
+  while :; do
+    state=$(job_state "$1" "$2" "$3" job-state)
+    case $state in completed | aborted | canceled) echo "$state"; return 0 ;; esac
+    [ "$SECONDS" -lt "$deadline" ] || fail "job $1 did not end (state $state)"
+    sleep 0.3
+  done
+}
+
+# facts FILE: what zerudump reads from a job stream, one fact a line.
+facts() {
+  "$dump" --json "$1" | python3 -c '
+import json, sys
+d = json.load(sys.stdin)
+s = d["settings"]
+print("clean", d["clean"])
+print("pages", d["pageCount"])
+for key in ("DUPLEX", "RENDERMODE", "RESOLUTION", "QTY"):
+    print(key, s.get(key))
+for p in d["pages"]:
+    print("page", p["number"], "colour" if p["colour"] else "gray", p["paperName"],
+          p["resolution"], p["lines"])
+print("trailer", (d["trailer"] or {}).get("line"))'
+}
+
+expect_fact() {
+  grep -qxF "$2" "$1" || { cat "$1" >&2; fail "$1 lacks '$2'"; }
+}
