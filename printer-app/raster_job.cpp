@@ -106,9 +106,12 @@ bool collateOf(pappl_job_t* job) {
 }
 
 // PAPPL takes print-quality=normal as the middle resolution of the driver's
-// list (1200 dpi); the printers' Normal is 600 dpi. The options PAPPL renders
-// JPEG and PNG with are brought in line; a client's raster keeps its own.
+// list (1200 dpi); the printers' Normal is 600 dpi. A client's raster keeps
+// its own. A JPEG or PNG image keeps PAPPL's: PAPPL has sized the image's
+// lines for it before the job starts, and lines of another resolution would
+// print a corner of the image, enlarged.
 void applyQualityResolution(pappl_job_t* job, pappl_pr_options_t* options) {
+  if (papplRendersImage(papplJobGetFormat(job))) return;
   int resolution =
       resolutionForQuality(qualityOf(options->print_quality), requestedResolution(job));
   if (options->printer_resolution[0] == resolution && options->printer_resolution[1] == resolution)
@@ -193,7 +196,7 @@ bool rasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
   if (const Paper* paper = paperForPwgName(options->media.size_name))
     request.pageSize = paper->keyword;
   request.resolution = resolutionForQuality(request.quality, requestedResolution(job));
-  rj->copies = options->copies > 0 ? static_cast<unsigned>(options->copies) : 1;
+  rj->copies = coreCopies(papplJobGetFormat(job), options->copies);
   rj->mediaTypeCode = mediaTypeChoice(request.mediaType).code;
 
   std::string error;
