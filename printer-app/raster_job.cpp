@@ -45,6 +45,9 @@ struct RasterJob {
   std::unique_ptr<zeru::Job> core;
   unsigned copies = 1;
   unsigned mediaTypeCode = 0;
+  // The job's media-type, which request.mediaType points at: PAPPL frees the
+  // options the job started with when a page brings its own.
+  std::string mediaType;
   bool failed = false;
   bool stopped = false;
 
@@ -188,7 +191,8 @@ bool rasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
   request.sides = sidesOf(options->sides);
   request.quality = qualityOf(options->print_quality);
   request.colour = options->print_color_mode == PAPPL_COLOR_MODE_COLOR;
-  request.mediaType = options->media.type[0] ? options->media.type : nullptr;
+  rj->mediaType = options->media.type;
+  request.mediaType = rj->mediaType.empty() ? nullptr : rj->mediaType.c_str();
   request.collate = collateOf(job);
   for (int i = 0; i < options->num_vendor; ++i)
     request.vendor.emplace_back(options->vendor[i].name, options->vendor[i].value);
