@@ -126,6 +126,16 @@ const std::vector<const char*>& ippMediaTypes() {
   return types;
 }
 
+bool papplRendersImage(const char* documentFormat) {
+  return documentFormat != nullptr &&
+         (strcmp(documentFormat, "image/jpeg") == 0 || strcmp(documentFormat, "image/png") == 0);
+}
+
+unsigned coreCopies(const char* documentFormat, int copies) {
+  if (papplRendersImage(documentFormat)) return 1;
+  return copies > 0 ? static_cast<unsigned>(copies) : 1;
+}
+
 int resolutionForQuality(Quality quality, int requestedResolution) {
   switch (quality) {
     case Quality::High: return 1200;

@@ -67,6 +67,16 @@ const std::vector<const char*>& ippMediaTypes();
 // printer-resolution the job names or else 600 dpi.
 int resolutionForQuality(Quality quality, int requestedResolution);
 
+// PAPPL renders JPEG and PNG images itself: at the resolution it picks for
+// the job, sized before the driver sees the job, and each copy as pages of
+// their own.
+bool papplRendersImage(const char* documentFormat);
+
+// The copies the core makes of a job's pages: 1 for an image PAPPL renders;
+// for every other format (a document rendered by the app, a client's raster)
+// the core makes them.
+unsigned coreCopies(const char* documentFormat, int copies);
+
 // Fills `map` with the job's choices. False, with a message for the job's
 // state, when a vendor option's value is not among its supported values.
 bool mapJobChoices(const JobRequest& request, ChoiceMap& map, std::string& error);

@@ -45,6 +45,9 @@ struct RasterJob {
   std::unique_ptr<zeru::Job> core;
   unsigned copies = 1;
   unsigned mediaTypeCode = 0;
+  // The job's media-type, which request.mediaType points at: PAPPL frees the
+  // options the job started with when a page brings its own.
+  std::string mediaType;
   bool failed = false;
   bool stopped = false;
 
@@ -106,9 +109,12 @@ bool collateOf(pappl_job_t* job) {
 }
 
 // PAPPL takes print-quality=normal as the middle resolution of the driver's
-// list (1200 dpi); the printers' Normal is 600 dpi. The options PAPPL renders
-// JPEG and PNG with are brought in line; a client's raster keeps its own.
+// list (1200 dpi); the printers' Normal is 600 dpi. A client's raster keeps
+// its own. A JPEG or PNG image keeps PAPPL's: PAPPL has sized the image's
+// lines for it before the job starts, and lines of another resolution would
+// print a corner of the image, enlarged.
 void applyQualityResolution(pappl_job_t* job, pappl_pr_options_t* options) {
+  if (papplRendersImage(papplJobGetFormat(job))) return;
   int resolution =
       resolutionForQuality(qualityOf(options->print_quality), requestedResolution(job));
   if (options->printer_resolution[0] == resolution && options->printer_resolution[1] == resolution)
@@ -185,7 +191,8 @@ bool rasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
   request.sides = sidesOf(options->sides);
   request.quality = qualityOf(options->print_quality);
   request.colour = options->print_color_mode == PAPPL_COLOR_MODE_COLOR;
-  request.mediaType = options->media.type[0] ? options->media.type : nullptr;
+  rj->mediaType = options->media.type;
+  request.mediaType = rj->mediaType.empty() ? nullptr : rj->mediaType.c_str();
   request.collate = collateOf(job);
   for (int i = 0; i < options->num_vendor; ++i)
     request.vendor.emplace_back(options->vendor[i].name, options->vendor[i].value);
@@ -193,7 +200,7 @@ bool rasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
   if (const Paper* paper = paperForPwgName(options->media.size_name))
     request.pageSize = paper->keyword;
   request.resolution = resolutionForQuality(request.quality, requestedResolution(job));
-  rj->copies = options->copies > 0 ? static_cast<unsigned>(options->copies) : 1;
+  rj->copies = coreCopies(papplJobGetFormat(job), options->copies);
   rj->mediaTypeCode = mediaTypeChoice(request.mediaType).code;
 
   std::string error;

@@ -3,8 +3,10 @@
 #   1. the plain build: unit, integration and end-to-end tests (the IPP
 #      Everywhere conformance run, label conformance, runs on demand:
 #      cd build && ctest -L conformance);
-#   2. AddressSanitizer + UndefinedBehaviorSanitizer: unit and integration tests;
-#   3. ThreadSanitizer: unit and integration tests;
+#   2. AddressSanitizer + UndefinedBehaviorSanitizer: unit and integration tests
+#      and the Printer Application's own end-to-end tests (they skip without PAPPL);
+#   3. ThreadSanitizer: unit and integration tests (the app's end-to-end tests
+#      take minutes each there and outlast their clients' time limits);
 #   4. libFuzzer: a short run of every fuzz target over its corpus.
 # Exits non-zero on the first stage that fails.
 set -euo pipefail
@@ -22,7 +24,7 @@ stage "AddressSanitizer + UndefinedBehaviorSanitizer"
 BUILD_DIR="$root/build-asan" BUILD_TYPE=Debug "$root/scripts/build.sh" -DZERU_SANITIZE=address
 (cd "$root/build-asan" &&
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --output-on-failure -j"$jobs" --timeout 900 -L 'unit|integration')
+  ctest --output-on-failure -j"$jobs" --timeout 900 -L '^(unit|integration|app)$')
 
 stage "ThreadSanitizer"
 BUILD_DIR="$root/build-tsan" BUILD_TYPE=Debug "$root/scripts/build.sh" -DZERU_SANITIZE=thread

@@ -1,15 +1,64 @@
-# shellcheck shell=bash disable=SC2034,SC2154  # $work, $build and $app are the caller's
+# shellcheck shell=bash disable=SC2034,SC2154  # $build is the caller's; it reads $app, $work, $port
 # Shared parts of the Printer Application's end-to-end tests, sourced after
-# common.sh. The caller sets build (the build directory), app (the app's
-# binary) and work (its temporary folder) and sets SNAP_COMMON inside work,
-# which keeps the app's CLI socket there. The app serves on a free loopback
-# port with its state file, spool directory and log in work; its file
-# printers write into work/out.
+# common.sh: the app started on a free loopback port from a temporary folder
+# (state file, spool directory and CLI socket there), the stand-in colour
+# library where the core looks for it, time-limited clients, IPP requests
+# made of ipptool test files, and what zerudump reads from a job stream.
 
-app_pid=
+# app_test_begin BUILD_DIR SOURCE_DIR: skips (77) when the build has no app,
+# enters private namespaces, checks the tools and makes $work; cleans up on
+# exit (then calls app_test_cleanup when the script defines one).
+app_test_begin() {
+  app=$build/printer-app/zeru-printer-app
+  if [ ! -x "$app" ]; then
+    echo "SKIP: no zeru-printer-app in $build (PAPPL was not found)"
+    exit 77
+  fi
+  enter_private_namespace "$@"
+  # /proc of the private process namespace: LeakSanitizer reads a process's
+  # threads there by the process's own id.
+  mount -t proc zeru-app-proc /proc || fail "cannot mount /proc"
 
-# Stops the app we started, by its process id: SIGTERM, then SIGKILL if it
-# does not end in 20 s (a job stuck on a device can hold it).
+  dump=$build/tools/zerudump
+  [ -x "$dump" ] || fail "no zerudump in $build: build first"
+  local tool
+  for tool in ipptool gs python3; do
+    command -v "$tool" >/dev/null || fail "$tool is not installed"
+  done
+
+  # A sanitizer build of the app leaves out PAPPL's own leaks.
+  local supp
+  supp=$(cd "$2" && pwd)/tests/e2e
+  export LSAN_OPTIONS="suppressions=$supp/pappl_leaks.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+  # PAPPL 1.3.1 takes its system's and its printers' locks in either order
+  # (adding a printer, saving the state, events): ThreadSanitizer looks for
+  # data races here, not for PAPPL's lock order, nor PAPPL's own race.
+  export TSAN_OPTIONS="${TSAN_OPTIONS:+$TSAN_OPTIONS:}detect_deadlocks=0:suppressions=$supp/pappl_tsan.supp"
+
+  work=$(mktemp -d /tmp/zeru-app.XXXXXX)
+  export SNAP_COMMON=$work/snap
+  mkdir -p "$SNAP_COMMON" "$work/out"
+  app_pid=
+  trap app_end_test EXIT
+}
+
+app_end_test() {
+  local status=$?
+  stop_app
+  show_app_log "$status"
+  unstage
+  if declare -F app_test_cleanup >/dev/null; then app_test_cleanup; fi
+  rm -rf "$work"
+}
+
+# show_app_log STATUS: after a failure, the end of the app's log.
+show_app_log() {
+  if [ "$1" -ne 0 ] && [ -f "$work/app.log" ]; then
+    echo "--- last lines of the app's log" >&2
+    grep -v '^D ' "$work/app.log" | tail -n 30 >&2 || true
+  fi
+}
+
 stop_app() {
   if [ -n "$app_pid" ]; then
     kill -TERM "$app_pid" 2>/dev/null || true
@@ -18,14 +67,12 @@ stop_app() {
     kill -KILL "$app_pid" 2>/dev/null || true
     wait "$app_pid" 2>/dev/null || true
     app_pid=
-  fi
-}
-
-# show_app_log STATUS: after a failure, the end of the app's log.
-show_app_log() {
-  if [ "$1" -ne 0 ] && [ -f "$work/app.log" ]; then
-    echo "--- last lines of the app's log" >&2
-    grep -v '^D ' "$work/app.log" | tail -n 30 >&2 || true
+    # A sanitizer build of the app reports its faults on its standard error,
+    # leaks when it exits.
+    local reports
+    reports=$(grep -E -A40 '(ERROR|WARNING): [A-Za-z]*Sanitizer|runtime error:' "$work/app.out" \
+      2>/dev/null | head -n 120) || true
+    [ -z "$reports" ] || { echo "$reports" >&2; fail "a sanitizer reports faults in the app"; }
   fi
 }
 
@@ -37,9 +84,10 @@ install_library() {
   OPT_MOUNTED=1
 }
 
-# The app's own client sub-commands, time-limited.
+# The app's own client sub-commands; in a sanitizer build without leak
+# checks: PAPPL's client code leaves its connection to the server unfreed.
 client() {
-  timeout 30 "$app" "$@"
+  ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" timeout 30 "$app" "$@"
 }
 
 app_answers() {
@@ -47,8 +95,6 @@ app_answers() {
   [ -S "$SNAP_COMMON/zeru-printer-app.sock" ] && (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null
 }
 
-# Starts the app on a free port of 127.0.0.1; sets port, app_pid and uri
-# (the printers' URI without the printer's name).
 start_app() {
   port=$(free_port) || fail "no free port"
   note "starting the app on 127.0.0.1:$port"
@@ -58,14 +104,6 @@ start_app() {
   app_pid=$!
   wait_for 20 app_answers || fail "the app does not answer on port $port"
   uri=ipp://127.0.0.1:$port/ipp/print
-}
-
-# add_printer NAME MODEL: a printer of the app writing its jobs into
-# work/out/NAME.
-add_printer() {
-  mkdir -p "$work/out/$1"
-  client add -d "$1" -m "zemro_$2" -v "file://$work/out/$1?ext=zeru" ||
-    fail "the app refused a $2 printer"
 }
 
 # ipp_request NAME PRINTER BODY: runs one request of an ipptool test file
@@ -131,7 +169,7 @@ wait_job() {
 
 # facts FILE: what zerudump reads from a job stream, one fact a line.
 facts() {
-  "$build/tools/zerudump" --json "$1" | python3 -c '
+  "$dump" --json "$1" | python3 -c '
 import json, sys
 d = json.load(sys.stdin)
 s = d["settings"]

@@ -14,32 +14,11 @@ set -euo pipefail
 
 build=$(cd "${1:?usage: printer_app_test.sh BUILD_DIR SOURCE_DIR}" && pwd)
 source "${2:?}/tests/e2e/common.sh"
-app=$build/printer-app/zeru-printer-app
-if [ ! -x "$app" ]; then
-  echo "SKIP: no zeru-printer-app in $build (PAPPL was not found)"
-  exit 77
-fi
-enter_private_namespace "$@"
-
-[ -x "$build/tools/zerudump" ] || fail "no zerudump in $build: build first"
-for tool in ipptool gs python3; do
-  command -v "$tool" >/dev/null || fail "$tool is not installed"
-done
-
-work=$(mktemp -d /tmp/zeru-app.XXXXXX)
-export SNAP_COMMON=$work/snap
-mkdir -p "$SNAP_COMMON" "$work/out"
-source "${2:?}/tests/e2e/app_common.sh"
-
-end_test() {
-  local status=$?
-  stop_app
-  show_app_log "$status"
-  unstage
+source "$2/tests/e2e/app_common.sh"
+app_test_begin "$@"
+app_test_cleanup() {
   umount "$work/out/full" 2>/dev/null || true
-  rm -rf "$work"
 }
-trap end_test EXIT
 
 # ---- Documents: A4 PWG rasters made by Ghostscript ----
 cat >"$work/doc.ps" <<'PS'
@@ -77,7 +56,9 @@ fi
 
 models=(tx7m tx7 tx7mn tx7n)
 for model in "${models[@]}"; do
-  add_printer "$model" "$model"
+  mkdir -p "$work/out/$model"
+  client add -d "$model" -m "zemro_$model" -v "file://$work/out/$model?ext=zeru" ||
+    fail "the app refused a $model printer"
 done
 client drivers >"$work/drivers" || fail "drivers failed"
 grep -qxF 'zemro_tx7mn "ZEMRO TX 7MN" "MFG:ZEMRO;CMD:PJL,ZERU;MDL:TX 7MN;CLS:PRINTER;DES:ZEMRO TX 7MN;"' \

@@ -258,6 +258,13 @@ TEST(PrinterAppMapping, JobAttributesBecomeChoices) {
   EXPECT_EQ(resolutionForQuality(Quality::Normal, 1200), 1200);
   EXPECT_EQ(resolutionForQuality(Quality::High, 600), 1200);
   EXPECT_EQ(resolutionForQuality(Quality::Draft, 1200), 600);
+  EXPECT_EQ(coreCopies("image/jpeg", 3), 1u) << "PAPPL renders each copy of an image";
+  EXPECT_EQ(coreCopies("image/png", 2), 1u);
+  EXPECT_EQ(coreCopies("application/pdf", 3), 3u);
+  EXPECT_EQ(coreCopies("image/pwg-raster", 0), 1u);
+  EXPECT_EQ(coreCopies(nullptr, 2), 2u);
+  EXPECT_TRUE(papplRendersImage("image/png"));
+  EXPECT_FALSE(papplRendersImage("image/urf")) << "a client's raster is printed as it comes";
   EXPECT_EQ(mediaTypeChoice("transparency").code, 0u);
   EXPECT_EQ(stateMessageOf("ERROR: The colour library refused the page\n"),
             "The colour library refused the page");
