@@ -51,6 +51,8 @@ app_end_test() {
   rm -rf "$work"
 }
 
+app_pid=
+
 # show_app_log STATUS: after a failure, the end of the app's log.
 show_app_log() {
   if [ "$1" -ne 0 ] && [ -f "$work/app.log" ]; then
@@ -104,6 +106,14 @@ start_app() {
   app_pid=$!
   wait_for 20 app_answers || fail "the app does not answer on port $port"
   uri=ipp://127.0.0.1:$port/ipp/print
+}
+
+# add_printer NAME MODEL: a printer of the app writing its jobs into
+# work/out/NAME.
+add_printer() {
+  mkdir -p "$work/out/$1"
+  client add -d "$1" -m "zemro_$2" -v "file://$work/out/$1?ext=zeru" ||
+    fail "the app refused a $2 printer"
 }
 
 # ipp_request NAME PRINTER BODY: runs one request of an ipptool test file
@@ -169,7 +179,7 @@ wait_job() {
 
 # facts FILE: what zerudump reads from a job stream, one fact a line.
 facts() {
-  "$dump" --json "$1" | python3 -c '
+  "$build/tools/zerudump" --json "$1" | python3 -c '
 import json, sys
 d = json.load(sys.stdin)
 s = d["settings"]
