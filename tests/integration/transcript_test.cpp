@@ -390,14 +390,14 @@ std::vector<RasterPage> idPages(int count, bool colour) {
 
 // ---- The jobs ----
 
-struct JobSpec {
+struct JobPlan {
   PpdBuilder ppd;
   std::vector<RasterPage> pages;
   // Standard input is exactly these bytes instead of the pages' stream.
   std::optional<std::string> input;
   FilterRun run;
 
-  JobSpec& duplex(const char* choice) {
+  JobPlan& duplex(const char* choice) {
     ppd.setDefault("DrvDuplex", choice);
     return *this;
   }
@@ -408,7 +408,7 @@ constexpr const char* kShortEdge = "DrvDuplexTumble";
 
 struct TranscriptCase {
   std::string name;
-  std::function<void(JobSpec&)> build;
+  std::function<void(JobPlan&)> build;
 };
 
 // A case in test names and messages.
@@ -419,7 +419,7 @@ struct TranscriptCase {
 // stays open, and the signal comes once the 42% mark before line 128 has been
 // printed. From that mark on the filter only waits, so wherever the signal
 // lands, the filter is at the same place.
-void cancelDuringPage2(JobSpec& job, bool colour, const char* progress) {
+void cancelDuringPage2(JobPlan& job, bool colour, const char* progress) {
   job.pages = idPages(2, colour);
   job.pages[1].linesToWrite = 128;   // of 300
   job.run.holdStdinOpen = true;
@@ -429,7 +429,7 @@ void cancelDuringPage2(JobSpec& job, bool colour, const char* progress) {
 
 // A job cancelled after its last page, while the filter waits for another
 // page header on an input that stays open.
-void cancelAfterLastPage(JobSpec& job, bool colour, const char* progress) {
+void cancelAfterLastPage(JobPlan& job, bool colour, const char* progress) {
   job.pages = idPages(3, colour);
   job.run.holdStdinOpen = true;
   job.run.sigtermOnStderr = std::string(progress) + "3, 85% complete...\n" +
@@ -442,25 +442,25 @@ constexpr const char* kDuplexProgress = "INFO: Processing page ";
 const std::vector<TranscriptCase>& transcriptCases() {
   static const std::vector<TranscriptCase> cases = {
       // Single-sided.
-      {"simplex_gray_2_pages", [](JobSpec& job) { job.pages = idPages(2, false); }},
-      {"simplex_colour_3_pages", [](JobSpec& job) { job.pages = idPages(3, true); }},
+      {"simplex_gray_2_pages", [](JobPlan& job) { job.pages = idPages(2, false); }},
+      {"simplex_colour_3_pages", [](JobPlan& job) { job.pages = idPages(3, true); }},
       {"simplex_image_rotation",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.ppd.setDefault("ImageRotation", "true");
          job.pages = {idPage(1, true), idPage(2, false)};
        }},
 
       // Two-sided, both bindings, odd and even page counts.
       {"duplex_long_edge_3_gray_pages",
-       [](JobSpec& job) { job.duplex(kLongEdge).pages = idPages(3, false); }},
+       [](JobPlan& job) { job.duplex(kLongEdge).pages = idPages(3, false); }},
       {"duplex_long_edge_4_colour_pages",
-       [](JobSpec& job) { job.duplex(kLongEdge).pages = idPages(4, true); }},
+       [](JobPlan& job) { job.duplex(kLongEdge).pages = idPages(4, true); }},
       {"duplex_short_edge_3_colour_pages",
-       [](JobSpec& job) { job.duplex(kShortEdge).pages = idPages(3, true); }},
+       [](JobPlan& job) { job.duplex(kShortEdge).pages = idPages(3, true); }},
       {"duplex_short_edge_2_gray_pages",
-       [](JobSpec& job) { job.duplex(kShortEdge).pages = idPages(2, false); }},
+       [](JobPlan& job) { job.duplex(kShortEdge).pages = idPages(2, false); }},
       {"duplex_short_edge_image_rotation",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.duplex(kShortEdge).ppd.setDefault("ImageRotation", "true");
          job.pages = idPages(3, false);
        }},
@@ -469,166 +469,166 @@ const std::vector<TranscriptCase>& transcriptCases() {
       // overrides the page header, and from the page header when the PPD
       // marks no Collate choice.
       {"simplex_collated_copies_from_ppd",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.ppd.setDefault("Collate", "True");
          for (RasterPage& page : job.pages = idPages(3, false)) page = withCopies(page, 2, false);
        }},
       {"simplex_uncollated_copies_from_ppd",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          for (RasterPage& page : job.pages = idPages(3, false)) page = withCopies(page, 2, true);
        }},
       {"simplex_collated_copies_from_header",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.ppd.remove("Collate");
          for (RasterPage& page : job.pages = idPages(2, true)) page = withCopies(page, 3, true);
        }},
       {"simplex_uncollated_copies_from_header",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.ppd.remove("Collate");
          for (RasterPage& page : job.pages = idPages(2, true)) page = withCopies(page, 3, false);
        }},
       {"simplex_copies_follow_the_last_page",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.ppd.remove("Collate");
          job.pages = {withCopies(idPage(1, false), 1, false), withCopies(idPage(2, false), 2, true)};
        }},
       {"duplex_collated_copies_from_ppd",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.duplex(kLongEdge).ppd.setDefault("Collate", "True");
          for (RasterPage& page : job.pages = idPages(3, false)) page = withCopies(page, 2, false);
        }},
       {"duplex_uncollated_copies_from_ppd",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.duplex(kShortEdge);
          for (RasterPage& page : job.pages = idPages(4, true)) page = withCopies(page, 2, true);
        }},
       {"duplex_header_collate_without_ppd_choice",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.duplex(kLongEdge).ppd.remove("Collate");
          for (RasterPage& page : job.pages = idPages(2, false)) page = withCopies(page, 2, true);
        }},
 
       // Blank-sheet saving.
       {"save_blank_simplex_first_middle_last",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.ppd.setDefault("AKSaveBlankSheet", "True");
          job.pages = {blankPage(false), idPage(1, false), blankPage(true), idPage(2, true),
                       blankPage(false)};
        }},
       {"save_blank_duplex_first_middle_last",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.duplex(kLongEdge).ppd.setDefault("AKSaveBlankSheet", "True");
          job.pages = {blankPage(true), idPage(1, true), blankPage(false), idPage(2, false),
                       idPage(3, false), blankPage(false)};
        }},
       {"save_blank_every_page_blank",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.ppd.setDefault("AKSaveBlankSheet", "True");
          job.pages = {blankPage(false), blankPage(true)};
        }},
       {"blank_pages_kept_without_saving",
-       [](JobSpec& job) { job.pages = {blankPage(false), idPage(1, false), blankPage(true)}; }},
+       [](JobPlan& job) { job.pages = {blankPage(false), idPage(1, false), blankPage(true)}; }},
 
       // Zero copies on a single-sided, uncollated page.
       {"zero_copies_colour",
-       [](JobSpec& job) { job.pages = {withCopies(idPage(1, true), 0, false)}; }},
+       [](JobPlan& job) { job.pages = {withCopies(idPage(1, true), 0, false)}; }},
       {"zero_copies_gray",
-       [](JobSpec& job) { job.pages = {withCopies(idPage(1, false), 0, false)}; }},
+       [](JobPlan& job) { job.pages = {withCopies(idPage(1, false), 0, false)}; }},
       {"zero_copies_colour_then_one_copy",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.pages = {withCopies(idPage(1, true), 0, false), idPage(2, true)};
        }},
 
       // Sizes, resolutions and colour modes.
       {"simplex_mixed_sizes_and_colour",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.pages = {idPage(1, true), paperPage(2, false, "A6"),
                       idPage(3, true, 72, 36), idPage(4, false, 36, 54),
                       paperPage(5, false, "B6LEF")};
        }},
       {"duplex_mixed_sizes_and_colour",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.duplex(kLongEdge).pages = {paperPage(1, false, "A6"), idPage(2, true),
                                         idPage(3, true, 54, 36)};
        }},
       {"resolution_1200_dpi",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.ppd.setDefault("DrvResolution", "1200dpi");
          job.pages = {idPage(1, true, kSmall, kSmall, 1200), idPage(2, false, kSmall, kSmall, 1200)};
        }},
       // Real sizes are told by the PageSize the job marks: other pages are
       // custom-size pages for the printer.
       {"paper_a6_from_page_size_option",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.run.options = "PageSize=A6";
          job.pages = {paperPage(1, false, "A6"), idPage(2, true)};
        }},
       {"paper_b6lef_from_media_option",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.run.options = "media=B6LEF";
          job.pages = {paperPage(1, false, "B6LEF")};
        }},
       {"custom_size_option",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.run.options = "PageSize=Custom.54x72";
          job.pages = {idPage(1, true, 54, 72), idPage(2, false, 54, 72)};
        }},
 
       // Cancellation.
       {"cancel_before_the_first_page",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.input = rasterJobBytes({});   // the sync word alone; the input stays open
          job.run.holdStdinOpen = true;
          job.run.sigtermOnStderr = "INFO: cupsRasterReadHeader2 start\n";
        }},
       {"cancel_during_a_page_simplex",
-       [](JobSpec& job) { cancelDuringPage2(job, false, kSimplexProgress); }},
+       [](JobPlan& job) { cancelDuringPage2(job, false, kSimplexProgress); }},
       {"cancel_during_a_page_duplex",
-       [](JobSpec& job) { cancelDuringPage2(job.duplex(kLongEdge), true, kDuplexProgress); }},
+       [](JobPlan& job) { cancelDuringPage2(job.duplex(kLongEdge), true, kDuplexProgress); }},
       {"cancel_after_the_last_page_simplex",
-       [](JobSpec& job) { cancelAfterLastPage(job, true, kSimplexProgress); }},
+       [](JobPlan& job) { cancelAfterLastPage(job, true, kSimplexProgress); }},
       {"cancel_after_the_last_page_duplex",
-       [](JobSpec& job) { cancelAfterLastPage(job.duplex(kShortEdge), false, kDuplexProgress); }},
+       [](JobPlan& job) { cancelAfterLastPage(job.duplex(kShortEdge), false, kDuplexProgress); }},
 
       // Spool files that cannot be made, or not written.
       {"spool_cannot_be_made_simplex",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.pages = idPages(2, false);
          job.run.readOnlyTmp = true;
        }},
       {"spool_cannot_be_made_duplex",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.duplex(kLongEdge).pages = idPages(2, true);
          job.run.readOnlyTmp = true;
        }},
       {"spool_disk_full_simplex",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.pages = {noisePage(144), noisePage(144)};
          job.run.smallTmpfsBytes = 64 * 1024;
        }},
       {"spool_disk_full_duplex",
-       [](JobSpec& job) {
+       [](JobPlan& job) {
          job.duplex(kShortEdge).pages = {noisePage(144), noisePage(144)};
          job.run.smallTmpfsBytes = 64 * 1024;
        }},
 
       // No pages.
-      {"empty_input_simplex", [](JobSpec& job) { job.input = ""; }},
-      {"empty_input_duplex", [](JobSpec& job) { job.duplex(kLongEdge).input = ""; }},
-      {"no_page_header", [](JobSpec& job) { job.input = rasterJobBytes({}); }},
+      {"empty_input_simplex", [](JobPlan& job) { job.input = ""; }},
+      {"empty_input_duplex", [](JobPlan& job) { job.duplex(kLongEdge).input = ""; }},
+      {"no_page_header", [](JobPlan& job) { job.input = rasterJobBytes({}); }},
   };
   return cases;
 }
 
 Transcript runCase(const TranscriptCase& job) {
   TempDir dir("transcript");
-  JobSpec spec;
-  job.build(spec);
-  spec.ppd.writeTo(dir.file("job.ppd"));
-  spec.run.ppd = dir.file("job.ppd");
-  spec.run.stdinBytes = spec.input ? *spec.input : rasterJobBytes(spec.pages);
-  spec.run.timeoutMs = 60000;
-  FilterResult result = runFilter(spec.run);
+  JobPlan plan;
+  job.build(plan);
+  plan.ppd.writeTo(dir.file("job.ppd"));
+  plan.run.ppd = dir.file("job.ppd");
+  plan.run.stdinBytes = plan.input ? *plan.input : rasterJobBytes(plan.pages);
+  plan.run.timeoutMs = 60000;
+  FilterResult result = runFilter(plan.run);
   EXPECT_TRUE(result.harnessError.empty()) << "job " << job.name << ": " << result.harnessError;
   EXPECT_FALSE(result.timedOut) << "job " << job.name << ": " << result.describe();
   return transcriptOf(result);
