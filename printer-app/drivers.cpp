@@ -6,6 +6,7 @@
 
 #include "printer-app/choices_map.h"
 #include "printer-app/paper.h"
+#include "printer-app/printer_state.h"
 #include "printer-app/raster_job.h"
 
 namespace zeruapp {
@@ -95,6 +96,7 @@ bool driverCallback(pappl_system_t* system, const char* driverName, const char* 
   data->rendpage_cb = rasterEndPage;
   data->rendjob_cb = rasterEndJob;
   data->printfile_cb = printRawFile;
+  data->status_cb = printerStatusCallback;
   data->format = kRawFormat;
 
   strncpy(data->make_and_model, model->makeAndModel, sizeof data->make_and_model - 1);

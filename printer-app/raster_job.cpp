@@ -14,6 +14,7 @@
 #include "printer-app/drivers.h"
 #include "printer-app/job_messages.h"
 #include "printer-app/paper.h"
+#include "printer-app/printer_state.h"
 #include "printer-app/raster_geometry.h"
 #include "zeru/job.h"
 #include "zeru/page_header.h"
@@ -25,6 +26,8 @@ namespace {
 constexpr const char* kSendFailed = "Unable to send the job to the printer";
 constexpr const char* kNoModel = "The printer's driver is not one of this application's models";
 constexpr const char* kRawReadFailed = "Unable to read the job's file: %s";
+constexpr const char* kPageCounted = "Page %d rendered, %u copies";
+constexpr const char* kJobStarted = "Printing as %s, %s";
 
 std::string& spoolDirectory() {
   static std::string directory;
@@ -77,7 +80,10 @@ bool failJob(RasterJob& rj, const std::string& message, pappl_jreason_t reason) 
 // The core's own reason, or the device's when the core gave none.
 bool failCore(RasterJob& rj) {
   std::string message = stateMessageOf(rj.core->failure().line);
-  if (message.empty()) message = kSendFailed;
+  if (message.empty() || rj.sink.failed()) {
+    if (message.empty()) message = kSendFailed;
+    if (rj.sink.failed()) reportRefusedJob(papplJobGetPrinter(rj.job));
+  }
   return failJob(rj, message, PAPPL_JREASON_ABORTED_BY_SYSTEM);
 }
 
@@ -155,7 +161,18 @@ void startCore(RasterJob& rj, const char* pageSize, int resolution) {
   zeru::JobEvents events;
   pappl_job_t* job = rj.job;
   events.cancelled = [job] { return papplJobIsCanceled(job); };
-  events.log = [job](const char* line) { papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "%s", line); };
+  // The filter's diagnostic lines: its errors at PAPPL's error level, its
+  // trace lines at the debug level.
+  events.log = [job](const char* line) {
+    const bool error = strncmp(line, "ERROR:", 6) == 0;
+    papplLogJob(job, error ? PAPPL_LOGLEVEL_ERROR : PAPPL_LOGLEVEL_DEBUG, "%s", line);
+  };
+  events.pageCounted = [job](int page, unsigned copies) {
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, kPageCounted, page, copies);
+  };
+  events.sending = [job](const std::string& line) {
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "%s", stateMessageOf(line).c_str());
+  };
   rj.core = std::make_unique<zeru::Job>(rj.sink, std::move(options), std::move(events));
 }
 
@@ -185,6 +202,9 @@ bool rasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
     papplPrinterPause(printer);
     return false;
   }
+
+  papplLogJob(job, PAPPL_LOGLEVEL_INFO, kJobStarted, model->makeAndModel, papplJobGetFormat(job));
+  readJobDeviceStatus(job, device);
 
   auto rj = std::make_unique<RasterJob>(job, device, *model);
   JobRequest& request = rj->request;
@@ -295,7 +315,10 @@ bool rasterEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
                              rj->request.resolution);
     zeru::JobEnd end = rj->core->finish();
     if (!end.ok) ok = failCore(*rj);
-    else if (rj->sink.failed()) ok = failJob(*rj, kSendFailed, PAPPL_JREASON_ABORTED_BY_SYSTEM);
+    else if (rj->sink.failed()) {
+      reportRefusedJob(papplJobGetPrinter(job));
+      ok = failJob(*rj, kSendFailed, PAPPL_JREASON_ABORTED_BY_SYSTEM);
+    }
   }
   endJob(job);
   return ok;
@@ -313,6 +336,7 @@ int documentResolution(pappl_job_t* job, const pappl_pr_options_t* options) {
 }
 
 bool printRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+  readJobDeviceStatus(job, device);
   const char* filename = papplJobGetFilename(job);
   int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
   if (fd < 0) {
@@ -332,6 +356,7 @@ bool printRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
     }
     if (got == 0) break;
     if (papplDeviceWrite(device, buffer, static_cast<size_t>(got)) != got) {
+      reportRefusedJob(papplJobGetPrinter(job));
       papplJobSetMessage(job, "%s: %s", kSendFailed, strerror(errno ? errno : EIO));
       ok = false;
       break;

@@ -12,6 +12,7 @@
 #include "printer-app/colour.h"
 #include "printer-app/document_filter.h"
 #include "printer-app/drivers.h"
+#include "printer-app/printer_state.h"
 #include "printer-app/raster_job.h"
 
 namespace zeruapp {
@@ -68,7 +69,10 @@ void stopWithoutLibrary(pappl_printer_t* printer, void*) {
   papplPrinterPause(printer);
 }
 
-void printerCreated(pappl_printer_t* printer, void* data) { stopWithoutLibrary(printer, data); }
+void printerCreated(pappl_printer_t* printer, void* data) {
+  stopWithoutLibrary(printer, data);
+  printerAdded(printer);
+}
 
 pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
   const char* port = cupsGetOption("server-port", numOptions, options);
@@ -113,7 +117,9 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
   papplSystemSetVersions(system, 1, &version);
 
   stateFile() = state ? state : defaultStateFile();
+  setLoadingState(true);
   papplSystemLoadState(system, stateFile().c_str());
+  setLoadingState(false);
   papplSystemSetSaveCallback(system, saveState, nullptr);
   papplSystemIteratePrinters(system, stopWithoutLibrary, nullptr);
   return system;

@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr char kStatusKey[] = "STS:";
 constexpr size_t kStatusKeyLength = sizeof kStatusKey - 1;
 constexpr char kPad = '=';
 // Four pad characters after the text make every group that reaches past the

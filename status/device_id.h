@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 
+// The device-ID key whose value is the status block.
+inline constexpr char kStatusKey[] = "STS:";
 inline constexpr int kDeviceStatusSize = 108;
 using DeviceStatus = std::array<uint8_t, kDeviceStatusSize>;
 
