@@ -7,14 +7,12 @@
 #include <mutex>
 #include <string>
 
-#include "printer-app/choices_map.h"
 #include "printer-app/printer_status.h"
 
 namespace zeruapp {
 
 namespace {
 
-constexpr const char* kStateMessage = "printer-state-message";
 constexpr const char* kDevicePage = "device";
 constexpr const char* kDevicePageLabel = "Device";
 // PAPPL's limit of a device ID, as the IEEE 1284 descriptor has it.
@@ -33,37 +31,6 @@ struct DeviceRecord {
 std::mutex recordsMutex;
 std::map<int, DeviceRecord> records;
 
-// The copy of the driver's attributes keeps the vendor options' attributes
-// (with the defaults the owner chose) and nothing that PAPPL makes anew.
-int keepOwnAttribute(void*, ipp_t*, ipp_attribute_t* attr) {
-  const char* name = ippGetName(attr);
-  if (name == nullptr || strcmp(name, kStateMessage) == 0) return 0;
-  for (const VendorOption& option : vendorOptions()) {
-    const size_t length = option.name.size();
-    if (strncmp(name, option.name.c_str(), length) == 0 &&
-        (strcmp(name + length, "-supported") == 0 || strcmp(name + length, "-default") == 0))
-      return 1;
-  }
-  return 0;
-}
-
-// PAPPL 1.3.1 keeps no printer-state-message of its own and has no setter
-// for it; it answers the driver's capability attributes as they are, so the
-// message is kept among them. papplPrinterSetDriverData makes PAPPL's own
-// attributes anew and adds ours under the printer's lock.
-void setStateMessage(pappl_printer_t* printer, const std::string& message) {
-  pappl_pr_driver_data_t data;
-  if (papplPrinterGetDriverData(printer, &data) == nullptr) return;
-  ipp_t* own = ippNew();
-  if (ipp_t* current = papplPrinterGetDriverAttributes(printer))
-    ippCopyAttributes(own, current, 0, keepOwnAttribute, nullptr);
-  if (!message.empty())
-    ippAddString(own, IPP_TAG_PRINTER, IPP_TAG_TEXT, kStateMessage, nullptr, message.c_str());
-  if (!papplPrinterSetDriverData(printer, &data, own))
-    papplLogPrinter(printer, PAPPL_LOGLEVEL_WARN, "Unable to set the printer's state message.");
-  ippDelete(own);
-}
-
 // The state an answer says, in the printer's reasons, message and log.
 void applyAnswer(pappl_printer_t* printer, DeviceAnswer answer, const char* deviceId) {
   const std::string line = answerLogLine(answer, deviceId);
@@ -78,9 +45,6 @@ void applyAnswer(pappl_printer_t* printer, DeviceAnswer answer, const char* devi
       record.message = state.message;
       changed = true;
     }
-    // One writer of the message at a time: the driver data is copied and
-    // set back as a whole.
-    if (changed) setStateMessage(printer, state.message);
   }
   papplLogPrinter(printer, changed ? PAPPL_LOGLEVEL_INFO : PAPPL_LOGLEVEL_DEBUG, "%s",
                   line.c_str());
@@ -100,13 +64,18 @@ void readSupplies(pappl_printer_t* printer, pappl_device_t* device) {
   papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "The device reports %d supplies.", count);
 }
 
+// The supplies are asked for first: PAPPL's network device asks for the
+// device ID under several vendors' objects at once and takes the first
+// answer, and the printer's answers to the others would be read as the
+// answers to the supply queries that followed.
 void askDevice(pappl_printer_t* printer, pappl_device_t* device) {
   const IdChannel channel = idChannelOf(papplPrinterGetDeviceURI(printer));
   char deviceId[kDeviceIdSize] = "";
-  if (device != nullptr && channel != IdChannel::None)
+  if (device != nullptr && channel != IdChannel::None) {
+    readSupplies(printer, device);
     papplDeviceGetID(device, deviceId, sizeof deviceId);
+  }
   applyAnswer(printer, deviceAnswerOf(channel, device != nullptr, deviceId), deviceId);
-  if (device != nullptr && channel != IdChannel::None) readSupplies(printer, device);
 }
 
 // The printer's device page: the raw device ID and what it says.
@@ -160,7 +129,7 @@ void printerAdded(pappl_printer_t* printer) {
         papplPrinterGetSystem(printer), path, "text/html", devicePage,
         reinterpret_cast<void*>(static_cast<intptr_t>(papplPrinterGetID(printer))));
     papplPrinterAddLink(printer, kDevicePageLabel, path,
-                        PAPPL_LOPTIONS_NAVIGATION | PAPPL_LOPTIONS_STATUS);
+                        PAPPL_LOPTIONS_STATUS);
   }
   if (!loadingState) printerStatusCallback(printer);
 }
@@ -170,10 +139,7 @@ void setLoadingState(bool loading) { loadingState = loading; }
 void reportRefusedJob(pappl_printer_t* printer) {
   papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "%s", refusedJobMessage());
   std::lock_guard<std::mutex> lock(recordsMutex);
-  DeviceRecord& record = records[papplPrinterGetID(printer)];
-  if (record.message == refusedJobMessage()) return;
-  record.message = refusedJobMessage();
-  setStateMessage(printer, record.message);
+  records[papplPrinterGetID(printer)].message = refusedJobMessage();
 }
 
 }  // namespace zeruapp

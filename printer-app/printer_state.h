@@ -1,8 +1,13 @@
 // The printer's state as its device reports it: the device ID read when the
 // printer is added, on status requests and at the start of every job; what
-// it says in printer-state-reasons and printer-state-message; the toner
-// levels the device reports; and a page of the web interface with the raw
-// device ID.
+// it says in printer-state-reasons, the printer's log and its device page of
+// the web interface (raw device ID and state message); and the toner levels
+// the device reports.
+//
+// PAPPL 1.3.1 makes printer-state-message of the printer's state alone
+// ("Idle.", "Printing.", "Stopped.") and has no way to set it: the state
+// message the app makes of the device's answer is shown on the device page
+// and written to the log.
 #pragma once
 
 #include <pappl/pappl.h>

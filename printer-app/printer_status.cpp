@@ -9,7 +9,7 @@ namespace {
 
 constexpr const char* kNoAnswerMessage = "The printer does not answer";
 constexpr const char* kNoBlockMessage = "The printer answers without a status block";
-constexpr const char* kUnreadableMessage = "The printer's status block cannot be read";
+constexpr const char* kUnreadableMessage = "The printer sends a status block that cannot be read";
 constexpr const char* kBlockMessage = "The printer answers with a status block";
 constexpr const char* kRefusedJobMessage = "The printer refused the job";
 

@@ -36,12 +36,12 @@ DeviceAnswer deviceAnswerOf(IdChannel channel, bool opened, const char* deviceId
 struct PrinterState {
   bool known = false;    // false: leave the printer's state as it is
   bool offline = false;  // printer-state-reasons holds "offline"
-  std::string message;   // printer-state-message ("" for none)
+  std::string message;   // the state message ("" for none)
 };
 PrinterState printerStateOf(DeviceAnswer answer);
 
-// The printer-state-message of a printer whose device refused the job
-// stream: the job ends, the printer says why.
+// The state message of a printer whose device refused the job stream: the
+// job ends, the printer says why.
 const char* refusedJobMessage();
 
 // One line for the printer's log about an answer.

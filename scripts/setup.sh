@@ -11,7 +11,7 @@ packages=(
   libpappl-dev
   ghostscript poppler-utils
   clang libclang-rt-14-dev
-  util-linux procps python3 time gnuplot-nox
+  util-linux procps python3 time gnuplot-nox curl iproute2
 )
 
 missing=()

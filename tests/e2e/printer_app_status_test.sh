@@ -4,14 +4,13 @@
 # the job stream, SNMP on port 161 for the device ID and the printer MIB's
 # supplies), in a private network namespace so that port 161 is the test's
 # own. The device ID is read when the printer is added, on status requests
-# and at the start of a job: printer-state-reasons and printer-state-message
-# follow the printer's answers (a status block, an unreadable one, none, no
-# answer at all); the toner levels it reports become marker-* and
-# printer-supply, and a printer that reports none shows none; the raw
-# device ID is on the printer's device page of the web interface; a
-# printer that does not answer is offline while its jobs still print; a
-# printer that refuses the job stream ends the job, not the server; a file
-# printer's state is left alone.
+# and at the start of a job: printer-state-reasons and the state message of
+# the printer's device page follow the printer's answers (a status block, an
+# unreadable one, none, no answer at all); the toner levels it reports
+# become marker-* and printer-supply, and a printer that reports none shows
+# none; the raw device ID is on the printer's device page of the web
+# interface; a printer that does not answer is offline while its jobs still
+# print; a file printer's state is left alone.
 # Usage: printer_app_status_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 
@@ -23,6 +22,7 @@ fi
 ip link set lo up
 
 build=$(cd "${1:?usage: printer_app_status_test.sh BUILD_DIR SOURCE_DIR}" && pwd)
+source_dir=$(cd "${2:?}" && pwd)
 source "${2:?}/tests/e2e/common.sh"
 source "$2/tests/e2e/app_common.sh"
 app_test_begin "$@"
@@ -38,10 +38,11 @@ app_test_cleanup() {
 printer_port=$(free_port) || fail "no free port"
 mkdir -p "$work/printer" "$work/state"
 state=$work/state
-python3 "$2/tests/e2e/standin_printer.py" "$printer_port" "$work/printer" "$state" \
+python3 "$source_dir/tests/e2e/standin_printer.py" "$printer_port" "$work/printer" "$state" \
   "$work/printer.ready" >"$work/standin.out" 2>&1 &
 standin_pid=$!
-wait_for 10 test -s "$work/printer.ready" || fail "the stand-in printer did not start"
+wait_for 10 test -s "$work/printer.ready" ||
+  fail "the stand-in printer did not start: $(cat "$work/standin.out")"
 
 # 108 bytes as base64 (144 characters).
 block=$(head -c 108 /dev/zero | tr '\0' '\7' | base64 -w0)
@@ -78,6 +79,16 @@ status() {
 expect_status() {
   grep -qxF "$2" <<<"$1" || fail "the printer's state lacks '$2': $1"
 }
+# device_state PRINTER: the state message of the printer's device page.
+device_state() {
+  timeout 30 curl -sf "http://127.0.0.1:$port/$1/device" |
+    sed -n 's/.*<p id="device-state">\([^<]*\)<.*/\1/p'
+}
+expect_state() {
+  local got
+  got=$(device_state "$1")
+  [ "$got" = "$2" ] || fail "the device page of $1 says '$got', not '$2'"
+}
 expect_no_status() {
   ! grep -q "^$2=" <<<"$1" || fail "the printer's state has $2: $1"
 }
@@ -90,7 +101,7 @@ grep -q "Device ID with a status block: ${model_id}STS:" "$work/app.log" ||
   fail "the device ID was not read when the printer was added"
 s=$(status answers net)
 expect_status "$s" "printer-state-reasons=none"
-expect_status "$s" "printer-state-message=The printer answers with a status block"
+expect_state net "The printer answers with a status block"
 expect_status "$s" "marker-names=Cyan Toner,Magenta Toner,Yellow Toner,Black Toner"
 expect_status "$s" "marker-levels=80,55,30,5"
 expect_status "$s" "marker-colors=#00FFFF,#FF00FF,#FFFF00,#000000"
@@ -99,13 +110,13 @@ grep -q "^printer-supply=.*level=5;.*" <<<"$s" || fail "no printer-supply: $s"
 
 # The device page of the web interface shows the raw device ID, and the
 # printer's own page links to it.
-page=$(timeout 30 curl -sf "http://127.0.0.1:$port/ipp/print/net/device") ||
+page=$(timeout 30 curl -sf "http://127.0.0.1:$port/net/device") ||
   fail "no device page"
 grep -qF "${model_id}STS:$block;" <<<"$page" || fail "the device page lacks the device ID: $page"
 grep -qF "The printer answers with a status block" <<<"$page" ||
   fail "the device page lacks the printer's state"
-home=$(timeout 30 curl -sf "http://127.0.0.1:$port/ipp/print/net") || fail "no printer page"
-grep -qF 'href="/ipp/print/net/device"' <<<"$home" || fail "the printer's page has no device link"
+home=$(timeout 30 curl -sf "http://127.0.0.1:$port/net") || fail "no printer page"
+grep -qF 'href="/net/device"' <<<"$home" || fail "the printer's page has no device link"
 
 # ---- Unreadable block, no block, other supplies ----
 note "an unreadable status block, then none"
@@ -113,12 +124,12 @@ printf '%s\n' "${model_id}STS:QUJD;" >"$state/device-id"
 printf 'black 40 Black Toner\n' >"$state/supplies"
 s=$(status unreadable net)
 expect_status "$s" "printer-state-reasons=none"
-expect_status "$s" "printer-state-message=The printer's status block cannot be read"
+expect_state net "The printer sends a status block that cannot be read"
 expect_status "$s" "marker-levels=40"
 printf '%s\n' "$model_id" >"$state/device-id"
 rm "$state/supplies"
 s=$(status noblock net)
-expect_status "$s" "printer-state-message=The printer answers without a status block"
+expect_state net "The printer answers without a status block"
 # No supplies reported: none shown, none made up.
 expect_no_status "$s" marker-levels
 expect_no_status "$s" printer-supply
@@ -145,7 +156,7 @@ note "a printer that does not answer its status requests"
 touch "$state/silent"
 s=$(status silent net)
 expect_status "$s" "printer-state-reasons=offline"
-expect_status "$s" "printer-state-message=The printer does not answer"
+expect_state net "The printer does not answer"
 # Its jobs still print, and the job is not an error.
 rm -f "$work/printer"/job-*
 id=$(print_job silent net "$work/doc.pwg")
@@ -154,7 +165,7 @@ wait_for 20 eval 'ls "$work/printer"/job-* >/dev/null 2>&1' || fail "the silent 
 rm "$state/silent"
 s=$(status back net)
 expect_status "$s" "printer-state-reasons=none"
-expect_status "$s" "printer-state-message=The printer answers with a status block"
+expect_state net "The printer answers with a status block"
 
 # A printer that cannot be reached at all.
 closed_port=$(free_port) || fail "no free port"
@@ -162,13 +173,13 @@ client add -d gone -m zemro_tx7 -v "socket://127.0.0.1:$closed_port" ||
   fail "the app refused the unreachable printer"
 s=$(status gone gone)
 expect_status "$s" "printer-state-reasons=offline"
-expect_status "$s" "printer-state-message=The printer does not answer"
+expect_state gone "The printer does not answer"
 
 # ---- A file printer: no device ID, and no state made of its absence ----
 add_printer file tx7n
 s=$(status file file)
 expect_status "$s" "printer-state-reasons=none"
-expect_no_status "$s" printer-state-message
+expect_state file ""
 expect_no_status "$s" marker-levels
 
 kill -0 "$app_pid" 2>/dev/null || fail "the app exited"

@@ -154,6 +154,9 @@ def serve_snmp(statedir):
             version, community, pdu_type, request_id, oids = parse_request(data)
         except (IndexError, ValueError):
             continue
+        print("snmp %s %s" % ({GET: "get", GETNEXT: "getnext"}.get(pdu_type, pdu_type),
+                               " ".join(".".join(map(str, oid)) for oid in oids)),
+              file=sys.stderr, flush=True)
         table = objects(statedir)
         bindings, error = [], 0
         for oid in oids:
