@@ -4,6 +4,19 @@
 
 namespace zeruapp {
 
+namespace {
+
+size_t bytesWritten(pappl_device_t* device) {
+  pappl_devmetrics_t metrics{};
+  papplDeviceGetMetrics(device, &metrics);
+  return metrics.write_bytes;
+}
+
+}  // namespace
+
+DeviceSink::DeviceSink(pappl_device_t* device)
+    : device_(device), writtenBefore_(device ? bytesWritten(device) : 0) {}
+
 bool DeviceSink::write(const void* data, size_t length) {
   if (failed_) {
     errno = EIO;
@@ -17,15 +30,25 @@ bool DeviceSink::write(const void* data, size_t length) {
     failed_ = true;
     return false;
   }
+  accepted_ += length;
   return true;
 }
 
+// papplDeviceWrite keeps small writes in the device's buffer, and
+// papplDeviceFlush says nothing of how sending it went: the device's count
+// of the bytes it sent tells whether everything accepted reached the
+// printer.
 bool DeviceSink::flush() {
   if (failed_) {
     errno = EIO;
     return false;
   }
   papplDeviceFlush(device_);
+  if (bytesWritten(device_) - writtenBefore_ < accepted_) {
+    errno = EIO;
+    failed_ = true;
+    return false;
+  }
   return true;
 }
 

@@ -9,14 +9,20 @@ namespace zeruapp {
 
 class DeviceSink : public zeru::ByteSink {
  public:
-  explicit DeviceSink(pappl_device_t* device) : device_(device) {}
+  explicit DeviceSink(pappl_device_t* device);
   bool write(const void* data, size_t length) override;
+  // Sends what the device still buffers; false when the device did not
+  // send everything this sink accepted.
   bool flush() override;
   // A write was refused: the job is not what the printer got.
   bool failed() const { return failed_; }
 
  private:
   pappl_device_t* device_;
+  // The device's count of bytes sent when the sink began, and the bytes the
+  // sink has accepted since.
+  size_t writtenBefore_ = 0;
+  size_t accepted_ = 0;
   bool failed_ = false;
 };
 

@@ -26,7 +26,7 @@ namespace {
 constexpr const char* kSendFailed = "Unable to send the job to the printer";
 constexpr const char* kNoModel = "The printer's driver is not one of this application's models";
 constexpr const char* kRawReadFailed = "Unable to read the job's file: %s";
-constexpr const char* kPageCounted = "Page %d rendered, %u copies";
+constexpr const char* kPageCounted = "Page %d, %u copies";
 constexpr const char* kJobStarted = "Printing as %s, %s";
 
 std::string& spoolDirectory() {
@@ -315,7 +315,7 @@ bool rasterEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
                              rj->request.resolution);
     zeru::JobEnd end = rj->core->finish();
     if (!end.ok) ok = failCore(*rj);
-    else if (rj->sink.failed()) {
+    else if (!rj->sink.flush()) {
       reportRefusedJob(papplJobGetPrinter(job));
       ok = failJob(*rj, kSendFailed, PAPPL_JREASON_ABORTED_BY_SYSTEM);
     }
@@ -343,6 +343,7 @@ bool printRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
     papplJobSetMessage(job, kRawReadFailed, strerror(errno));
     return false;
   }
+  DeviceSink sink(device);
   unsigned char buffer[65536];
   bool ok = true;
   for (;;) {
@@ -355,14 +356,14 @@ bool printRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
       break;
     }
     if (got == 0) break;
-    if (papplDeviceWrite(device, buffer, static_cast<size_t>(got)) != got) {
-      reportRefusedJob(papplJobGetPrinter(job));
-      papplJobSetMessage(job, "%s: %s", kSendFailed, strerror(errno ? errno : EIO));
-      ok = false;
-      break;
-    }
+    if (!sink.write(buffer, static_cast<size_t>(got))) break;
   }
   close(fd);
+  if (ok && (sink.failed() || !sink.flush())) {
+    reportRefusedJob(papplJobGetPrinter(job));
+    papplJobSetMessage(job, "%s: %s", kSendFailed, strerror(errno ? errno : EIO));
+    ok = false;
+  }
   return ok;
 }
 

@@ -146,7 +146,7 @@ expect_fact "$work/answering.facts" "clean True"
 expect_fact "$work/answering.facts" "pages 1"
 grep -qE "\[Job $id\] Device ID with a status block|Device ID with a status block" "$work/app.log" ||
   fail "no device ID read at the job's start"
-grep -qE "\[Job $id\] Page 1 rendered, 1 copies" "$work/app.log" ||
+grep -qE "\[Job $id\] Page 1, 1 copies" "$work/app.log" ||
   fail "the job's page is not in the log"
 grep -qE "\[Job $id\] STATE: Setup" "$work/app.log" ||
   fail "the filter's diagnostic lines are not in the job's log"
@@ -166,6 +166,23 @@ rm "$state/silent"
 s=$(status back net)
 expect_status "$s" "printer-state-reasons=none"
 expect_state net "The printer answers with a status block"
+
+# ---- A printer that refuses the job stream ----
+# The job ends with its message; the printer says why; the server goes on.
+note "a printer that refuses the job"
+touch "$state/refuse"
+rm -f "$work/printer"/job-*
+id=$(print_job refused net "$work/doc.pwg")
+[ "$(wait_job refused net "$id")" = aborted ] || fail "the refused job did not abort"
+message=$(job_state refused net "$id" job-state-message)
+[ -n "$message" ] || fail "the refused job has no message"
+grep -qE "\[Printer net\] The printer refused the job" "$work/app.log" ||
+  fail "the refusal is not in the printer's log"
+expect_state net "The printer refused the job"
+rm "$state/refuse"
+kill -0 "$app_pid" 2>/dev/null || fail "the app did not survive the refused job"
+id=$(print_job after-refusal net "$work/doc.pwg")
+[ "$(wait_job after-refusal net "$id")" = completed ] || fail "the job after the refusal failed"
 
 # A printer that cannot be reached at all.
 closed_port=$(free_port) || fail "no free port"

@@ -12,11 +12,13 @@ read for every request, so that a test changes the printer as it goes:
   supplies    one supply a line: "COLOUR LEVEL DESCRIPTION" (level in
               percent); without the file the printer reports no supplies
   silent      while it exists, no SNMP request is answered at all
+  refuse      while it exists, a job's connection is closed at once, unread
 
 Usage: standin_printer.py PORT OUTDIR STATEDIR READYFILE
 """
 import os
 import socket
+import struct
 import sys
 import threading
 
@@ -175,7 +177,7 @@ def serve_snmp(statedir):
         udp.sendto(response(version, community, request_id, error, bindings), peer)
 
 
-def serve_jobs(port, outdir, ready):
+def serve_jobs(port, outdir, statedir, ready):
     server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     server.bind(("127.0.0.1", port))
@@ -185,6 +187,11 @@ def serve_jobs(port, outdir, ready):
     count = 0
     while True:
         connection, _ = server.accept()
+        if os.path.exists(os.path.join(statedir, "refuse")):
+            # Reset at once (no lingering): the sender's writes fail.
+            connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            connection.close()
+            continue
         count += 1
         threading.Thread(target=take_job, args=(connection, os.path.join(outdir, "job-%d" % count)),
                          daemon=True).start()
@@ -208,7 +215,7 @@ def take_job(connection, path):
 def main():
     port, outdir, statedir, ready = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
     threading.Thread(target=serve_snmp, args=(statedir,), daemon=True).start()
-    serve_jobs(port, outdir, ready)
+    serve_jobs(port, outdir, statedir, ready)
 
 
 if __name__ == "__main__":
