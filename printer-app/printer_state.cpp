@@ -20,13 +20,14 @@ constexpr size_t kDeviceIdSize = 1024;
 
 std::atomic<bool> loadingState{false};
 
-// What the app last learnt of each printer, by printer id, for its web page
-// and to change the state message only when it changes. Written by client
-// threads (status requests) and job threads; guarded by its mutex.
+// What the app last learnt of each printer, by printer id, for its device
+// page, and to log a change of state above the debug level. Written by
+// client threads (status requests) and job threads; guarded by its mutex.
 struct DeviceRecord {
   std::string deviceId;
   std::string message;
   bool asked = false;
+  bool asking = false;  // a status request is asking the device
 };
 std::mutex recordsMutex;
 std::map<int, DeviceRecord> records;
@@ -46,8 +47,12 @@ void applyAnswer(pappl_printer_t* printer, DeviceAnswer answer, const char* devi
       changed = true;
     }
   }
-  papplLogPrinter(printer, changed ? PAPPL_LOGLEVEL_INFO : PAPPL_LOGLEVEL_DEBUG, "%s",
-                  line.c_str());
+  // A printer that stops answering is a warning; every other change is
+  // news; the same answer again is for debugging.
+  const pappl_loglevel_t level = !changed        ? PAPPL_LOGLEVEL_DEBUG
+                                 : state.offline ? PAPPL_LOGLEVEL_WARN
+                                                 : PAPPL_LOGLEVEL_INFO;
+  papplLogPrinter(printer, level, "%s", line.c_str());
   if (!state.known) return;
   if (state.offline)
     papplPrinterSetReasons(printer, PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
@@ -110,11 +115,22 @@ bool printerStatusCallback(pappl_printer_t* printer) {
     askDevice(printer, nullptr);
     return true;
   }
+  // One status request at a time asks the device: a second one would find
+  // the device taken by the first and take that for no answer.
+  const int id = papplPrinterGetID(printer);
+  {
+    std::lock_guard<std::mutex> lock(recordsMutex);
+    DeviceRecord& record = records[id];
+    if (record.asking) return true;
+    record.asking = true;
+  }
   pappl_device_t* device = papplPrinterOpenDevice(printer);
   // A job that holds the device says what the printer does.
-  if (device == nullptr && papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING) return true;
-  askDevice(printer, device);
+  if (device != nullptr || papplPrinterGetState(printer) != IPP_PSTATE_PROCESSING)
+    askDevice(printer, device);
   if (device != nullptr) papplPrinterCloseDevice(printer);
+  std::lock_guard<std::mutex> lock(recordsMutex);
+  records[id].asking = false;
   return true;
 }
 
