@@ -10,7 +10,9 @@
 # become marker-* and printer-supply, and a printer that reports none shows
 # none; the raw device ID is on the printer's device page of the web
 # interface; a printer that does not answer is offline while its jobs still
-# print; a file printer's state is left alone.
+# print; a printer that refuses the job stream ends the job, with its
+# refusal in the printer's log and device page; a file printer's state is
+# left alone.
 # Usage: printer_app_status_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 
@@ -139,12 +141,15 @@ note "a job of a printer that answers"
 printf '%s\n' "${model_id}STS:$block;" >"$state/device-id"
 id=$(print_job answering net "$work/doc.pwg")
 [ "$(wait_job answering net "$id")" = completed ] || fail "the job did not complete"
-wait_for 20 test -s "$work/printer/job-"* 2>/dev/null || true
-ls "$work/printer"/job-* >/dev/null 2>&1 || fail "the stand-in printer got no job"
+wait_for 20 eval 'ls "$work/printer"/job-* >/dev/null 2>&1' || fail "the stand-in printer got no job"
 facts "$(ls "$work/printer"/job-* | head -n 1)" >"$work/answering.facts"
 expect_fact "$work/answering.facts" "clean True"
 expect_fact "$work/answering.facts" "pages 1"
-grep -qE "\[Job $id\] Device ID with a status block|Device ID with a status block" "$work/app.log" ||
+# Between the job's start and its first page the printer is asked again.
+awk -v start="[Job $id] Printing as" -v page="[Job $id] Page 1," '
+  index($0, start) { started = 1 }
+  started && index($0, "[Printer net] Device ID with a status block") { asked = 1 }
+  index($0, page) { exit !asked }' "$work/app.log" ||
   fail "no device ID read at the job's start"
 grep -qE "\[Job $id\] Page 1, 1 copies" "$work/app.log" ||
   fail "the job's page is not in the log"
