@@ -72,12 +72,14 @@ void readSupplies(pappl_printer_t* printer, pappl_device_t* device) {
 // The supplies are asked for first: PAPPL's network device asks for the
 // device ID under several vendors' objects at once and takes the first
 // answer, and the printer's answers to the others would be read as the
-// answers to the supply queries that followed.
-void askDevice(pappl_printer_t* printer, pappl_device_t* device) {
+// answers to the supply queries that followed. A job asks for the device ID
+// alone: a network printer that does not answer SNMP keeps each query
+// waiting for PAPPL's time-out, and the job waits with it.
+void askDevice(pappl_printer_t* printer, pappl_device_t* device, bool withSupplies) {
   const IdChannel channel = idChannelOf(papplPrinterGetDeviceURI(printer));
   char deviceId[kDeviceIdSize] = "";
   if (device != nullptr && channel != IdChannel::None) {
-    readSupplies(printer, device);
+    if (withSupplies) readSupplies(printer, device);
     papplDeviceGetID(device, deviceId, sizeof deviceId);
   }
   applyAnswer(printer, deviceAnswerOf(channel, device != nullptr, deviceId), deviceId);
@@ -112,7 +114,7 @@ bool devicePage(pappl_client_t* client, void* data) {
 
 bool printerStatusCallback(pappl_printer_t* printer) {
   if (idChannelOf(papplPrinterGetDeviceURI(printer)) == IdChannel::None) {
-    askDevice(printer, nullptr);
+    askDevice(printer, nullptr, false);
     return true;
   }
   // One status request at a time asks the device: a second one would find
@@ -127,7 +129,7 @@ bool printerStatusCallback(pappl_printer_t* printer) {
   pappl_device_t* device = papplPrinterOpenDevice(printer);
   // A job that holds the device says what the printer does.
   if (device != nullptr || papplPrinterGetState(printer) != IPP_PSTATE_PROCESSING)
-    askDevice(printer, device);
+    askDevice(printer, device, true);
   if (device != nullptr) papplPrinterCloseDevice(printer);
   std::lock_guard<std::mutex> lock(recordsMutex);
   records[id].asking = false;
@@ -135,7 +137,7 @@ bool printerStatusCallback(pappl_printer_t* printer) {
 }
 
 void readJobDeviceStatus(pappl_job_t* job, pappl_device_t* device) {
-  askDevice(papplJobGetPrinter(job), device);
+  askDevice(papplJobGetPrinter(job), device, false);
 }
 
 void printerAdded(pappl_printer_t* printer) {

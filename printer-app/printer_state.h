@@ -17,7 +17,7 @@ namespace zeruapp {
 // PAPPL's status callback: asks the printer's device, when no job holds it.
 bool printerStatusCallback(pappl_printer_t* printer);
 
-// Asks the device a job has opened, at the job's start.
+// Asks the device a job has opened for its device ID, at the job's start.
 void readJobDeviceStatus(pappl_job_t* job, pappl_device_t* device);
 
 // A printer was made: its device page, and (unless the printers are being
