@@ -97,6 +97,8 @@ bool driverCallback(pappl_system_t* system, const char* driverName, const char* 
   data->rendjob_cb = rasterEndJob;
   data->printfile_cb = printRawFile;
   data->status_cb = printerStatusCallback;
+  // The toner levels a printer reports, on a supplies page of its own.
+  data->has_supplies = true;
   data->format = kRawFormat;
 
   strncpy(data->make_and_model, model->makeAndModel, sizeof data->make_and_model - 1);

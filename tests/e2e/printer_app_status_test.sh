@@ -122,6 +122,9 @@ grep -qF "The printer answers with a status block" <<<"$page" ||
   fail "the device page lacks the printer's state"
 home=$(timeout 30 curl -sf "http://127.0.0.1:$port/net") || fail "no printer page"
 grep -qF 'href="/net/device"' <<<"$home" || fail "the printer's page has no device link"
+grep -qF 'href="/net/supplies"' <<<"$home" || fail "the printer's page has no supplies link"
+supplies=$(timeout 30 curl -sf "http://127.0.0.1:$port/net/supplies") || fail "no supplies page"
+grep -qF "Cyan Toner" <<<"$supplies" || fail "the supplies page lacks the toners: $supplies"
 
 # ---- Unreadable block, no block, other supplies ----
 note "an unreadable status block, then none"
