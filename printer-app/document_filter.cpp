@@ -188,7 +188,8 @@ bool renderDocument(pappl_job_t* job, pappl_device_t* device, void*) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", kNoPages);
     ok = false;
   }
-  papplJobSetImpressions(job, static_cast<int>(pages));
+  papplJobSetImpressions(job, static_cast<int>(pages * coreCopies(papplJobGetFormat(job),
+                                                                    options->copies)));
   papplJobDeletePrintOptions(options);
   return ok;
 }

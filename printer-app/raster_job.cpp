@@ -156,6 +156,11 @@ void startCore(RasterJob& rj, const char* pageSize, int resolution) {
   pappl_job_t* job = rj.job;
   events.cancelled = [job] { return papplJobIsCanceled(job); };
   events.log = [job](const char* line) { papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "%s", line); };
+  // Whoever reads the pages counts each page once as it starts; the copies
+  // the core makes of it count here.
+  events.pageCounted = [job](int, unsigned copies) {
+    if (copies > 1) papplJobSetImpressionsCompleted(job, static_cast<int>(copies - 1));
+  };
   rj.core = std::make_unique<zeru::Job>(rj.sink, std::move(options), std::move(events));
 }
 

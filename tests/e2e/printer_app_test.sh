@@ -148,6 +148,11 @@ for fact in "clean True" "pages 8" "DUPLEX ON" "RENDERMODE COLOR" "RESOLUTION 60
             "page 1 colour A4 600 6817" "page 8 colour A4 600 6817"; do
   expect_fact "$work/pdf.facts" "$fact"
 done
+# Both copies of each page count as printed impressions (the filler does not).
+for attr in job-impressions job-impressions-completed; do
+  count=$(job_state pdf tx7mn "$id" "$attr")
+  [ "$count" = 6 ] || fail "the PDF job's $attr is '$count', not 6"
+done
 # print-quality as the PPDs mean it: high is 1200 dpi, normal 600 dpi unless
 # the job names printer-resolution.
 make_pdf 1 "$work/one.pdf"
