@@ -9,6 +9,7 @@
 
 #include <pappl/pappl.h>
 
+#include "printer-app/app_strings.h"
 #include "printer-app/colour.h"
 #include "printer-app/document_filter.h"
 #include "printer-app/drivers.h"
@@ -105,7 +106,16 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", renderDocument, nullptr);
   papplSystemAddMIMEFilter(system, "application/postscript", "image/pwg-raster", renderDocument,
                            nullptr);
+  // A client's PWG raster streams into the driver; one spooled as a file
+  // (the test page) is read from the file.
+  papplSystemAddMIMEFilter(system, "image/pwg-raster", "image/pwg-raster", printRasterFile,
+                           nullptr);
   papplSystemSetFooterHTML(system, kFooter);
+  // The vendor options' labels on the web pages, in the client's language.
+  for (const StringsResource& strings : appStrings()) {
+    const std::string path = std::string("/") + strings.language + ".strings";
+    papplSystemAddStringsData(system, path.c_str(), strings.language, strings.data);
+  }
   pappl_version_t version{};
   strncpy(version.name, kAppName, sizeof version.name - 1);
   strncpy(version.sversion, kVersion, sizeof version.sversion - 1);
