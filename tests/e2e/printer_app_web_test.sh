@@ -2,7 +2,8 @@
 # The Printer Application's web pages over loopback: the printing defaults
 # page offers every vendor option under the PPDs' texts, in English and, by
 # the browser's Accept-Language, in German, French, Spanish and Japanese,
-# with the PPDs' choice texts; the printer's page prints a test page through
+# with the PPDs' choice texts (in English for a language of PAPPL's own that
+# the PPDs lack); the printer's page prints a test page through
 # its form, whose job stream decodes to four planes with the cyan, magenta,
 # yellow and black patches side by side and the gray ramp below them getting
 # darker from left to right. The texts are compared with the compiled PPD's
@@ -33,14 +34,18 @@ fetch() {
 }
 
 # ---- The printing defaults, in each language ----
-for language in en de fr es ja; do
+# Italian pages (PAPPL's own language, none of the PPDs') show the English
+# texts.
+for language in en de fr es ja it; do
+  texts=$language
   case $language in
     en) asked="" ;;
     de) asked="de-DE,de;q=0.9,en;q=0.5" ;;
+    it) asked=it texts=en ;;
     *) asked=$language ;;
   esac
   fetch /printing "$asked" >"$work/printing-$language.html"
-  python3 - "$ppd" "$work/printing-$language.html" "$language" <<'PY' ||
+  python3 - "$ppd" "$work/printing-$language.html" "$texts" <<'PY' ||
 import html, re, sys
 
 ppd_path, page_path, language = sys.argv[1:]
@@ -121,7 +126,7 @@ PY
 done
 grep -q 'Tonersparmodus' "$work/printing-de.html" || fail "no German label"
 grep -q 'トナー節約' "$work/printing-ja.html" || fail "no Japanese label"
-note "28 vendor options under the PPD's texts in en, de, fr, es, ja"
+note "28 vendor options under the PPD's texts in en, de, fr, es, ja, and English for it"
 
 # ---- A test page from the printer's page ----
 fetch / >"$work/home.html"
