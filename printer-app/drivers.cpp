@@ -7,6 +7,7 @@
 #include "printer-app/choices_map.h"
 #include "printer-app/paper.h"
 #include "printer-app/raster_job.h"
+#include "printer-app/test_page_file.h"
 
 namespace zeruapp {
 
@@ -95,6 +96,7 @@ bool driverCallback(pappl_system_t* system, const char* driverName, const char* 
   data->rendpage_cb = rasterEndPage;
   data->rendjob_cb = rasterEndJob;
   data->printfile_cb = printRawFile;
+  data->testpage_cb = testPageCallback;
   data->format = kRawFormat;
 
   strncpy(data->make_and_model, model->makeAndModel, sizeof data->make_and_model - 1);
