@@ -1,7 +1,10 @@
 // Writes the benchmark's raster jobs, as a rasteriser hands them to the
 // filter: uncompressed version 3 CUPS raster, whole A4 sheets.
 //
-//   zeru_bench_raster OUT.ras PROFILE
+//   zeru_bench_raster OUT.ras PROFILE [pwg]
+//
+// With "pwg", the same pages as PWG raster, as an IPP client sends them to
+// the Printer Application.
 //
 // PROFILE: colour600-text, colour600-photo, gray600, colour1200, mixed20
 // (20 pages: text, photo and grayscale pages in turn).
@@ -108,7 +111,13 @@ void photoLine(const cups_page_header2_t& h, unsigned y, std::vector<uint8_t>& l
   }
 }
 
-bool writePage(cups_raster_t* ras, cups_page_header2_t h, Content content) {
+bool writePage(cups_raster_t* ras, cups_page_header2_t h, Content content, bool pwg) {
+  if (pwg) {
+    const bool colour = h.cupsBitsPerPixel == 24;
+    const unsigned dpi = h.HWResolution[0];
+    cupsRasterInitPWGHeader(&h, pwgMediaForPWG("iso_a4_210x297mm"), colour ? "srgb_8" : "sgray_8",
+                            static_cast<int>(dpi), static_cast<int>(dpi), "one-sided", "normal");
+  }
   if (!cupsRasterWriteHeader2(ras, &h)) return false;
   std::vector<uint8_t> line(h.cupsBytesPerLine);
   for (unsigned y = 0; y < h.cupsHeight; ++y) {
@@ -123,24 +132,27 @@ bool writePage(cups_raster_t* ras, cups_page_header2_t h, Content content) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s OUT.ras PROFILE\n", argv[0]);
+  const bool pwg = argc == 4 && std::strcmp(argv[3], "pwg") == 0;
+  if (argc != 3 && !pwg) {
+    std::fprintf(stderr, "usage: %s OUT.ras PROFILE [pwg]\n", argv[0]);
     return 2;
   }
   std::string profile = argv[2];
   int fd = open(argv[1], O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) { std::perror(argv[1]); return 1; }
-  cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+  // PWG raster keeps the fields an IPP client sends: the colour spaces
+  // become sRGB and sGray, the pixels stay the same.
+  cups_raster_t* ras = cupsRasterOpen(fd, pwg ? CUPS_RASTER_WRITE_PWG : CUPS_RASTER_WRITE);
   bool ok = true;
-  if (profile == "colour600-text") ok = writePage(ras, a4Header(600, true), Content::Text);
-  else if (profile == "colour600-photo") ok = writePage(ras, a4Header(600, true), Content::Photo);
-  else if (profile == "gray600") ok = writePage(ras, a4Header(600, false), Content::Text);
-  else if (profile == "colour1200") ok = writePage(ras, a4Header(1200, true), Content::Photo);
+  if (profile == "colour600-text") ok = writePage(ras, a4Header(600, true), Content::Text, pwg);
+  else if (profile == "colour600-photo") ok = writePage(ras, a4Header(600, true), Content::Photo, pwg);
+  else if (profile == "gray600") ok = writePage(ras, a4Header(600, false), Content::Text, pwg);
+  else if (profile == "colour1200") ok = writePage(ras, a4Header(1200, true), Content::Photo, pwg);
   else if (profile == "mixed20") {
     for (int i = 0; i < 20 && ok; ++i) {
-      if (i % 3 == 0) ok = writePage(ras, a4Header(600, true), Content::Text);
-      else if (i % 3 == 1) ok = writePage(ras, a4Header(600, true), Content::Photo);
-      else ok = writePage(ras, a4Header(600, false), Content::Text);
+      if (i % 3 == 0) ok = writePage(ras, a4Header(600, true), Content::Text, pwg);
+      else if (i % 3 == 1) ok = writePage(ras, a4Header(600, true), Content::Photo, pwg);
+      else ok = writePage(ras, a4Header(600, false), Content::Text, pwg);
     }
   } else {
     std::fprintf(stderr, "unknown profile %s\n", argv[2]);

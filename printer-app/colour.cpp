@@ -6,9 +6,11 @@ namespace zeruapp {
 
 namespace {
 
+// Never unloaded: when the server stops, a client's thread may still be
+// rendering a streamed page inside the library while the process exits.
 zeru::ColourLibrary& library() {
-  static zeru::ColourLibrary instance;
-  return instance;
+  static zeru::ColourLibrary* instance = new zeru::ColourLibrary;
+  return *instance;
 }
 
 std::string& loadError() {

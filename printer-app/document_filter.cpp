@@ -26,6 +26,8 @@ constexpr const char* kNoGhostscript = "Ghostscript (gs) is not installed: PDF a
 constexpr const char* kStartFailed = "Unable to start Ghostscript: %s";
 constexpr const char* kNoPages = "The document could not be read: Ghostscript rendered no pages";
 constexpr const char* kRenderFailed = "Ghostscript could not render the whole document";
+constexpr const char* kRasterReadFailed = "Unable to read the job's raster file: %s";
+constexpr const char* kNoRasterPages = "The job's raster file holds no pages";
 
 // The program's path, looked for in PATH before the fork: the child only
 // calls what is safe after a fork in a threaded process.
@@ -100,6 +102,36 @@ ssize_t readPipe(void* context, unsigned char* buffer, size_t bytes) {
   }
 }
 
+// Sends the raster's pages into the core, starting the job with its first
+// page. False when the core or the raster failed; `started` says whether
+// the job was started, `pages` how many pages began.
+bool printPages(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
+                cups_raster_t* raster, bool& started, unsigned& pages) {
+  std::vector<unsigned char> line;
+  cups_page_header2_t header;
+  while (!papplJobIsCanceled(job) && cupsRasterReadHeader2(raster, &header)) {
+    if (!started) {
+      if (!rasterStartJob(job, options, device)) return false;
+      started = true;
+    }
+    ++pages;
+    papplJobSetImpressionsCompleted(job, 1);
+    options->header = header;
+    if (!rasterStartPage(job, options, device, pages)) return false;
+    line.resize(header.cupsBytesPerLine);
+    bool ok = true;
+    for (unsigned y = 0; y < header.cupsHeight && !papplJobIsCanceled(job); ++y) {
+      if (cupsRasterReadPixels(raster, line.data(), header.cupsBytesPerLine) == 0) {
+        ok = papplJobIsCanceled(job);
+        break;
+      }
+      rasterWriteLine(job, options, device, y, line.data());
+    }
+    if (!rasterEndPage(job, options, device, pages) || !ok) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool renderDocument(pappl_job_t* job, pappl_device_t* device, void*) {
@@ -135,35 +167,8 @@ bool renderDocument(pappl_job_t* job, pappl_device_t* device, void*) {
   RasterPipe rasterPipe{rasterFd, job};
   cups_raster_t* raster = cupsRasterOpenIO(readPipe, &rasterPipe, CUPS_RASTER_READ);
   bool started = false;
-  bool ok = true;
   unsigned pages = 0;
-  std::vector<unsigned char> line;
-  cups_page_header2_t header;
-  while (ok && raster && !papplJobIsCanceled(job) && cupsRasterReadHeader2(raster, &header)) {
-    if (!started) {
-      if (!rasterStartJob(job, options, device)) {
-        ok = false;
-        break;
-      }
-      started = true;
-    }
-    ++pages;
-    papplJobSetImpressionsCompleted(job, 1);
-    options->header = header;
-    if (!rasterStartPage(job, options, device, pages)) {
-      ok = false;
-      break;
-    }
-    line.resize(header.cupsBytesPerLine);
-    for (unsigned y = 0; y < header.cupsHeight && !papplJobIsCanceled(job); ++y) {
-      if (cupsRasterReadPixels(raster, line.data(), header.cupsBytesPerLine) == 0) {
-        ok = papplJobIsCanceled(job);
-        break;
-      }
-      rasterWriteLine(job, options, device, y, line.data());
-    }
-    if (!rasterEndPage(job, options, device, pages)) ok = false;
-  }
+  bool ok = raster == nullptr || printPages(job, options, device, raster, started, pages);
   if (raster) cupsRasterClose(raster);
   close(rasterFd);
 
@@ -188,8 +193,37 @@ bool renderDocument(pappl_job_t* job, pappl_device_t* device, void*) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", kNoPages);
     ok = false;
   }
-  papplJobSetImpressions(job, static_cast<int>(pages));
+  papplJobSetImpressions(job, static_cast<int>(pages * coreCopies(papplJobGetFormat(job),
+                                                                    options->copies)));
   papplJobDeletePrintOptions(options);
+  return ok;
+}
+
+bool printRasterFile(pappl_job_t* job, pappl_device_t* device, void*) {
+  const char* filename = papplJobGetFilename(job);
+  int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
+  if (fd < 0) {
+    papplJobSetMessage(job, kRasterReadFailed, strerror(errno));
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, kRasterReadFailed, strerror(errno));
+    return false;
+  }
+  pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, true);
+  cups_raster_t* raster = options ? cupsRasterOpen(fd, CUPS_RASTER_READ) : nullptr;
+  bool started = false;
+  unsigned pages = 0;
+  bool ok = raster != nullptr && printPages(job, options, device, raster, started, pages);
+  if (raster) cupsRasterClose(raster);
+  close(fd);
+
+  if (started) {
+    if (!rasterEndJob(job, options, device)) ok = false;
+  } else if (!papplJobIsCanceled(job)) {
+    papplJobSetMessage(job, "%s", kNoRasterPages);
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", kNoRasterPages);
+    ok = false;
+  }
+  papplJobSetImpressions(job, static_cast<int>(pages));
+  if (options) papplJobDeletePrintOptions(options);
   return ok;
 }
 

@@ -8,6 +8,7 @@
 #include "printer-app/paper.h"
 #include "printer-app/printer_state.h"
 #include "printer-app/raster_job.h"
+#include "printer-app/test_page_file.h"
 
 namespace zeruapp {
 
@@ -96,6 +97,7 @@ bool driverCallback(pappl_system_t* system, const char* driverName, const char* 
   data->rendpage_cb = rasterEndPage;
   data->rendjob_cb = rasterEndJob;
   data->printfile_cb = printRawFile;
+  data->testpage_cb = testPageCallback;
   data->status_cb = printerStatusCallback;
   // The toner levels a printer reports, on a supplies page of its own.
   data->has_supplies = true;

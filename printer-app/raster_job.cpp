@@ -167,8 +167,11 @@ void startCore(RasterJob& rj, const char* pageSize, int resolution) {
     const bool error = strncmp(line, "ERROR:", 6) == 0;
     papplLogJob(job, error ? PAPPL_LOGLEVEL_ERROR : PAPPL_LOGLEVEL_DEBUG, "%s", line);
   };
+  // Whoever reads the pages counts each page once as it starts; the copies
+  // the core makes of it count here.
   events.pageCounted = [job](int page, unsigned copies) {
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, kPageCounted, page, copies);
+    if (copies > 1) papplJobSetImpressionsCompleted(job, static_cast<int>(copies - 1));
   };
   events.sending = [job](const std::string& line) {
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "%s", stateMessageOf(line).c_str());

@@ -9,6 +9,7 @@
 
 #include <pappl/pappl.h>
 
+#include "printer-app/app_strings.h"
 #include "printer-app/colour.h"
 #include "printer-app/document_filter.h"
 #include "printer-app/drivers.h"
@@ -23,6 +24,8 @@ constexpr const char* kAppName = "zeru-printer-app";
 constexpr const char* kSystemName = "ZEMRO Printer Application";
 constexpr const char* kVersion = "1.0.0";
 constexpr const char* kFooter = "ZEMRO TX 7 Printer Application";
+// The languages of PAPPL's own web pages beyond those of the PPDs' catalogs.
+constexpr const char* kPapplOnlyLanguages[] = {"it", "nb-NO", "pl", "tr"};
 // Loopback unless the server is told otherwise.
 constexpr const char* kDefaultListenHost = "localhost";
 
@@ -109,7 +112,24 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", renderDocument, nullptr);
   papplSystemAddMIMEFilter(system, "application/postscript", "image/pwg-raster", renderDocument,
                            nullptr);
+  // A client's PWG raster streams into the driver; one spooled as a file
+  // (the test page) is read from the file.
+  papplSystemAddMIMEFilter(system, "image/pwg-raster", "image/pwg-raster", printRasterFile,
+                           nullptr);
   papplSystemSetFooterHTML(system, kFooter);
+  // The vendor options' labels on the web pages, in the client's language;
+  // in English for the languages PAPPL has and the PPDs' catalogs have not,
+  // rather than the options' IPP names.
+  const char* english = nullptr;
+  for (const StringsResource& strings : appStrings()) {
+    const std::string path = std::string("/") + strings.language + ".strings";
+    papplSystemAddStringsData(system, path.c_str(), strings.language, strings.data);
+    if (strcmp(strings.language, "en") == 0) english = strings.data;
+  }
+  for (const char* language : kPapplOnlyLanguages)
+    if (english != nullptr && papplSystemFindLoc(system, language) != nullptr)
+      papplSystemAddStringsData(system, (std::string("/") + language + ".strings").c_str(),
+                                language, english);
   pappl_version_t version{};
   strncpy(version.name, kAppName, sizeof version.name - 1);
   strncpy(version.sversion, kVersion, sizeof version.sversion - 1);

@@ -5,8 +5,9 @@
 #      cd build && ctest -L conformance);
 #   2. AddressSanitizer + UndefinedBehaviorSanitizer: unit and integration tests
 #      and the Printer Application's own end-to-end tests (they skip without PAPPL);
-#   3. ThreadSanitizer: unit and integration tests (the app's end-to-end tests
-#      take minutes each there and outlast their clients' time limits);
+#   3. ThreadSanitizer: unit and integration tests and the Printer
+#      Application's tests of its threads (two printers at once, spooled and
+#      streamed formats, the web pages and test page);
 #   4. libFuzzer: a short run of every fuzz target over its corpus.
 # Exits non-zero on the first stage that fails.
 set -euo pipefail
@@ -30,7 +31,7 @@ stage "ThreadSanitizer"
 BUILD_DIR="$root/build-tsan" BUILD_TYPE=Debug "$root/scripts/build.sh" -DZERU_SANITIZE=thread
 (cd "$root/build-tsan" &&
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --output-on-failure -j"$jobs" --timeout 900 -L 'unit|integration')
+  ctest --output-on-failure -j"$jobs" --timeout 900 -L 'unit|integration|threads')
 
 stage "libFuzzer: short runs"
 CC=clang CXX=clang++ BUILD_DIR="$root/build-fuzz" BUILD_TYPE=RelWithDebInfo \

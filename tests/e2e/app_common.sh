@@ -64,7 +64,7 @@ show_app_log() {
 stop_app() {
   if [ -n "$app_pid" ]; then
     kill -TERM "$app_pid" 2>/dev/null || true
-    local deadline=$((SECONDS + 20))
+    local deadline=$((SECONDS + $(scaled 20)))
     while kill -0 "$app_pid" 2>/dev/null && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.1; done
     kill -KILL "$app_pid" 2>/dev/null || true
     wait "$app_pid" 2>/dev/null || true
@@ -89,7 +89,7 @@ install_library() {
 # The app's own client sub-commands; in a sanitizer build without leak
 # checks: PAPPL's client code leaves its connection to the server unfreed.
 client() {
-  ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" timeout 30 "$app" "$@"
+  ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" timeout "$(scaled 30)" "$app" "$@"
 }
 
 app_answers() {
@@ -127,7 +127,7 @@ ipp_request() {
 $body
 }
 TEST
-  timeout 60 ipptool -tv "$uri/$printer" "$file" >"$work/$name.ipp" 2>&1 ||
+  timeout "$(scaled 60)" ipptool -T "$(scaled 60)" -tv "$uri/$printer" "$file" >"$work/$name.ipp" 2>&1 ||
     { cat "$work/$name.ipp" >&2; fail "ipptool: $name failed"; }
   cat "$work/$name.ipp"
 }
@@ -168,7 +168,7 @@ job_state() {
 
 # wait_job NAME PRINTER ID: waits until the job has ended; prints its state.
 wait_job() {
-  local state deadline=$((SECONDS + 120))
+  local state deadline=$((SECONDS + $(scaled 120)))
   while :; do
     state=$(job_state "$1" "$2" "$3" job-state)
     case $state in completed | aborted | canceled) echo "$state"; return 0 ;; esac

@@ -154,9 +154,15 @@ has_pjl() {
   grep -aqxF "$2"$'\r' "$1" || fail "$1 lacks the line '$2'"
 }
 
+# scaled SECONDS: a time limit, ZERU_TIME_SCALE times as long in a slow
+# (sanitizer) build.
+scaled() {
+  echo $(($1 * ${ZERU_TIME_SCALE:-1}))
+}
+
 # wait_for SECONDS COMMAND...: polls COMMAND every half second.
 wait_for() {
-  local deadline=$((SECONDS + $1))
+  local deadline=$((SECONDS + $(scaled "$1")))
   shift
   until "$@"; do
     [ "$SECONDS" -lt "$deadline" ] || return 1

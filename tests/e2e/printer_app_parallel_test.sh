@@ -132,7 +132,7 @@ submitted=$(client submit -d mono -o print-color-mode=monochrome -o sides=two-si
   -o copies=2 "$work/pdf-mono-job.pdf") || fail "submit to mono failed"
 mono_id=${submitted##*-}
 overlapped=no
-deadline=$((SECONDS + 60))
+deadline=$((SECONDS + $(scaled 60)))
 while [ "$SECONDS" -lt "$deadline" ]; do
   if both_processing "$colour_id" "$mono_id"; then overlapped=yes; break; fi
   case $(job_state overlap colour "$colour_id" job-state) in completed | aborted | canceled) break ;; esac

@@ -86,7 +86,7 @@ expect_status() {
 }
 # device_state PRINTER: the state message of the printer's device page.
 device_state() {
-  timeout 30 curl -sf "http://127.0.0.1:$port/$1/device" |
+  timeout "$(scaled 30)" curl -sf "http://127.0.0.1:$port/$1/device" |
     sed -n 's/.*<p id="device-state">\([^<]*\)<.*/\1/p'
 }
 expect_state() {
@@ -115,15 +115,15 @@ grep -q "^printer-supply=.*level=5;.*" <<<"$s" || fail "no printer-supply: $s"
 
 # The device page of the web interface shows the raw device ID, and the
 # printer's own page links to it.
-page=$(timeout 30 curl -sf "http://127.0.0.1:$port/net/device") ||
+page=$(timeout "$(scaled 30)" curl -sf "http://127.0.0.1:$port/net/device") ||
   fail "no device page"
 grep -qF "${model_id}STS:$block;" <<<"$page" || fail "the device page lacks the device ID: $page"
 grep -qF "The printer answers with a status block" <<<"$page" ||
   fail "the device page lacks the printer's state"
-home=$(timeout 30 curl -sf "http://127.0.0.1:$port/net") || fail "no printer page"
+home=$(timeout "$(scaled 30)" curl -sf "http://127.0.0.1:$port/net") || fail "no printer page"
 grep -qF 'href="/net/device"' <<<"$home" || fail "the printer's page has no device link"
 grep -qF 'href="/net/supplies"' <<<"$home" || fail "the printer's page has no supplies link"
-supplies=$(timeout 30 curl -sf "http://127.0.0.1:$port/net/supplies") || fail "no supplies page"
+supplies=$(timeout "$(scaled 30)" curl -sf "http://127.0.0.1:$port/net/supplies") || fail "no supplies page"
 grep -qF "Cyan Toner" <<<"$supplies" || fail "the supplies page lacks the toners: $supplies"
 
 # ---- Unreadable block, no block, other supplies ----

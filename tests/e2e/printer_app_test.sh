@@ -148,6 +148,11 @@ for fact in "clean True" "pages 8" "DUPLEX ON" "RENDERMODE COLOR" "RESOLUTION 60
             "page 1 colour A4 600 6817" "page 8 colour A4 600 6817"; do
   expect_fact "$work/pdf.facts" "$fact"
 done
+# Both copies of each page count as printed impressions (the filler does not).
+for attr in job-impressions job-impressions-completed; do
+  count=$(job_state pdf tx7mn "$id" "$attr")
+  [ "$count" = 6 ] || fail "the PDF job's $attr is '$count', not 6"
+done
 # print-quality as the PPDs mean it: high is 1200 dpi, normal 600 dpi unless
 # the job names printer-resolution.
 make_pdf 1 "$work/one.pdf"
@@ -187,7 +192,7 @@ note "cancel"
 make_pdf 40 "$work/long.pdf"
 submitted=$(client submit -d tx7 "$work/long.pdf") || fail "submit of a long PDF failed"
 id=${submitted##*-}
-deadline=$((SECONDS + 60))
+deadline=$((SECONDS + $(scaled 60)))
 until [ "$(job_state long tx7 "$id" job-impressions-completed)" -ge 2 ] 2>/dev/null; do
   [ "$SECONDS" -lt "$deadline" ] || fail "the long job does not get going"
   sleep 0.2
@@ -220,7 +225,7 @@ compare_with_filter() {
   # shellcheck disable=SC2086  # the cut's numbers are separate arguments
   "$build/tests/imageable_raster" "$pwgfile" "$work/$name.ras" $cut 595 842 ||
     fail "cannot cut $pwgfile"
-  PPD=$build/ppd/ppd/ztx7m.ppd timeout 120 "$build/rastertozeru" 1 tester "$name" 1 \
+  PPD=$build/ppd/ppd/ztx7m.ppd timeout "$(scaled 120)" "$build/rastertozeru" 1 tester "$name" 1 \
     "Duplex=$duplex" "$work/$name.ras" >"$work/$name.filter" 2>"$work/$name.filter.err" ||
     { tail -n 5 "$work/$name.filter.err" >&2; fail "the filter failed on $name"; }
   masked "$work/out/tx7m/$name.zeru" >"$work/$name.app.masked"
@@ -253,13 +258,34 @@ expect_fact "$work/after-bogus.facts" "pages 2"
 stopped_pid=$app_pid
 client shutdown || fail "shutdown failed"
 (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || true
-deadline=$((SECONDS + 60))
+deadline=$((SECONDS + $(scaled 60)))
 while kill -0 "$stopped_pid" 2>/dev/null; do
   [ "$SECONDS" -lt "$deadline" ] || fail "the app did not shut down"
   sleep 0.2
 done
 wait "$stopped_pid" 2>/dev/null || true
 app_pid=
+
+# ---- Stopped while a client streams its pages: the server ends cleanly ----
+note "stopped during a job"
+start_app
+print_job stopped tx7m "$work/srgb-1200.pwg" >/dev/null 2>&1 &
+client_pid=$!
+wait_for 60 grep -q "\[Job [0-9]*\] Page 1 raster data" "$work/app.log" ||
+  fail "the streamed job does not get going"
+stopped_pid=$app_pid
+kill -TERM "$stopped_pid"
+deadline=$((SECONDS + $(scaled 60)))
+while kill -0 "$stopped_pid" 2>/dev/null; do
+  [ "$SECONDS" -lt "$deadline" ] || fail "the app did not stop during a job"
+  sleep 0.2
+done
+status=0
+wait "$stopped_pid" 2>/dev/null || status=$?
+[ "$status" = 0 ] || fail "the app stopped during a job with status $status"
+wait "$client_pid" 2>/dev/null || true
+app_pid=$stopped_pid
+stop_app
 
 # ---- Without the colour library: the app serves, the printer stops ----
 note "no colour library"
