@@ -12,6 +12,7 @@ packages=(
   ghostscript poppler-utils
   clang libclang-rt-14-dev
   util-linux procps python3 time gnuplot-nox
+  debhelper dpkg-dev lintian man-db systemd iproute2
 )
 
 missing=()

@@ -70,6 +70,7 @@ struct ChildPlan {
   std::string engineSource;      // empty: no engine
   bool engineIsDirectory = false;
   std::string engineTarget;      // "/opt/ZEMRO/lib/<name>"
+  bool hidePackagedEngine = false;  // the packaged stand-in's folder exists
   bool readOnlyTmp = false;
   bool stdoutToDevFull = false;
   int sideChannelFd = -1;
@@ -126,6 +127,12 @@ bool makeDirectories(const std::string& path) {
         childFail(reportFd, "bind engine file");
     }
   }
+
+  // A stand-in installed by a package would be found after /opt: an empty
+  // folder over it, so that the engine is only the one the run chose.
+  if (plan.hidePackagedEngine &&
+      mount("zeru-pkg-engine", ZERU_PACKAGED_ENGINE_DIR, "tmpfs", MS_RDONLY, "size=4k,mode=0755") != 0)
+    childFail(reportFd, "mount tmpfs over the packaged engine folder");
 
   // Directories under the host's /tmp that must stay reachable are held
   // open across the overmount and bound back at their own paths.
@@ -345,6 +352,7 @@ FilterResult runFilter(const FilterRun& run) {
     result.harnessError = "engine not found: " + plan.engineSource;
     return result;
   }
+  plan.hidePackagedEngine = stat(ZERU_PACKAGED_ENGINE_DIR, &info) == 0 && S_ISDIR(info.st_mode);
   if (stat("/opt", &info) != 0 || !S_ISDIR(info.st_mode)) {
     result.harnessError = "/opt does not exist on this machine";
     return result;
