@@ -34,14 +34,22 @@ echo "package: building in $src ($DEB_BUILD_OPTIONS)"
 (cd "$src" && dpkg-buildpackage -us -uc -b) >"$work/build.log" 2>&1 ||
   { tail -n 60 "$work/build.log" >&2; echo "package: the package build failed" >&2; exit 1; }
 
-mkdir -p "$out"
-rm -f "$out"/*.deb "$out"/*.changes "$out"/*.buildinfo
-cp "$work"/*.deb "$work"/*.changes "$work"/*.buildinfo "$out"/
+# The packages a printer owner installs in out/debs, their debug symbols
+# apart in out/debs/debug.
+mkdir -p "$out/debug"
+rm -f "$out"/*.deb "$out"/*.changes "$out"/*.buildinfo "$out"/debug/*.deb
+cp "$work"/*.changes "$work"/*.buildinfo "$out"/
+for deb in "$work"/*.deb; do
+  case $deb in
+    *-dbgsym_*) cp "$deb" "$out/debug/" ;;
+    *) cp "$deb" "$out/" ;;
+  esac
+done
 echo "package: built $(cd "$out" && echo *.deb)"
 
 # lintian on the built packages: no error and no warning.
 echo "package: lintian"
-if ! lintian --fail-on error,warning --info "$out"/*.deb; then
+if ! lintian --fail-on error,warning --info "$out"/*.deb "$out"/debug/*.deb; then
   echo "package: lintian found errors or warnings" >&2
   exit 1
 fi
