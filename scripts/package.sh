@@ -49,6 +49,7 @@ echo "package: built $(cd "$out" && echo *.deb)"
 
 # lintian on the built packages: no error and no warning.
 echo "package: lintian"
+shopt -s nullglob
 if ! lintian --fail-on error,warning --info "$out"/*.deb "$out"/debug/*.deb; then
   echo "package: lintian found errors or warnings" >&2
   exit 1
