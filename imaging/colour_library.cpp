@@ -1,5 +1,7 @@
 #include "imaging/colour_library.h"
 
+#include <unistd.h>
+
 #include "settings/text_format.h"
 
 namespace {
@@ -15,7 +17,8 @@ ColourLibrary::ColourLibrary() : impl_(std::make_unique<Impl>()) {}
 ColourLibrary::~ColourLibrary() { unloadEngineLibrary(impl_->engine); }
 
 std::vector<std::string> ColourLibrary::installedPaths() {
-  return {engineLibraryPaths.begin(), engineLibraryPaths.end()};
+  return engineSearchPaths(ZERU_PACKAGED_ENGINE_LIBRARY,
+                           access(ZERU_PACKAGED_ENGINE_LIBRARY, F_OK) == 0);
 }
 
 ColourLibrary::LoadResult ColourLibrary::load(const std::vector<std::string>& paths) {

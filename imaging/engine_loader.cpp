@@ -61,6 +61,12 @@ EngineLoadResult loadEngineLibraryFrom(const char* const* paths, size_t count,
   return result;
 }
 
+std::vector<std::string> engineSearchPaths(std::string_view packaged, bool packagedPresent) {
+  std::vector<std::string> paths(engineLibraryPaths.begin(), engineLibraryPaths.end());
+  if (packagedPresent && !packaged.empty()) paths.emplace_back(packaged);
+  return paths;
+}
+
 EngineLoadResult loadEngineLibrary(EngineLibrary& library) {
   return loadEngineLibraryFrom(engineLibraryPaths.data(), engineLibraryPaths.size(), library);
 }

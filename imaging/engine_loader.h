@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "imaging/engine_abi.h"
@@ -15,6 +16,13 @@ inline constexpr std::array<const char*, 4> engineLibraryPaths = {
     "/opt/ZEMRO/lib/ZEMRO TX 7MNcl.so",
     "/opt/ZEMRO/lib/ZEMRO TX 7Ncl.so",
 };
+
+// The paths to try, in order: the maker's own paths first, then the
+// stand-in where a distribution's package puts it (`packaged`, outside /opt),
+// only when that file is there (`packagedPresent`). A maker's library thus
+// always wins, and with no packaged stand-in the list and the error of a
+// failed load are those of the maker's paths alone.
+std::vector<std::string> engineSearchPaths(std::string_view packaged, bool packagedPresent);
 
 // The notice a library without UpdateScreenThread gives at load (no line end).
 inline constexpr const char* kMissingScreenThreadNotice = "pfUpdateScreenThread = NULL";

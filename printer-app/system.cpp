@@ -86,14 +86,19 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
   const char* spool = cupsGetOption("spool-directory", numOptions, options);
   const char* state = cupsGetOption("state-file", numOptions, options);
   const char* privateServer = cupsGetOption("private-server", numOptions, options);
+  // The web interface's settings pages ask for a user name and password,
+  // checked by this PAM service; members of the admin group may change them.
+  const char* authService = cupsGetOption("auth-service", numOptions, options);
+  const char* adminGroup = cupsGetOption("admin-group", numOptions, options);
   const bool tcp = privateServer == nullptr || strcmp(privateServer, "true") != 0;
 
   pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
                               PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY;
   pappl_system_t* system =
       papplSystemCreate(soptions, kSystemName, port ? atoi(port) : 0, "_print,_universal", spool,
-                        logFile ? logFile : "-", logLevelOf(logLevel), nullptr, false);
+                        logFile ? logFile : "-", logLevelOf(logLevel), authService, false);
   if (system == nullptr) return nullptr;
+  if (adminGroup) papplSystemSetAdminGroup(system, adminGroup);
 
   if (tcp && !papplSystemAddListeners(system, listenHost ? listenHost : kDefaultListenHost)) {
     papplLog(system, PAPPL_LOGLEVEL_FATAL, "Unable to listen on '%s'.",

@@ -11,7 +11,8 @@ packages=(
   libpappl-dev
   ghostscript poppler-utils
   clang libclang-rt-14-dev
-  util-linux procps python3 time gnuplot-nox curl iproute2
+  util-linux procps python3 time gnuplot-nox curl
+  debhelper dpkg-dev lintian man-db systemd iproute2
 )
 
 missing=()

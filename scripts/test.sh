@@ -3,6 +3,9 @@
 #   1. the plain build: unit, integration and end-to-end tests (the IPP
 #      Everywhere conformance run, label conformance, runs on demand:
 #      cd build && ctest -L conformance);
+#   1b. the Debian packages: built (scripts/package.sh) and checked with
+#      lintian, installed, their autopkgtest tests run, upgraded to
+#      themselves, purged and installed again (scripts/package-check.sh);
 #   2. AddressSanitizer + UndefinedBehaviorSanitizer: unit and integration tests
 #      and the Printer Application's own end-to-end tests (they skip without PAPPL);
 #   3. ThreadSanitizer: unit and integration tests and the Printer
@@ -20,6 +23,13 @@ stage() { printf '\n==== %s ====\n' "$*"; }
 stage "plain build: whole suite"
 BUILD_DIR="$root/build" "$root/scripts/build.sh"
 (cd "$root/build" && ctest --output-on-failure -j"$jobs" --timeout 900 -LE conformance)
+
+stage "Debian packages: build, lintian, install, autopkgtest, purge"
+package_start=$SECONDS
+# Without the debug symbol packages, which the check does not use.
+DEB_BUILD_OPTIONS="nocheck noautodbgsym parallel=$jobs" "$root/scripts/package.sh"
+"$root/scripts/package-check.sh" "$root/out/debs"
+echo "Debian packages: $((SECONDS - package_start)) s"
 
 stage "AddressSanitizer + UndefinedBehaviorSanitizer"
 BUILD_DIR="$root/build-asan" BUILD_TYPE=Debug "$root/scripts/build.sh" -DZERU_SANITIZE=address

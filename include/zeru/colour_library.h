@@ -30,7 +30,8 @@ class ColourLibrary {
   ColourLibrary(const ColourLibrary&) = delete;
   ColourLibrary& operator=(const ColourLibrary&) = delete;
 
-  // The maker's install paths, in the order they are tried.
+  // The maker's install paths, in the order they are tried, and after them
+  // the stand-in's packaged path when that file is installed.
   static std::vector<std::string> installedPaths();
 
   // Opens the first of `paths` that opens and looks up its entry points.

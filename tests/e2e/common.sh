@@ -43,6 +43,14 @@ enter_private_namespace() {
     mkdir -p "$real"
     mount --bind "$hostTmp/${real#/tmp/}" "$real" || fail "cannot keep $real"
   done
+  # A stand-in installed by a package is found after /opt: an empty folder
+  # over it, so that the colour library is only the one the test brings.
+  local packaged
+  packaged=$(sed -n 's/^ZERU_PACKAGED_ENGINE_DIR:[A-Z]*=//p' "$1/CMakeCache.txt" 2>/dev/null) || true
+  if [ -n "$packaged" ] && [ -d "$packaged" ]; then
+    mount -t tmpfs -o ro,size=4k,mode=0755 zeru-e2e-pkg "$packaged" ||
+      fail "cannot hide the packaged colour library in $packaged"
+  fi
 }
 
 # cache_value BUILD NAME: the value of NAME in the build's CMake cache.

@@ -70,6 +70,9 @@ struct ChildPlan {
   std::string engineSource;      // empty: no engine
   bool engineIsDirectory = false;
   std::string engineTarget;      // "/opt/ZEMRO/lib/<name>"
+  bool hidePackagedEngine = false;  // the packaged stand-in's folder exists
+  std::string packagedOverlay;      // overlay options that add the packaged stand-in
+  std::string packagedLibraryDir;   // the folder the overlay goes on
   bool readOnlyTmp = false;
   bool stdoutToDevFull = false;
   int sideChannelFd = -1;
@@ -125,6 +128,18 @@ bool makeDirectories(const std::string& path) {
                 nullptr) != 0)
         childFail(reportFd, "bind engine file");
     }
+  }
+
+  // A stand-in installed by a package would be found after /opt: an empty
+  // folder over it, so that the engine is only the one the run chose.
+  if (!plan.packagedOverlay.empty()) {
+    if (mount("zeru-pkg-engine", plan.packagedLibraryDir.c_str(), "overlay", MS_RDONLY,
+              plan.packagedOverlay.c_str()) != 0)
+      childFail(reportFd, "overlay the packaged engine onto the library folder");
+  } else if (plan.hidePackagedEngine &&
+             mount("zeru-pkg-engine", ZERU_PACKAGED_ENGINE_DIR, "tmpfs", MS_RDONLY,
+                   "size=4k,mode=0755") != 0) {
+    childFail(reportFd, "mount tmpfs over the packaged engine folder");
   }
 
   // Directories under the host's /tmp that must stay reachable are held
@@ -344,6 +359,27 @@ FilterResult runFilter(const FilterRun& run) {
   if (!plan.engineSource.empty() && stat(plan.engineSource.c_str(), &info) != 0) {
     result.harnessError = "engine not found: " + plan.engineSource;
     return result;
+  }
+  plan.hidePackagedEngine = stat(ZERU_PACKAGED_ENGINE_DIR, &info) == 0 && S_ISDIR(info.st_mode);
+  // The packaged stand-in comes from a layer of its own over the library
+  // folder, outside the run's /tmp so that it is not counted as left there.
+  std::unique_ptr<TempDir> packagedLayer;
+  if (run.packagedEngine) {
+    namespace fs = std::filesystem;
+    const fs::path library = ZERU_PACKAGED_ENGINE_LIBRARY;
+    const fs::path folder = library.parent_path();
+    packagedLayer = std::make_unique<TempDir>("pkg-layer");
+    const fs::path layer = fs::path(packagedLayer->path()) / folder.filename();
+    std::error_code ec;
+    fs::create_directories(layer, ec);
+    if (!ec) fs::copy_file(*run.packagedEngine, layer / library.filename(), ec);
+    if (ec) {
+      result.harnessError = "cannot stage the packaged engine: " + ec.message();
+      return result;
+    }
+    plan.packagedLibraryDir = folder.parent_path().string();
+    plan.packagedOverlay =
+        "lowerdir=" + packagedLayer->path() + ":" + plan.packagedLibraryDir;
   }
   if (stat("/opt", &info) != 0 || !S_ISDIR(info.st_mode)) {
     result.harnessError = "/opt does not exist on this machine";

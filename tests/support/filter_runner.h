@@ -101,6 +101,10 @@ struct FilterRun {
   bool holdStdinOpen = false;
 
   EngineMount engine;
+  // A host file the program finds as the packaged stand-in colour library
+  // (the library folder is overlaid with it); without one, a packaged
+  // stand-in installed on the host is hidden.
+  std::optional<std::string> packagedEngine;
 
   // A small tmpfs of this many bytes mounted on "/tmp/small" (the run dir's
   // "small"), with TMPDIR pointing there unless `tmpdir` is set: a disk that

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -37,6 +38,22 @@ TEST(EngineLoader, LibraryPathsAreTriedInTheirFixedOrder) {
   EXPECT_STREQ(engineLibraryPaths[1], "/opt/ZEMRO/lib/ZEMRO TX 7cl.so");
   EXPECT_STREQ(engineLibraryPaths[2], "/opt/ZEMRO/lib/ZEMRO TX 7MNcl.so");
   EXPECT_STREQ(engineLibraryPaths[3], "/opt/ZEMRO/lib/ZEMRO TX 7Ncl.so");
+}
+
+// A packaged stand-in comes after every maker's path, so that a maker's
+// library wins wherever it is installed; when the stand-in is not there the
+// list is the maker's alone, and so is the error of a failed load.
+TEST(EngineLoader, PackagedStandinIsTriedOnlyAfterTheMakersPaths) {
+  const std::vector<std::string> makers(engineLibraryPaths.begin(), engineLibraryPaths.end());
+  const std::string packaged = "/usr/lib/x86_64-linux-gnu/zemro/libzeruengine.so";
+
+  std::vector<std::string> withPackage = engineSearchPaths(packaged, true);
+  ASSERT_EQ(withPackage.size(), makers.size() + 1);
+  EXPECT_TRUE(std::equal(makers.begin(), makers.end(), withPackage.begin()));
+  EXPECT_EQ(withPackage.back(), packaged);
+
+  EXPECT_EQ(engineSearchPaths(packaged, false), makers);
+  EXPECT_EQ(engineSearchPaths("", true), makers);
 }
 
 // The loader prints nothing: what the filter shows of a load comes back as
