@@ -3,15 +3,15 @@
 #   1. the plain build: unit, integration and end-to-end tests (the IPP
 #      Everywhere conformance run, label conformance, runs on demand:
 #      cd build && ctest -L conformance);
-#   1b. the Debian packages: built (scripts/package.sh) and checked with
+#   2. the Debian packages: built (scripts/package.sh) and checked with
 #      lintian, installed, their autopkgtest tests run, upgraded to
 #      themselves, purged and installed again (scripts/package-check.sh);
-#   2. AddressSanitizer + UndefinedBehaviorSanitizer: unit and integration tests
+#   3. AddressSanitizer + UndefinedBehaviorSanitizer: unit and integration tests
 #      and the Printer Application's own end-to-end tests (they skip without PAPPL);
-#   3. ThreadSanitizer: unit and integration tests and the Printer
+#   4. ThreadSanitizer: unit and integration tests and the Printer
 #      Application's tests of its threads (two printers at once, spooled and
 #      streamed formats, the web pages and test page);
-#   4. libFuzzer: a short run of every fuzz target over its corpus.
+#   5. libFuzzer: a short run of every fuzz target over its corpus.
 # Exits non-zero on the first stage that fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
