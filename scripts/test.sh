@@ -5,7 +5,7 @@
 #      cd build && ctest -L conformance);
 #   2. the Debian packages: built (scripts/package.sh) and checked with
 #      lintian, installed, their autopkgtest tests run, upgraded to
-#      themselves, purged and installed again (scripts/package-check.sh);
+#      themselves, purged, installed again and purged (scripts/package-check.sh);
 #   3. AddressSanitizer + UndefinedBehaviorSanitizer: unit and integration tests
 #      and the Printer Application's own end-to-end tests (they skip without PAPPL);
 #   4. ThreadSanitizer: unit and integration tests and the Printer
