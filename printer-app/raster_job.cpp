@@ -11,6 +11,7 @@
 #include "printer-app/choices_map.h"
 #include "printer-app/colour.h"
 #include "printer-app/device_sink.h"
+#include "printer-app/device_turn.h"
 #include "printer-app/drivers.h"
 #include "printer-app/job_messages.h"
 #include "printer-app/paper.h"
@@ -35,8 +36,10 @@ std::string& spoolDirectory() {
 // the page being cut.
 struct RasterJob {
   RasterJob(pappl_job_t* papplJob, pappl_device_t* device, const Model& printerModel)
-      : job(papplJob), model(printerModel), sink(device) {}
+      : turn(papplJob, device), job(papplJob), model(printerModel), sink(turn.device()) {}
 
+  // Taken first and given back last: the job's writes to the device.
+  DeviceTurn turn;
   pappl_job_t* job;
   const Model& model;
   JobRequest request;
@@ -174,6 +177,7 @@ void endJob(pappl_job_t* job) {
 void setCoreSpoolDirectory(const char* directory) { spoolDirectory() = directory ? directory : ""; }
 
 bool rasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+  if (cancelledBeforeStart(job)) return false;
   pappl_printer_t* printer = papplJobGetPrinter(job);
   const Model* model = modelForDriver(papplPrinterGetDriverName(printer));
   if (model == nullptr) {
@@ -192,6 +196,7 @@ bool rasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
   }
 
   auto rj = std::make_unique<RasterJob>(job, device, *model);
+  if (!rj->turn.held()) return false;  // cancelled while another job printed
   JobRequest& request = rj->request;
   request.sides = sidesOf(options->sides);
   request.quality = qualityOf(options->print_quality);
@@ -318,6 +323,9 @@ int documentResolution(pappl_job_t* job, const pappl_pr_options_t* options) {
 }
 
 bool printRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+  if (cancelledBeforeStart(job)) return false;
+  DeviceTurn turn(job, device);
+  if (!turn.held()) return false;
   const char* filename = papplJobGetFilename(job);
   int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
   if (fd < 0) {
@@ -336,7 +344,7 @@ bool printRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
       break;
     }
     if (got == 0) break;
-    if (papplDeviceWrite(device, buffer, static_cast<size_t>(got)) != got) {
+    if (papplDeviceWrite(turn.device(), buffer, static_cast<size_t>(got)) != got) {
       papplJobSetMessage(job, "%s: %s", kSendFailed, strerror(errno ? errno : EIO));
       ok = false;
       break;
