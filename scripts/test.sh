@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up, builds, and runs the whole test suite:
-#   1. the plain build: unit, integration and end-to-end tests (the IPP
-#      Everywhere conformance run, label conformance, runs on demand:
-#      cd build && ctest -L conformance);
+#   1. the plain build: unit, integration and end-to-end tests, ipptool's
+#      IPP Everywhere conformance run among them (label conformance);
 #   2. AddressSanitizer + UndefinedBehaviorSanitizer: unit and integration tests
 #      and the Printer Application's own end-to-end tests (they skip without PAPPL);
 #   3. ThreadSanitizer: unit and integration tests (the app's end-to-end tests
@@ -18,7 +17,7 @@ stage() { printf '\n==== %s ====\n' "$*"; }
 
 stage "plain build: whole suite"
 BUILD_DIR="$root/build" "$root/scripts/build.sh"
-(cd "$root/build" && ctest --output-on-failure -j"$jobs" --timeout 900 -LE conformance)
+(cd "$root/build" && ctest --output-on-failure -j"$jobs" --timeout 900)
 
 stage "AddressSanitizer + UndefinedBehaviorSanitizer"
 BUILD_DIR="$root/build-asan" BUILD_TYPE=Debug "$root/scripts/build.sh" -DZERU_SANITIZE=address
