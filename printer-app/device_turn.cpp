@@ -14,8 +14,10 @@ namespace {
 
 constexpr const char* kWaiting = "Waiting for another job of this printer to end.";
 constexpr const char* kCancelledBeforeStart = "The job was cancelled before it started.";
-constexpr const char* kOwnFile = "The device was another job's: writing to a file of the job's own.";
-constexpr const char* kOwnFileFailed = "Unable to open a file of the job's own: writing after the other job.";
+constexpr const char* kOwnFile =
+    "The device was another job's: writing to a file of the job's own.";
+constexpr const char* kOwnFileFailed =
+    "Unable to open a file of the job's own: writing after the other job.";
 
 struct Turns {
   std::mutex mutex;
@@ -54,7 +56,7 @@ CloseFunction papplClose() {
 }  // namespace
 
 DeviceTurn::DeviceTurn(pappl_job_t* job, pappl_device_t* device)
-    : job_(job), printer_(papplJobGetPrinter(job)), device_(device) {
+    : printer_(papplJobGetPrinter(job)), device_(device) {
   Turns& state = turns();
   std::unique_lock lock(state.mutex);
   if (auto holder = state.holders.find(printer_);
@@ -90,7 +92,8 @@ DeviceTurn::DeviceTurn(pappl_job_t* job, pappl_device_t* device)
   const char* uri = papplPrinterGetDeviceURI(printer_);
   if (shared && uri != nullptr && strncmp(uri, "file:", 5) == 0) {
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "%s", kOwnFile);
-    own_ = papplDeviceOpen(uri, papplJobGetName(job), papplLogDevice, papplPrinterGetSystem(printer_));
+    own_ = papplDeviceOpen(uri, papplJobGetName(job), papplLogDevice,
+                           papplPrinterGetSystem(printer_));
     if (own_ == nullptr) papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s", kOwnFileFailed);
     else release(device_);
   }

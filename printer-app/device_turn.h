@@ -36,7 +36,6 @@ class DeviceTurn {
  private:
   void release(pappl_device_t* device);
 
-  pappl_job_t* job_;
   pappl_printer_t* printer_;
   pappl_device_t* device_;
   pappl_device_t* own_ = nullptr;
