@@ -15,6 +15,7 @@
 #include <cups/raster.h>
 
 #include "printer-app/choices_map.h"
+#include "printer-app/device_turn.h"
 #include "printer-app/ghostscript_args.h"
 #include "printer-app/raster_job.h"
 
@@ -135,6 +136,11 @@ bool printPages(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* d
 }  // namespace
 
 bool renderDocument(pappl_job_t* job, pappl_device_t* device, void*) {
+  if (cancelledBeforeStart(job)) return false;
+  // The printer's device is the job's from here on, before Ghostscript has
+  // rendered anything.
+  DeviceTurn turn(job, device);
+  if (!turn.held()) return false;
   const std::string program = findProgram("gs");
   if (program.empty()) {
     papplJobSetMessage(job, "%s", kNoGhostscript);
@@ -200,6 +206,9 @@ bool renderDocument(pappl_job_t* job, pappl_device_t* device, void*) {
 }
 
 bool printRasterFile(pappl_job_t* job, pappl_device_t* device, void*) {
+  if (cancelledBeforeStart(job)) return false;
+  DeviceTurn turn(job, device);
+  if (!turn.held()) return false;
   const char* filename = papplJobGetFilename(job);
   int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
   if (fd < 0) {

@@ -11,6 +11,7 @@
 #include "printer-app/choices_map.h"
 #include "printer-app/colour.h"
 #include "printer-app/device_sink.h"
+#include "printer-app/device_turn.h"
 #include "printer-app/drivers.h"
 #include "printer-app/job_messages.h"
 #include "printer-app/paper.h"
@@ -38,8 +39,10 @@ std::string& spoolDirectory() {
 // the page being cut.
 struct RasterJob {
   RasterJob(pappl_job_t* papplJob, pappl_device_t* device, const Model& printerModel)
-      : job(papplJob), model(printerModel), sink(device) {}
+      : turn(papplJob, device), job(papplJob), model(printerModel), sink(turn.device()) {}
 
+  // Taken first and given back last: the job's writes to the device.
+  DeviceTurn turn;
   pappl_job_t* job;
   const Model& model;
   JobRequest request;
@@ -189,6 +192,7 @@ void endJob(pappl_job_t* job) {
 void setCoreSpoolDirectory(const char* directory) { spoolDirectory() = directory ? directory : ""; }
 
 bool rasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+  if (cancelledBeforeStart(job)) return false;
   pappl_printer_t* printer = papplJobGetPrinter(job);
   const Model* model = modelForDriver(papplPrinterGetDriverName(printer));
   if (model == nullptr) {
@@ -207,9 +211,9 @@ bool rasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
   }
 
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, kJobStarted, model->makeAndModel, papplJobGetFormat(job));
-  readJobDeviceStatus(job, device);
-
   auto rj = std::make_unique<RasterJob>(job, device, *model);
+  if (!rj->turn.held()) return false;  // cancelled while another job printed
+  readJobDeviceStatus(job, rj->turn.device());
   JobRequest& request = rj->request;
   request.sides = sidesOf(options->sides);
   request.quality = qualityOf(options->print_quality);
@@ -339,14 +343,17 @@ int documentResolution(pappl_job_t* job, const pappl_pr_options_t* options) {
 }
 
 bool printRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
-  readJobDeviceStatus(job, device);
+  if (cancelledBeforeStart(job)) return false;
+  DeviceTurn turn(job, device);
+  if (!turn.held()) return false;
+  readJobDeviceStatus(job, turn.device());
   const char* filename = papplJobGetFilename(job);
   int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
   if (fd < 0) {
     papplJobSetMessage(job, kRawReadFailed, strerror(errno));
     return false;
   }
-  DeviceSink sink(device);
+  DeviceSink sink(turn.device());
   unsigned char buffer[65536];
   bool ok = true;
   for (;;) {

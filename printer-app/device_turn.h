@@ -1,0 +1,51 @@
+// One job at a time at a printer's device, whatever PAPPL starts.
+//
+// PAPPL 1.3.1 marks a printer busy only when a job's thread has begun
+// (printer->processing_job is set by the new thread, not by the code that
+// starts it). A job submitted or cancelled in that gap makes PAPPL start a
+// second job of the same printer beside the first, and a job cancelled while
+// it waited for its thread is started all the same, its state set back to
+// processing. Such jobs share the printer's one device, and the first of
+// them to end closes it (for file: devices always) while the others still
+// write to it. The drivers' callbacks therefore take turns per printer, and
+// a device is closed only when no job still writes to it.
+#pragma once
+
+#include <pappl/pappl.h>
+
+namespace zeruapp {
+
+// A job's turn at its printer's device, from before its first write until
+// it is destroyed. Waits while another job of the same printer holds its
+// turn; a job cancelled while it waits gets no turn. A job of a file
+// printer that PAPPL gave another job's device writes to a file of its own.
+// A turn taken while the same job holds one is part of that one.
+class DeviceTurn {
+ public:
+  DeviceTurn(pappl_job_t* job, pappl_device_t* device);
+  ~DeviceTurn();
+  DeviceTurn(const DeviceTurn&) = delete;
+  DeviceTurn& operator=(const DeviceTurn&) = delete;
+
+  bool held() const { return held_; }
+  // The device the job writes to.
+  pappl_device_t* device() const {
+    return outer_ ? outer_->device() : own_ ? own_ : device_;
+  }
+
+ private:
+  void release(pappl_device_t* device);
+
+  pappl_printer_t* printer_;
+  pappl_device_t* device_;
+  pappl_device_t* own_ = nullptr;
+  const DeviceTurn* outer_ = nullptr;
+  bool held_ = false;
+};
+
+// A job PAPPL started although it had been cancelled before it began: marks
+// it cancelled (so that it ends as such) and says so; such a job must not
+// print.
+bool cancelledBeforeStart(pappl_job_t* job);
+
+}  // namespace zeruapp
