@@ -97,43 +97,14 @@ expect_fact "$work/duplex.facts" "PCNT 3"
 "$build/tools/zerudump" --png "$work/previews" --scale 8 "$stream" >/dev/null ||
   fail "zerudump could not draw the pages"
 python3 - "$work/previews" <<'PY' || fail "the two-sided order is not filler, 2, 3, 1"
-import os, struct, sys, zlib
+import os, sys
 
-def pixels(path):
-    """The rows of an 8-bit grey or RGB PNG, as bytes per dot."""
-    data = open(path, "rb").read()
-    pos, idat = 8, b""
-    while pos < len(data):
-        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        body = data[pos + 8:pos + 8 + length]
-        if kind == b"IHDR":
-            width, height, depth, colour = struct.unpack(">IIBB", body[:10])
-        elif kind == b"IDAT":
-            idat += body
-        pos += 12 + length
-    assert depth == 8 and colour in (0, 2), (depth, colour)
-    bpp = 1 if colour == 0 else 3
-    raw, stride, rows, prev = zlib.decompress(idat), width * bpp, [], bytearray(width * bpp)
-    for y in range(height):
-        f, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for i in range(stride):
-            a = line[i - bpp] if i >= bpp else 0
-            b, c = prev[i], prev[i - bpp] if i >= bpp else 0
-            if f == 1: line[i] = (line[i] + a) & 255
-            elif f == 2: line[i] = (line[i] + b) & 255
-            elif f == 3: line[i] = (line[i] + (a + b) // 2) & 255
-            elif f == 4:
-                p = a + b - c
-                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
-        rows.append(line)
-        prev = line
-    return rows, bpp
+from png_rows import read_png
 
 inks = []
 files = sorted(f for f in os.listdir(sys.argv[1]) if f.endswith(".png"))
 for name in files:
-    rows, bpp = pixels(os.path.join(sys.argv[1], name))
+    _, _, bpp, rows = read_png(os.path.join(sys.argv[1], name))
     dark = sum(1 for row in rows for i in range(0, len(row), bpp) if sum(row[i:i + bpp]) < 128 * bpp)
     inks.append(dark / (len(rows) * len(rows[0]) // bpp))
 print("previews", files, "dark share", [round(x, 3) for x in inks])

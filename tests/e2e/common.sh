@@ -5,6 +5,9 @@
 # staged colour library at /opt, where the filter looks for it. Nothing
 # outside the namespace's private /tmp is changed.
 
+# The tests' Python helpers (png_rows) import from beside this file.
+export PYTHONPATH="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)${PYTHONPATH:+:$PYTHONPATH}"
+
 UEL=$'\x1b%-12345X'
 
 fail() {

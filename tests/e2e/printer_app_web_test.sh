@@ -158,41 +158,12 @@ done
 "$build/tools/zerudump" --png "$work/preview" --scale 10 "$stream" >/dev/null ||
   fail "zerudump could not preview the test page"
 python3 - "$work/preview/page-001.png" <<'PY' || fail "the test page does not show its patches and ramp"
-import struct, sys, zlib
+import sys
 
-def read_png(path):
-    data = open(path, "rb").read()
-    pos, chunks, header = 8, [], None
-    while pos < len(data):
-        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        body = data[pos + 8:pos + 8 + length]
-        if kind == b"IHDR":
-            header = struct.unpack(">IIBBBBB", body)
-        elif kind == b"IDAT":
-            chunks.append(body)
-        pos += 12 + length
-    width, height, depth, colour = header[:4]
-    assert depth == 8 and colour == 2, "not an 8-bit RGB preview"
-    raw = zlib.decompress(b"".join(chunks))
-    stride, rows, prev = width * 3, [], bytearray(width * 3)
-    for y in range(height):
-        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for i in range(stride):
-            a = line[i - 3] if i >= 3 else 0
-            b = prev[i]
-            c = prev[i - 3] if i >= 3 else 0
-            if kind == 1: line[i] = (line[i] + a) & 255
-            elif kind == 2: line[i] = (line[i] + b) & 255
-            elif kind == 3: line[i] = (line[i] + (a + b) // 2) & 255
-            elif kind == 4:
-                p = a + b - c
-                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
-        rows.append(line)
-        prev = line
-    return width, height, rows
+from png_rows import read_png
 
-width, height, rows = read_png(sys.argv[1])
+width, height, channels, rows = read_png(sys.argv[1])
+assert channels == 3, "not an 8-bit RGB preview"
 pixel = lambda x, y: tuple(rows[y][x * 3:x * 3 + 3])
 kinds = {
     "cyan": lambda r, g, b: r < 100 and g > 180 and b > 180,
