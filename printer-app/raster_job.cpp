@@ -251,6 +251,8 @@ bool rasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
   zeru::PageHeader raster = zeru::pageHeaderFrom(options->header);
   if (const char* problem = rasterPageProblem(raster))
     return failJob(*rj, problem, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
+  if (std::string problem = rasterSizeProblem(raster); !problem.empty())
+    return failJob(*rj, problem, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
 
   unsigned sheetWidth = 0, sheetHeight = 0;
   sheetForRaster(raster.pageSize[0], raster.pageSize[1], sheetWidth, sheetHeight);

@@ -97,11 +97,12 @@ app_answers() {
   [ -S "$SNAP_COMMON/zeru-printer-app.sock" ] && (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null
 }
 
+# start_app [-o OPTION=VALUE...]: the server, with further options.
 start_app() {
   port=$(free_port) || fail "no free port"
   note "starting the app on 127.0.0.1:$port"
   "$app" server -o server-port="$port" -o state-file="$work/app.state" \
-    -o spool-directory="$work/app-spool" -o log-file="$work/app.log" -o log-level=debug \
+    -o spool-directory="$work/app-spool" -o log-file="$work/app.log" -o log-level=debug "$@" \
     >>"$work/app.out" 2>&1 &
   app_pid=$!
   wait_for 20 app_answers || fail "the app does not answer on port $port"
