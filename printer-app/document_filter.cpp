@@ -27,9 +27,9 @@ constexpr const char* kNoGhostscript = "Ghostscript (gs) is not installed: PDF a
 constexpr const char* kStartFailed = "Unable to start Ghostscript: %s";
 constexpr const char* kNoPages = "The document could not be read: Ghostscript rendered no pages";
 constexpr const char* kRenderFailed = "Ghostscript could not render the whole document";
-constexpr const char* kTimedOut =
-    "Ghostscript was stopped: a page took longer than %u seconds or the job more than %u seconds "
-    "of processor time";
+constexpr const char* kTimedOut = "Ghostscript was stopped: a page took longer than %u seconds";
+constexpr const char* kCpuExceeded =
+    "Ghostscript was stopped: the job took more than %u seconds of processor time";
 constexpr const char* kRasterReadFailed = "Unable to read the job's raster file: %s";
 constexpr const char* kNoRasterPages = "The job's raster file holds no pages";
 
@@ -133,9 +133,12 @@ bool renderDocument(pappl_job_t* job, pappl_device_t* device, void*) {
   const bool cancelled = papplJobIsCanceled(job);
   const bool rendered = process.finish(cancelled || !ok || process.timedOut());
   std::string failure;
-  if (!cancelled && process.timedOut()) {
+  if (!cancelled && (process.timedOut() || process.cpuExceeded())) {
     char text[200];
-    snprintf(text, sizeof text, kTimedOut, renderLimits().pageSeconds, renderLimits().cpuSeconds);
+    if (process.cpuExceeded())
+      snprintf(text, sizeof text, kCpuExceeded, renderLimits().cpuSeconds);
+    else
+      snprintf(text, sizeof text, kTimedOut, renderLimits().pageSeconds);
     failure = text;
   } else if (!cancelled && ok && !rendered) {
     failure = kRenderFailed;

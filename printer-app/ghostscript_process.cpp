@@ -205,6 +205,8 @@ void GhostscriptProcess::logLine(std::string line) {
   while (!line.empty() && line.back() == ' ') line.pop_back();
   if (line.empty()) return;
   papplLogJob(job_, PAPPL_LOGLEVEL_INFO, kMessagePrefix, line.c_str());
+  // The device's progress lines say nothing about a failure.
+  if (line.rfind("INFO:", 0) == 0 || line.rfind("DEBUG", 0) == 0) return;
   lastLines_.push_back(std::move(line));
   if (lastLines_.size() > kKeptLines) lastLines_.pop_front();
 }
@@ -257,7 +259,9 @@ bool GhostscriptProcess::finish(bool stop) {
     }
     if (messageFd_ >= 0) readMessages();
     ok = !termed && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU) timedOut_ = true;
+    if (WIFSIGNALED(status) && (WTERMSIG(status) == SIGXCPU || WTERMSIG(status) == SIGKILL) &&
+        !stop && !termed)
+      cpuExceeded_ = true;
     pid_ = -1;
   }
   if (messageFd_ >= 0) close(messageFd_);

@@ -51,6 +51,8 @@ class GhostscriptProcess {
   bool finish(bool stop);
 
   bool timedOut() const { return timedOut_; }
+  // Ghostscript was ended by its CPU-time limit.
+  bool cpuExceeded() const { return cpuExceeded_; }
   pid_t pid() const { return pid_; }
   // Ghostscript's last lines on its standard error, joined by " / ".
   std::string lastMessages() const;
@@ -68,6 +70,7 @@ class GhostscriptProcess {
   std::deque<std::string> lastLines_;
   long long pageDeadline_ = 0;  // CLOCK_MONOTONIC milliseconds
   bool timedOut_ = false;
+  bool cpuExceeded_ = false;
   bool finished_ = false;
 };
 

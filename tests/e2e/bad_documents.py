@@ -19,7 +19,7 @@ def png(width, height, idat, colour_type=2):
 
 
 def pwg_header(width, height, bits_per_pixel, bytes_per_line, colour_space=18,
-               resolution=600, page=(595, 842)):
+               resolution=600, page=(595, 842), colour_order=0):
     """A PWG raster page header (1796 bytes, big-endian)."""
     h = bytearray(1796)
     h[0:9] = b"PwgRaster"
@@ -31,7 +31,7 @@ def pwg_header(width, height, bits_per_pixel, bytes_per_line, colour_space=18,
     put(372, width, height)                       # cupsWidth, cupsHeight
     put(384, 1 if bits_per_pixel == 1 else 8)     # cupsBitsPerColor
     put(388, bits_per_pixel, bytes_per_line)      # cupsBitsPerPixel, cupsBytesPerLine
-    put(396, 0, colour_space)                     # cupsColorOrder chunky, cupsColorSpace
+    put(396, colour_order, colour_space)          # cupsColorOrder, cupsColorSpace
     return bytes(h)
 
 
@@ -74,6 +74,10 @@ def main():
     # An A4 page at 600 dpi that holds 100 of its 7016 lines.
     write("pwg-short.pwg", b"RaS2" + pwg_header(4960, 7016, 24, 4960 * 3, colour_space=19) +
           white_lines(100, 4960 * 3, 3))
+    # A white page of colour in bands (one plane after the other).
+    write("pwg-banded.pwg", b"RaS2" + pwg_header(4960, 7016, 24, 4960 * 3, colour_space=19,
+                                                 colour_order=1) +
+          white_lines(7016 * 3, 4960))
     # A white 1-bit A4 page (0 is white in black_1).
     write("pwg-1bit.pwg", b"RaS2" + pwg_header(4960, 7016, 1, 620, colour_space=3) +
           white_lines(7016, 620, white=b"\x00"))

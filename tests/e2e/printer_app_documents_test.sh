@@ -2,7 +2,8 @@
 # Documents that must not hang, loop or bloat the Printer Application, each
 # sent to the real server: PostScript that never ends (cancelled, and stopped
 # by the page time limit), PostScript that writes a file, PNG images that
-# fail after their header or are too large, a PWG page with lines of 512 MiB.
+# fail after their header or are too large, a PWG page with lines of 512 MiB,
+# 1-bit and banded PWG pages.
 # Each such job ends within a bound with a reason in its job-state-message,
 # leaves no Ghostscript and no temporary files, the server's peak memory
 # stays under a bound, and the next good job prints.
@@ -97,9 +98,15 @@ done
 id=$(submit pwg-bomb image/pwg-raster "$docs/pwg-bomb.pwg")
 expect_end pwg-bomb "$id" aborted "wider than the widest sheet"
 
+# ---- Raster types the printer does not take ----
+id=$(submit pwg-1bit image/pwg-raster "$docs/pwg-1bit.pwg")
+expect_end pwg-1bit "$id" aborted "1-bit or of a type this printer does not take"
+id=$(submit pwg-banded image/pwg-raster "$docs/pwg-banded.pwg")
+expect_end pwg-banded "$id" aborted "a header the printer cannot take"
+
 # The server's peak memory: the bombs above would each take 512 MiB or more.
-peak_kb=$(sed -n 's/^VmHWM: *\([0-9]*\) kB/\1/p' "/proc/$app_pid/status")
-bound_kb=$((400 * 1024 * ${ZERU_TIME_SCALE:-1}))
+peak_kb=$(awk '$1 == "VmHWM:" { print $2 }' "/proc/$app_pid/status")
+bound_kb=$((200 * 1024 * ${ZERU_TIME_SCALE:-1}))
 note "peak RSS ${peak_kb} kB (bound ${bound_kb} kB)"
 [ "$peak_kb" -le "$bound_kb" ] || fail "the server's peak RSS ${peak_kb} kB is over ${bound_kb} kB"
 
