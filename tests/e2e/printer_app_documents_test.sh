@@ -26,30 +26,8 @@ start_app -o ghostscript-page-timeout="$page_limit"
 add_printer p tx7
 sleep 1
 
-# submit NAME FORMAT FILE: Print-Job; prints the job id.
-submit() {
-  local id
-  id=$(ipp_request "$1" p "$(operation Print-Job)
-  ATTR name job-name $1
-  ATTR mimeMediaType document-format $2
-  FILE $3
-  STATUS successful-ok" | sed -n 's/^ *job-id (integer) = \([0-9]*\)$/\1/p' | head -n 1)
-  [ -n "$id" ] || fail "$1: no job"
-  echo "$id"
-}
-
-# expect_end NAME ID STATE TEXT: the job ends in STATE with TEXT in its
-# job-state-message.
-expect_end() {
-  local state message
-  state=$(wait_job "$1" p "$2")
-  message=$(job_state "$1" p "$2" job-state-message)
-  [ "$state" = "$3" ] || fail "$1 ended $state, not $3 ($message)"
-  grep -qF "$4" <<<"$message" || fail "$1: the message '$message' lacks '$4'"
-  note "$1: $state, $message"
-}
-
-no_ghostscript() { ! pgrep -x gs >/dev/null; }
+submit() { submit_document "$1" p "$2" "$3"; }
+expect_end() { expect_job_end "$1" p "$2" "$3" "$4"; }
 
 # print_good NAME: a good PDF job prints.
 print_good() {
@@ -63,14 +41,7 @@ print_good() {
 # ---- Endless PostScript, cancelled ----
 id=$(submit endless-cancel application/postscript "$docs/endless.ps")
 wait_for 20 pgrep -x gs >/dev/null || fail "Ghostscript did not start"
-ipp_request cancel p "$(operation Cancel-Job)
-  ATTR integer job-id $id
-  STATUS successful-ok" >/dev/null
-deadline=$((SECONDS + $(scaled 10)))
-until [ "$(job_state endless-cancel p "$id" job-state)" = canceled ]; do
-  [ "$SECONDS" -lt "$deadline" ] || fail "the cancelled endless job did not end"
-  sleep 0.3
-done
+cancel_job p "$id"
 wait_for 5 no_ghostscript || fail "Ghostscript still runs after the cancel"
 
 # ---- Endless PostScript, over the page limit ----
