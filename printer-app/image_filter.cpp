@@ -35,6 +35,9 @@ struct Decoding {
   unsigned height = 0;
   unsigned depth = 0;
   int ppi = 0;
+  bool smoothing = false;  // PAPPL's choice: smoothed JPEG, sampled PNG
+  // The job's options, when the decoder needs them to choose its output.
+  pappl_pr_options_t* options = nullptr;
   bool cancelled = false;
   char message[256] = "";
 };
@@ -96,8 +99,9 @@ bool readPngRows(Decoding& d, png_structp png, png_infop info) {
     snprintf(d.message, sizeof d.message, kUnreadable, "unexpected row size");
     return false;
   }
-  const png_uint_32 xppm = png_get_x_pixels_per_meter(png, info);
-  d.ppi = static_cast<int>(xppm * 254 / 10000);
+  // The image's own resolution, as PAPPL's filter takes it; none when absurd.
+  const png_uint_32 ppi = png_get_x_pixels_per_inch(png, info);
+  d.ppi = ppi <= 100000 ? static_cast<int>(ppi) : 0;
   if (!allocatePixels(d)) return false;
   for (int pass = 0; pass < passes; ++pass)
     for (unsigned y = 0; y < d.height; ++y) {
@@ -155,7 +159,15 @@ bool readJpegRows(Decoding& d, jpeg_decompress_struct& info, JpegErrors& errors)
     snprintf(d.message, sizeof d.message, "%s", kCmyk);
     return false;
   }
-  info.out_color_space = info.num_components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  // A monochrome job's image is decoded to gray, as PAPPL's own filter does.
+  d.options = papplJobCreatePrintOptions(d.job, 1, info.num_components > 1);
+  if (d.options == nullptr) {
+    snprintf(d.message, sizeof d.message, "%s", kNoMemory);
+    return false;
+  }
+  info.out_color_space =
+      info.num_components == 1 || d.options->header.cupsNumColors == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  d.smoothing = true;
   if (info.density_unit == 1) d.ppi = info.X_density;
   else if (info.density_unit == 2) d.ppi = info.X_density * 254 / 100;
   jpeg_start_decompress(&info);
@@ -207,17 +219,17 @@ bool printImage(pappl_job_t* job, pappl_device_t* device, bool (*decode)(Decodin
     ok = false;
   }
   if (ok) {
-    pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 1, d.depth == 3);
-    ok = options != nullptr &&
-         papplJobFilterImage(job, device, options, d.pixels, static_cast<int>(d.width),
+    if (d.options == nullptr) d.options = papplJobCreatePrintOptions(job, 1, d.depth == 3);
+    ok = d.options != nullptr &&
+         papplJobFilterImage(job, device, d.options, d.pixels, static_cast<int>(d.width),
                              static_cast<int>(d.height), static_cast<int>(d.depth), d.ppi,
-                             false);
-    if (options) papplJobDeletePrintOptions(options);
+                             d.smoothing);
   } else if (!d.cancelled && !papplJobIsCanceled(job)) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", d.message);
     papplJobSetMessage(job, "%s", d.message);
     papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
   }
+  if (d.options) papplJobDeletePrintOptions(d.options);
   free(d.pixels);
   return ok;
 }
