@@ -18,8 +18,11 @@ app_test_begin "$@"
 [ -x "$build/tests/apple_raster" ] || fail "no apple_raster in $build: build first"
 rounds=${ZERU_SOAK_ROUNDS:-2}
 # The server's RSS after the last round may exceed its RSS after the first
-# by this much: PAPPL keeps each job's attributes in its history.
-margin_kb=$((16 * 1024))
+# by this much: PAPPL keeps each job's attributes in its history, and runs
+# each job on a thread of its own, whose malloc arena keeps memory the job
+# freed until the arenas (8 a core) are all in use; a leak grows beyond it in
+# the long form (bench/app_soak.sh).
+margin_kb=$((64 * 1024 * ${ZERU_TIME_SCALE:-1}))
 
 docs=$work/docs
 python3 "$2/tests/e2e/bad_documents.py" "$docs" || fail "cannot write the test documents"
@@ -76,8 +79,9 @@ id=$(submit_document last p application/pdf "$docs/good.pdf")
 
 no_ghostscript || fail "Ghostscript remains"
 [ ! -e /tmp/probe ] || fail "a document wrote /tmp/probe"
-left=$(find /tmp "$work/app-spool" -mindepth 1 -maxdepth 1 ! -path "$work" ! -name '*.prn' \
-  ! -name 'p' 2>/dev/null | head)
+note "the spool holds: $(ls -A "$work/app-spool" | tr '\n' ' ')"
+left=$({ find /tmp -mindepth 1 ! -path "$work" ! -path "$work/*"
+          find "$work/app-spool" -mindepth 1; } 2>/dev/null | head)
 [ -z "$left" ] || fail "jobs left files behind: $left"
 last_rss=$(rss)
 note "RSS after round 1: $first_rss kB, at the end: $last_rss kB (margin $margin_kb kB)"
