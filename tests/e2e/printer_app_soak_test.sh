@@ -70,6 +70,7 @@ for round in $(seq 1 "$rounds"); do
   cancel_job p "$id"
   wait_for 5 no_ghostscript || fail "Ghostscript still runs after the cancel"
   [ -n "$first_rss" ] || first_rss=$(rss)
+  note "RSS after round $round: $(rss) kB"
 done
 
 # The next good job prints.
