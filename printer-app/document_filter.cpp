@@ -1,12 +1,11 @@
 #include "printer-app/document_filter.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -16,6 +15,7 @@
 
 #include "printer-app/choices_map.h"
 #include "printer-app/device_turn.h"
+#include "printer-app/ghostscript_process.h"
 #include "printer-app/ghostscript_args.h"
 #include "printer-app/raster_job.h"
 
@@ -27,6 +27,9 @@ constexpr const char* kNoGhostscript = "Ghostscript (gs) is not installed: PDF a
 constexpr const char* kStartFailed = "Unable to start Ghostscript: %s";
 constexpr const char* kNoPages = "The document could not be read: Ghostscript rendered no pages";
 constexpr const char* kRenderFailed = "Ghostscript could not render the whole document";
+constexpr const char* kTimedOut = "Ghostscript was stopped: a page took longer than %u seconds";
+constexpr const char* kCpuExceeded =
+    "Ghostscript was stopped: the job took more than %u seconds of processor time";
 constexpr const char* kRasterReadFailed = "Unable to read the job's raster file: %s";
 constexpr const char* kNoRasterPages = "The job's raster file holds no pages";
 
@@ -46,68 +49,16 @@ std::string findProgram(const char* name) {
   return "";
 }
 
-// Ghostscript with its raster on a pipe; -1 when it cannot be started.
-pid_t startGhostscript(const std::string& program, const std::vector<std::string>& args,
-                       int& rasterFd) {
-  std::vector<char*> argv;
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return -1;
-  int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
-  if (devNull < 0) {
-    close(fds[0]);
-    close(fds[1]);
-    return -1;
-  }
-  pid_t pid = fork();
-  if (pid == 0) {
-    // The child: standard input and error on /dev/null, the raster on the
-    // pipe, nothing else of the server open, signals as a new program has
-    // them.
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    struct sigaction byDefault {};
-    byDefault.sa_handler = SIG_DFL;
-    sigaction(SIGPIPE, &byDefault, nullptr);
-    sigaction(SIGTERM, &byDefault, nullptr);
-    if (dup2(devNull, 0) < 0 || dup2(fds[1], 1) < 0 || dup2(devNull, 2) < 0) _exit(127);
-    closefrom(3);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  close(fds[1]);
-  close(devNull);
-  if (pid < 0) {
-    close(fds[0]);
-    return -1;
-  }
-  rasterFd = fds[0];
-  return pid;
-}
-
-// Reads the raster for libcups; a cancelled job reads no more.
-struct RasterPipe {
-  int fd;
-  pappl_job_t* job;
-};
-
 ssize_t readPipe(void* context, unsigned char* buffer, size_t bytes) {
-  auto* pipe = static_cast<RasterPipe*>(context);
-  for (;;) {
-    if (papplJobIsCanceled(pipe->job)) return 0;
-    ssize_t got = read(pipe->fd, buffer, bytes);
-    if (got < 0 && errno == EINTR) continue;
-    return got;
-  }
+  return static_cast<GhostscriptProcess*>(context)->read(buffer, bytes);
 }
 
 // Sends the raster's pages into the core, starting the job with its first
 // page. False when the core or the raster failed; `started` says whether
 // the job was started, `pages` how many pages began.
 bool printPages(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
-                cups_raster_t* raster, bool& started, unsigned& pages) {
+                cups_raster_t* raster, bool& started, unsigned& pages,
+                GhostscriptProcess* process = nullptr) {
   std::vector<unsigned char> line;
   cups_page_header2_t header;
   while (!papplJobIsCanceled(job) && cupsRasterReadHeader2(raster, &header)) {
@@ -116,6 +67,7 @@ bool printPages(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* d
       started = true;
     }
     ++pages;
+    if (process) process->pageStarted();
     papplJobSetImpressionsCompleted(job, 1);
     options->header = header;
     if (!rasterStartPage(job, options, device, pages)) return false;
@@ -160,43 +112,56 @@ bool renderDocument(pappl_job_t* job, pappl_device_t* device, void*) {
   if (options->last_page > 0 && options->last_page < static_cast<unsigned>(INT_MAX))
     request.lastPage = options->last_page;
 
-  int rasterFd = -1;
-  pid_t pid = startGhostscript(program, ghostscriptArguments(request), rasterFd);
-  if (pid < 0) {
+  GhostscriptProcess process(job);
+  if (!process.start(program, ghostscriptArguments(request))) {
     papplJobSetMessage(job, kStartFailed, strerror(errno));
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, kStartFailed, strerror(errno));
     papplJobDeletePrintOptions(options);
     return false;
   }
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Rendering with Ghostscript (process %d) at %d dpi.",
-              static_cast<int>(pid), request.resolution);
+              static_cast<int>(process.pid()), request.resolution);
 
-  RasterPipe rasterPipe{rasterFd, job};
-  cups_raster_t* raster = cupsRasterOpenIO(readPipe, &rasterPipe, CUPS_RASTER_READ);
+  cups_raster_t* raster = cupsRasterOpenIO(readPipe, &process, CUPS_RASTER_READ);
   bool started = false;
   unsigned pages = 0;
-  bool ok = raster == nullptr || printPages(job, options, device, raster, started, pages);
+  bool ok = raster == nullptr || printPages(job, options, device, raster, started, pages, &process);
   if (raster) cupsRasterClose(raster);
-  close(rasterFd);
 
   // Ghostscript is done, or is told to stop: a cancelled job, a job that
-  // failed, a reader that went away.
-  int status = 0;
-  if (papplJobIsCanceled(job) || !ok) kill(pid, SIGTERM);
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  // failed, a page over its time limit.
+  const bool cancelled = papplJobIsCanceled(job);
+  const bool rendered = process.finish(cancelled || !ok || process.timedOut());
+  std::string failure;
+  if (!cancelled && (process.timedOut() || process.cpuExceeded())) {
+    char text[200];
+    if (process.cpuExceeded())
+      snprintf(text, sizeof text, kCpuExceeded, renderLimits().cpuSeconds);
+    else
+      snprintf(text, sizeof text, kTimedOut, renderLimits().pageSeconds);
+    failure = text;
+  } else if (!cancelled && ok && !rendered) {
+    failure = kRenderFailed;
+  } else if (!cancelled && ok && !started) {
+    // Ghostscript may end well with no page at all for a file it cannot read.
+    failure = kNoPages;
   }
-  const bool rendered = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!failure.empty()) {
+    const std::string said = process.lastMessages();
+    if (!said.empty()) failure += ": " + said;
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", failure.c_str());
+  }
 
   if (started) {
-    if (ok && !papplJobIsCanceled(job) && !rendered) {
-      rasterAbortJob(job, kRenderFailed);
+    if (!failure.empty()) {
+      rasterAbortJob(job, failure.c_str());
       ok = false;
     } else if (!rasterEndJob(job, options, device)) {
       ok = false;
     }
-  } else if (ok && !papplJobIsCanceled(job)) {
-    // Ghostscript may end well with no page at all for a file it cannot read.
-    papplJobSetMessage(job, "%s", kNoPages);
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", kNoPages);
+  } else if (!failure.empty()) {
+    papplJobSetMessage(job, "%s", failure.c_str());
+    papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
     ok = false;
   }
   papplJobSetImpressions(job, static_cast<int>(pages * coreCopies(papplJobGetFormat(job),

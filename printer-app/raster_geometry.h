@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "zeru/page_header.h"
 
@@ -33,6 +34,12 @@ void sheetForRaster(unsigned rasterWidthPoints, unsigned rasterHeightPoints,
 
 // Why the app cannot take a raster page, or nullptr.
 const char* rasterPageProblem(const zeru::PageHeader& raster);
+
+// Why a raster page is too large to take, naming the limit, or "": a line
+// wider than the widest sheet at the page's resolution, more lines than the
+// longest sheet holds, or a size larger than the page's own sheet. Checked
+// before anything of the page's size is allocated.
+std::string rasterSizeProblem(const zeru::PageHeader& raster);
 
 // The core's page header for a client's raster page: the cut's size, 8-bit
 // gray when `toGray`, the job's copies, collation and media type.

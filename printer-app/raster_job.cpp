@@ -9,6 +9,7 @@
 #include <string>
 
 #include "printer-app/choices_map.h"
+#include "printer-app/client_raster.h"
 #include "printer-app/colour.h"
 #include "printer-app/device_sink.h"
 #include "printer-app/device_turn.h"
@@ -248,8 +249,12 @@ bool rasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
   if (rj == nullptr || rj->failed) return false;
   if (rj->stopped) return true;
 
+  if (papplKeptItsOwnHeader(job, options))
+    return failJob(*rj, kUnlistedRasterType, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
   zeru::PageHeader raster = zeru::pageHeaderFrom(options->header);
   if (const char* problem = rasterPageProblem(raster))
+    return failJob(*rj, problem, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
+  if (std::string problem = rasterSizeProblem(raster); !problem.empty())
     return failJob(*rj, problem, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
 
   unsigned sheetWidth = 0, sheetHeight = 0;
@@ -316,6 +321,7 @@ bool rasterEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsig
 bool rasterEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   RasterJob* rj = rasterJobOf(job);
   if (rj == nullptr) return false;
+  explainPapplAbort(job);
   bool ok = !rj->failed;
   if (ok) {
     if (!rj->core) startCore(*rj, rj->request.pageSize ? rj->request.pageSize : "A4",

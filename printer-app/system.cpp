@@ -13,6 +13,8 @@
 #include "printer-app/colour.h"
 #include "printer-app/document_filter.h"
 #include "printer-app/drivers.h"
+#include "printer-app/ghostscript_process.h"
+#include "printer-app/image_filter.h"
 #include "printer-app/printer_state.h"
 #include "printer-app/raster_job.h"
 
@@ -90,6 +92,10 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
   // checked by this PAM service; members of the admin group may change them.
   const char* authService = cupsGetOption("auth-service", numOptions, options);
   const char* adminGroup = cupsGetOption("admin-group", numOptions, options);
+  // Ghostscript's limits: seconds of wall-clock time a page may take, and
+  // seconds of processor time a whole job may take.
+  const char* pageTimeout = cupsGetOption("ghostscript-page-timeout", numOptions, options);
+  const char* cpuLimit = cupsGetOption("ghostscript-cpu-limit", numOptions, options);
   const bool tcp = privateServer == nullptr || strcmp(privateServer, "true") != 0;
 
   pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
@@ -108,6 +114,11 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
   }
   if (serverHost) papplSystemSetHostName(system, serverHost);
   setCoreSpoolDirectory(spool);
+  RenderLimits limits;
+  limits.pageSeconds = limitOption(pageTimeout, limits.pageSeconds);
+  limits.cpuSeconds = limitOption(cpuLimit, limits.cpuSeconds);
+  setRenderLimits(limits, spool);
+  addImageFilters(system);
 
   std::string error;
   if (!loadColourLibrary(error)) papplLog(system, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config git
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libcups2-dev libcupsimage2-dev cups cups-client cups-bsd cups-filters cups-ppdc cups-ipp-utils
-  libjbig-dev jbigkit-bin libpng-dev
+  libjbig-dev jbigkit-bin libpng-dev libjpeg-dev
   libpappl-dev
   ghostscript poppler-utils
   clang libclang-rt-14-dev

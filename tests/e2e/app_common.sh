@@ -97,11 +97,12 @@ app_answers() {
   [ -S "$SNAP_COMMON/zeru-printer-app.sock" ] && (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null
 }
 
+# start_app [-o OPTION=VALUE...]: the server, with further options.
 start_app() {
   port=$(free_port) || fail "no free port"
   note "starting the app on 127.0.0.1:$port"
   "$app" server -o server-port="$port" -o state-file="$work/app.state" \
-    -o spool-directory="$work/app-spool" -o log-file="$work/app.log" -o log-level=debug \
+    -o spool-directory="$work/app-spool" -o log-file="$work/app.log" -o log-level=debug "$@" \
     >>"$work/app.out" 2>&1 &
   app_pid=$!
   wait_for 20 app_answers || fail "the app does not answer on port $port"
@@ -176,6 +177,44 @@ wait_job() {
     sleep 0.3
   done
 }
+
+# submit_document NAME PRINTER FORMAT FILE: Print-Job of a document; prints
+# the job id.
+submit_document() {
+  local id
+  id=$(ipp_request "$1" "$2" "$(operation Print-Job)
+  ATTR name job-name $1
+  ATTR mimeMediaType document-format $3
+  FILE $4
+  STATUS successful-ok" | sed -n 's/^ *job-id (integer) = \([0-9]*\)$/\1/p' | head -n 1)
+  [ -n "$id" ] || fail "$1: no job"
+  echo "$id"
+}
+
+# expect_job_end NAME PRINTER ID STATE TEXT: the job ends in STATE with TEXT
+# in its job-state-message.
+expect_job_end() {
+  local state message
+  state=$(wait_job "$1" "$2" "$3")
+  message=$(job_state "$1" "$2" "$3" job-state-message)
+  [ "$state" = "$4" ] || fail "$1 ended $state, not $4 ($message)"
+  grep -qF "$5" <<<"$message" || fail "$1: the message '$message' lacks '$5'"
+  note "$1: $state, $message"
+}
+
+# cancel_job PRINTER ID: Cancel-Job; waits until the job is canceled.
+cancel_job() {
+  ipp_request "cancel-$2" "$1" "$(operation Cancel-Job)
+  ATTR integer job-id $2
+  STATUS successful-ok" >/dev/null
+  local deadline=$((SECONDS + $(scaled 10)))
+  until [ "$(job_state cancelled "$1" "$2" job-state)" = canceled ]; do
+    [ "$SECONDS" -lt "$deadline" ] || fail "job $2 did not end after its cancel"
+    sleep 0.3
+  done
+}
+
+no_ghostscript() { ! pgrep -x gs >/dev/null; }
 
 # facts FILE: what zerudump reads from a job stream, one fact a line.
 facts() {

@@ -188,6 +188,40 @@ TEST(PrinterAppMapping, ImageableCutMatchesTheCupsRoute) {
   EXPECT_NE(rasterPageProblem(bad), nullptr);
 }
 
+// A page larger than any sheet, or than its own, is refused before its lines
+// are allocated; a page of a sheet's size in dots from millimetres is taken.
+TEST(PrinterAppMapping, RasterSizeBoundedBySheets) {
+  zeru::PageHeader a4;
+  a4.pageSize[0] = 595;
+  a4.pageSize[1] = 842;
+  a4.hwResolution[0] = a4.hwResolution[1] = 600;
+  a4.width = 4960;
+  a4.height = 7016;
+  a4.bitsPerColor = 8;
+  a4.bitsPerPixel = 24;
+  a4.bytesPerLine = 4960 * 3;
+  struct Case {
+    unsigned resolution, width, height, bytesPerLine;
+    bool accepted;
+  } cases[] = {
+      {600, 4960, 7016, 4960 * 3, true},
+      {1200, 9921, 14032, 9921 * 3, true},
+      {600, 536870911, 7016, 1610612733, false},
+      {600, 4960, 7016, 1610612733, false},
+      {600, 5200, 7016, 5200 * 3, false},
+      {600, 4960, 9000, 4960 * 3, false},
+      {600, 4960, 4000000, 4960 * 3, false},
+  };
+  for (const Case& c : cases) {
+    zeru::PageHeader page = a4;
+    page.hwResolution[0] = page.hwResolution[1] = c.resolution;
+    page.width = c.width;
+    page.height = c.height;
+    page.bytesPerLine = c.bytesPerLine;
+    EXPECT_EQ(rasterSizeProblem(page).empty(), c.accepted) << c.width << "x" << c.height;
+  }
+}
+
 // A line keeps the columns from the cut's left edge on, white where the
 // client's line ends early, and turns to gray for a monochrome job.
 TEST(PrinterAppMapping, CutLinesKeepTheImageableColumns) {

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Documents that must not hang, loop or bloat the Printer Application, each
+# sent to the real server: PostScript that never ends (cancelled, and stopped
+# by the page time limit), PostScript that writes a file, PNG images that
+# fail after their header or are too large, a PWG page with lines of 512 MiB,
+# 1-bit and banded PWG pages.
+# Each such job ends within a bound with a reason in its job-state-message,
+# leaves no Ghostscript and no temporary files, the server's peak memory
+# stays under a bound, and the next good job prints.
+# Usage: printer_app_documents_test.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+
+build=$(cd "${1:?usage: printer_app_documents_test.sh BUILD_DIR SOURCE_DIR}" && pwd)
+source "${2:?}/tests/e2e/common.sh"
+source "$2/tests/e2e/app_common.sh"
+app_test_begin "$@"
+
+docs=$work/docs
+python3 "$2/tests/e2e/bad_documents.py" "$docs" || fail "cannot write the test documents"
+make_pdf 1 "$docs/good.pdf"
+
+# Ghostscript's page limit is short here so that an endless page ends soon.
+page_limit=$(scaled 6)
+install_library
+start_app -o ghostscript-page-timeout="$page_limit"
+add_printer p tx7
+sleep 1
+
+submit() { submit_document "$1" p "$2" "$3"; }
+expect_end() { expect_job_end "$1" p "$2" "$3" "$4"; }
+
+# print_good NAME: a good PDF job prints.
+print_good() {
+  local id
+  id=$(submit "$1" application/pdf "$docs/good.pdf")
+  [ "$(wait_job "$1" p "$id")" = completed ] ||
+    fail "$1 did not complete: $(job_state "$1" p "$id" job-state-message)"
+  [ -s "$work/out/p/$1.zeru" ] || fail "$1 left no stream"
+}
+
+# ---- Endless PostScript, cancelled ----
+id=$(submit endless-cancel application/postscript "$docs/endless.ps")
+wait_for 20 pgrep -x gs >/dev/null || fail "Ghostscript did not start"
+cancel_job p "$id"
+wait_for 5 no_ghostscript || fail "Ghostscript still runs after the cancel"
+
+# ---- Endless PostScript, over the page limit ----
+started=$SECONDS
+id=$(submit endless-limit application/postscript "$docs/endless.ps")
+expect_end endless-limit "$id" aborted "took longer than $page_limit seconds"
+[ $((SECONDS - started)) -le $((page_limit + $(scaled 15))) ] || fail "the page limit did not hold"
+wait_for 5 no_ghostscript || fail "Ghostscript still runs after the time limit"
+
+# ---- PostScript that writes files ----
+id=$(submit probe application/postscript "$docs/probe.ps")
+wait_job probe p "$id" >/dev/null
+[ ! -e /tmp/probe ] || fail "a document wrote /tmp/probe"
+[ -z "$(find "$work/app-spool" /tmp -name 'gs-*' -o -name 'probe-here' 2>/dev/null)" ] ||
+  fail "Ghostscript's temporary folder was left behind: $(find "$work/app-spool" /tmp -name 'gs-*')"
+
+# ---- Images that fail after their header, and too large ----
+for png in png-empty-idat:"could not be read" png-broken-idat:"could not be read" \
+           png-bomb:"larger than a Legal page"; do
+  id=$(submit "${png%%:*}" image/png "$docs/${png%%:*}.png")
+  expect_end "${png%%:*}" "$id" aborted "${png#*:}"
+done
+
+# ---- A PWG page whose lines are 512 MiB ----
+id=$(submit pwg-bomb image/pwg-raster "$docs/pwg-bomb.pwg")
+expect_end pwg-bomb "$id" aborted "wider than the widest sheet"
+
+# ---- Raster types the printer does not take ----
+id=$(submit pwg-1bit image/pwg-raster "$docs/pwg-1bit.pwg")
+expect_end pwg-1bit "$id" aborted "1-bit or of a type this printer does not take"
+id=$(submit pwg-banded image/pwg-raster "$docs/pwg-banded.pwg")
+expect_end pwg-banded "$id" aborted "a header the printer cannot take"
+
+# The server's peak memory: the bombs above would each take 512 MiB or more.
+peak_kb=$(awk '$1 == "VmHWM:" { print $2 }' "/proc/$app_pid/status")
+bound_kb=$((200 * 1024 * ${ZERU_TIME_SCALE:-1}))
+note "peak RSS ${peak_kb} kB (bound ${bound_kb} kB)"
+[ "$peak_kb" -le "$bound_kb" ] || fail "the server's peak RSS ${peak_kb} kB is over ${bound_kb} kB"
+
+# ---- The next good job prints ----
+print_good good
+wait_for 5 no_ghostscript || fail "Ghostscript remains"
+client status >/dev/null || fail "the app stopped serving"
+stop_app
+note "PASS"
