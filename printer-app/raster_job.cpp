@@ -39,7 +39,7 @@ std::string& spoolDirectory() {
 // the page being cut.
 struct RasterJob {
   RasterJob(pappl_job_t* papplJob, pappl_device_t* device, const Model& printerModel)
-      : turn(papplJob, device), job(papplJob), model(printerModel), sink(turn.device()) {}
+      : turn(papplJob, device), job(papplJob), model(printerModel), sink(papplJob, turn.device()) {}
 
   // Taken first and given back last: the job's writes to the device.
   DeviceTurn turn;
@@ -353,7 +353,7 @@ bool printRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
     papplJobSetMessage(job, kRawReadFailed, strerror(errno));
     return false;
   }
-  DeviceSink sink(turn.device());
+  DeviceSink sink(job, turn.device());
   unsigned char buffer[65536];
   bool ok = true;
   for (;;) {
