@@ -56,6 +56,8 @@ struct RasterJob {
   std::string mediaType;
   bool failed = false;
   bool stopped = false;
+  // Pages the core kept for the job stream.
+  unsigned pagesKept = 0;
 
   // The page between its start and its end.
   bool pageOpen = false;
@@ -309,6 +311,7 @@ bool rasterEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsig
   rj->pageOpen = false;
   zeru::PageEnd end = rj->core->endPage();
   if (end.kind == zeru::PageEnd::Failed) return failCore(*rj);
+  if (end.kind == zeru::PageEnd::Kept) ++rj->pagesKept;
   if (end.stop) rj->stopped = true;
   return true;
 }
@@ -317,6 +320,12 @@ bool rasterEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   RasterJob* rj = rasterJobOf(job);
   if (rj == nullptr) return false;
   bool ok = !rj->failed;
+  // PAPPL aborts the job itself when it refuses a page's raster: a job
+  // stream of no pages is not sent to the printer.
+  if (ok && papplJobGetState(job) == IPP_JSTATE_ABORTED && rj->pagesKept == 0) {
+    if (rj->core) rj->core->abandon();
+    ok = false;
+  }
   if (ok) {
     if (!rj->core) startCore(*rj, rj->request.pageSize ? rj->request.pageSize : "A4",
                              rj->request.resolution);
