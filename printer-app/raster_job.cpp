@@ -87,7 +87,9 @@ bool failCore(RasterJob& rj) {
   std::string message = stateMessageOf(rj.core->failure().line);
   if (message.empty() || rj.sink.failed()) {
     if (message.empty()) message = kSendFailed;
-    if (rj.sink.failed()) reportRefusedJob(papplJobGetPrinter(rj.job));
+    // A cancelled job's connection may have been shut by the job itself.
+    if (rj.sink.failed() && !papplJobIsCanceled(rj.job))
+      reportRefusedJob(papplJobGetPrinter(rj.job));
   }
   return failJob(rj, message, PAPPL_JREASON_ABORTED_BY_SYSTEM);
 }
@@ -185,6 +187,10 @@ void startCore(RasterJob& rj, const char* pageSize, int resolution) {
 }
 
 void endJob(pappl_job_t* job) {
+  // What the device still buffers of a job that failed is sent here, where
+  // the write is watched, not in PAPPL's close, where it is not.
+  if (RasterJob* rj = rasterJobOf(job); rj != nullptr && rj->failed && !rj->sink.failed())
+    rj->sink.flush();
   delete rasterJobOf(job);
   papplJobSetData(job, nullptr);
 }
@@ -378,8 +384,11 @@ bool printRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
     if (!sink.write(buffer, static_cast<size_t>(got))) break;
   }
   close(fd);
+  // What the device still buffers is sent here, where the write is
+  // watched, not in PAPPL's close. A cancelled job's connection may have
+  // been shut by the job itself: not the printer's refusal.
   if (ok && (sink.failed() || !sink.flush())) {
-    reportRefusedJob(papplJobGetPrinter(job));
+    if (!papplJobIsCanceled(job)) reportRefusedJob(papplJobGetPrinter(job));
     papplJobSetMessage(job, "%s: %s", kSendFailed, strerror(errno ? errno : EIO));
     ok = false;
   }
