@@ -14,8 +14,8 @@ size_t bytesWritten(pappl_device_t* device) {
 
 }  // namespace
 
-DeviceSink::DeviceSink(pappl_device_t* device)
-    : device_(device), writtenBefore_(device ? bytesWritten(device) : 0) {}
+DeviceSink::DeviceSink(pappl_job_t* job, pappl_device_t* device)
+    : device_(device), watch_(job, device), writtenBefore_(device ? bytesWritten(device) : 0) {}
 
 bool DeviceSink::write(const void* data, size_t length) {
   if (failed_) {
@@ -24,7 +24,9 @@ bool DeviceSink::write(const void* data, size_t length) {
   }
   if (length == 0) return true;
   errno = 0;
+  watch_.begin();
   ssize_t written = papplDeviceWrite(device_, data, length);
+  watch_.end();
   if (written < 0 || static_cast<size_t>(written) != length) {
     if (errno == 0) errno = EIO;
     failed_ = true;
@@ -43,7 +45,9 @@ bool DeviceSink::flush() {
     errno = EIO;
     return false;
   }
+  watch_.begin();
   papplDeviceFlush(device_);
+  watch_.end();
   if (bytesWritten(device_) - writtenBefore_ < accepted_) {
     errno = EIO;
     failed_ = true;

@@ -3,13 +3,16 @@
 
 #include <pappl/pappl.h>
 
+#include "printer-app/write_watch.h"
 #include "zeru/byte_sink.h"
 
 namespace zeruapp {
 
+// A network printer's writes are watched: they end when the job is
+// cancelled while the printer takes no data.
 class DeviceSink : public zeru::ByteSink {
  public:
-  explicit DeviceSink(pappl_device_t* device);
+  DeviceSink(pappl_job_t* job, pappl_device_t* device);
   bool write(const void* data, size_t length) override;
   // Sends what the device still buffers; false when the device did not
   // send everything this sink accepted.
@@ -19,6 +22,7 @@ class DeviceSink : public zeru::ByteSink {
 
  private:
   pappl_device_t* device_;
+  WriteWatch watch_;
   // The device's count of bytes sent when the sink began, and the bytes the
   // sink has accepted since.
   size_t writtenBefore_ = 0;

@@ -1,7 +1,5 @@
 #include "printer-app/device_turn.h"
 
-#include <dlfcn.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -13,30 +11,24 @@ namespace zeruapp {
 namespace {
 
 constexpr const char* kWaiting = "Waiting for another job of this printer to end.";
+constexpr const char* kWaitingToEnd =
+    "Waiting for another job of this printer to finish with the device.";
 constexpr const char* kCancelledBeforeStart = "The job was cancelled before it started.";
-constexpr const char* kOwnFile =
-    "The device was another job's: writing to a file of the job's own.";
 constexpr const char* kOwnFileFailed =
-    "Unable to open a file of the job's own: writing after the other job.";
+    "Unable to open a file of the job's own: writing to the printer's device.";
+constexpr auto kTick = std::chrono::milliseconds(200);
 
 struct Turns {
   std::mutex mutex;
   std::condition_variable changed;
-  // The printers whose device a job holds, and its turn.
-  struct Holder {
-    pappl_job_t* job;
-    const DeviceTurn* turn;
+  // Per printer: the job holding its turn, and how many jobs hold a turn or
+  // wait for one.
+  struct Printer {
+    pappl_job_t* holder = nullptr;
+    const DeviceTurn* turn = nullptr;
+    int inside = 0;
   };
-  std::map<pappl_printer_t*, Holder> holders;
-  // The devices jobs were given, until PAPPL closes them: the first job
-  // given the device, how many jobs write to it or wait to, and whether
-  // PAPPL has asked to close it meanwhile.
-  struct Use {
-    pappl_job_t* first = nullptr;
-    int writers = 0;
-    bool closeAsked = false;
-  };
-  std::map<pappl_device_t*, Use> devices;
+  std::map<pappl_printer_t*, Printer> printers;
 };
 
 Turns& turns() {
@@ -44,86 +36,68 @@ Turns& turns() {
   return *state;
 }
 
-using CloseFunction = void (*)(pappl_device_t*);
-
-// PAPPL's own papplDeviceClose, the one this program stands in front of.
-CloseFunction papplClose() {
-  static CloseFunction close =
-      reinterpret_cast<CloseFunction>(dlsym(RTLD_NEXT, "papplDeviceClose"));
-  return close;
-}
-
 }  // namespace
 
 DeviceTurn::DeviceTurn(pappl_job_t* job, pappl_device_t* device)
-    : printer_(papplJobGetPrinter(job)), device_(device) {
+    : job_(job), printer_(papplJobGetPrinter(job)), device_(device) {
   Turns& state = turns();
   std::unique_lock lock(state.mutex);
-  if (auto holder = state.holders.find(printer_);
-      holder != state.holders.end() && holder->second.job == job) {
-    outer_ = holder->second.turn;
+  if (Turns::Printer& printer = state.printers[printer_]; printer.holder == job) {
+    outer_ = printer.turn;
     held_ = true;
     return;
   }
-  // The job counts as the device's writer while it waits too: the job it
-  // waits for may share the device, and may close it as it ends.
-  bool shared = false;
-  if (device_ != nullptr) {
-    Turns::Use& use = state.devices[device_];
-    if (use.first == nullptr) use.first = job;
-    shared = use.first != job;
-    ++use.writers;
-  }
+  // The job counts while it waits too: the job it waits for may share the
+  // device, and must not end (PAPPL then closes the device) before it.
+  ++state.printers[printer_].inside;
   bool logged = false;
-  while (state.holders.count(printer_) != 0) {
+  while (state.printers[printer_].holder != nullptr) {
     if (papplJobIsCanceled(job)) return;
     if (!logged) {
       papplLogJob(job, PAPPL_LOGLEVEL_INFO, "%s", kWaiting);
       logged = true;
     }
-    state.changed.wait_for(lock, std::chrono::milliseconds(200));
+    state.changed.wait_for(lock, kTick);
   }
-  state.holders[printer_] = {job, this};
+  state.printers[printer_].holder = job;
+  state.printers[printer_].turn = this;
   held_ = true;
   lock.unlock();
 
-  // PAPPL opens a file printer's device once a job, the file named after
-  // the job: another job's device would put this job into that file.
+  // PAPPL 1.3.1 closes a file printer's device whenever one of its jobs
+  // ends, also while a job it started beside that one writes to it; a file
+  // device of the job's own is closed by the job alone. It is opened under
+  // the name PAPPL gave the printer's device, so it is the same file.
   const char* uri = papplPrinterGetDeviceURI(printer_);
-  if (shared && uri != nullptr && strncmp(uri, "file:", 5) == 0) {
-    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "%s", kOwnFile);
+  if (uri != nullptr && strncmp(uri, "file:", 5) == 0) {
     own_ = papplDeviceOpen(uri, papplJobGetName(job), papplLogDevice,
                            papplPrinterGetSystem(printer_));
     if (own_ == nullptr) papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s", kOwnFileFailed);
-    else release(device_);
   }
 }
 
 DeviceTurn::~DeviceTurn() {
   if (outer_ != nullptr) return;
-  if (own_ != nullptr) papplClose()(own_);
-  else release(device_);
-  if (held_) {
-    std::lock_guard lock(turns().mutex);
-    turns().holders.erase(printer_);
-  }
-  turns().changed.notify_all();
-}
-
-// The job writes no more to `device`: closed now if PAPPL asked meanwhile.
-void DeviceTurn::release(pappl_device_t* device) {
-  if (device == nullptr) return;
+  if (own_ != nullptr) papplDeviceClose(own_);
   Turns& state = turns();
-  bool close = false;
-  {
-    std::lock_guard lock(state.mutex);
-    auto use = state.devices.find(device);
-    if (use != state.devices.end() && --use->second.writers == 0 && use->second.closeAsked) {
-      close = true;
-      state.devices.erase(use);
-    }
+  std::unique_lock lock(state.mutex);
+  if (held_) {
+    state.printers[printer_].holder = nullptr;
+    state.printers[printer_].turn = nullptr;
   }
-  if (close) papplClose()(device);
+  --state.printers[printer_].inside;
+  state.changed.notify_all();
+  // PAPPL may close the printer's device as soon as this job returns: not
+  // while another job of the printer writes to it or waits to.
+  bool logged = false;
+  while (state.printers[printer_].inside > 0) {
+    if (!logged) {
+      papplLogJob(job_, PAPPL_LOGLEVEL_DEBUG, "%s", kWaitingToEnd);
+      logged = true;
+    }
+    state.changed.wait_for(lock, kTick);
+  }
+  if (state.printers[printer_].holder == nullptr) state.printers.erase(printer_);
 }
 
 bool cancelledBeforeStart(pappl_job_t* job) {
@@ -136,22 +110,3 @@ bool cancelledBeforeStart(pappl_job_t* job) {
 }
 
 }  // namespace zeruapp
-
-// Stands in front of PAPPL's papplDeviceClose (the build exports it, so that
-// PAPPL's own calls come here): a device a job still writes to, or waits to,
-// is closed when that job is done with it.
-extern "C" void papplDeviceClose(pappl_device_t* device) {
-  zeruapp::Turns& state = zeruapp::turns();
-  if (device != nullptr) {
-    std::lock_guard lock(state.mutex);
-    auto use = state.devices.find(device);
-    if (use != state.devices.end()) {
-      if (use->second.writers > 0) {
-        use->second.closeAsked = true;
-        return;
-      }
-      state.devices.erase(use);
-    }
-  }
-  zeruapp::papplClose()(device);
-}

@@ -5,10 +5,12 @@
 // starts it). A job submitted or cancelled in that gap makes PAPPL start a
 // second job of the same printer beside the first, and a job cancelled while
 // it waited for its thread is started all the same, its state set back to
-// processing. Such jobs share the printer's one device, and the first of
-// them to end closes it (for file: devices always) while the others still
-// write to it. The drivers' callbacks therefore take turns per printer, and
-// a device is closed only when no job still writes to it.
+// processing. Such jobs share the printer's one device, and PAPPL closes it
+// as the first of them ends (for file: devices always) while the others may
+// still write to it. The drivers' callbacks therefore take turns per
+// printer, and a job does not return from PAPPL's callback while another
+// job of its printer still writes or waits to, so that PAPPL's close runs
+// only once no job writes to the device.
 #pragma once
 
 #include <pappl/pappl.h>
@@ -17,9 +19,11 @@ namespace zeruapp {
 
 // A job's turn at its printer's device, from before its first write until
 // it is destroyed. Waits while another job of the same printer holds its
-// turn; a job cancelled while it waits gets no turn. A job of a file
-// printer that PAPPL gave another job's device writes to a file of its own.
-// A turn taken while the same job holds one is part of that one.
+// turn; a job cancelled while it waits gets no turn. Its destruction waits
+// until no other job of the printer is inside a turn or waiting for one.
+// A job of a file printer writes to a file device of its own: PAPPL closes
+// a file printer's device as any of its jobs ends. A turn taken while the
+// same job holds one is part of that one.
 class DeviceTurn {
  public:
   DeviceTurn(pappl_job_t* job, pappl_device_t* device);
@@ -34,8 +38,7 @@ class DeviceTurn {
   }
 
  private:
-  void release(pappl_device_t* device);
-
+  pappl_job_t* job_;
   pappl_printer_t* printer_;
   pappl_device_t* device_;
   pappl_device_t* own_ = nullptr;

@@ -40,7 +40,7 @@ std::string& spoolDirectory() {
 // the page being cut.
 struct RasterJob {
   RasterJob(pappl_job_t* papplJob, pappl_device_t* device, const Model& printerModel)
-      : turn(papplJob, device), job(papplJob), model(printerModel), sink(turn.device()) {}
+      : turn(papplJob, device), job(papplJob), model(printerModel), sink(papplJob, turn.device()) {}
 
   // Taken first and given back last: the job's writes to the device.
   DeviceTurn turn;
@@ -57,6 +57,8 @@ struct RasterJob {
   std::string mediaType;
   bool failed = false;
   bool stopped = false;
+  // Pages the core kept for the job stream.
+  unsigned pagesKept = 0;
 
   // The page between its start and its end.
   bool pageOpen = false;
@@ -86,7 +88,9 @@ bool failCore(RasterJob& rj) {
   std::string message = stateMessageOf(rj.core->failure().line);
   if (message.empty() || rj.sink.failed()) {
     if (message.empty()) message = kSendFailed;
-    if (rj.sink.failed()) reportRefusedJob(papplJobGetPrinter(rj.job));
+    // A cancelled job's connection may have been shut by the job itself.
+    if (rj.sink.failed() && !papplJobIsCanceled(rj.job))
+      reportRefusedJob(papplJobGetPrinter(rj.job));
   }
   return failJob(rj, message, PAPPL_JREASON_ABORTED_BY_SYSTEM);
 }
@@ -184,6 +188,10 @@ void startCore(RasterJob& rj, const char* pageSize, int resolution) {
 }
 
 void endJob(pappl_job_t* job) {
+  // What the device still buffers of a job that failed is sent here, where
+  // the write is watched, not in PAPPL's close, where it is not.
+  if (RasterJob* rj = rasterJobOf(job); rj != nullptr && rj->failed && !rj->sink.failed())
+    rj->sink.flush();
   delete rasterJobOf(job);
   papplJobSetData(job, nullptr);
 }
@@ -314,6 +322,7 @@ bool rasterEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsig
   rj->pageOpen = false;
   zeru::PageEnd end = rj->core->endPage();
   if (end.kind == zeru::PageEnd::Failed) return failCore(*rj);
+  if (end.kind == zeru::PageEnd::Kept) ++rj->pagesKept;
   if (end.stop) rj->stopped = true;
   return true;
 }
@@ -323,6 +332,12 @@ bool rasterEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   if (rj == nullptr) return false;
   explainPapplAbort(job);
   bool ok = !rj->failed;
+  // PAPPL aborts the job itself when it refuses a page's raster: a job
+  // stream of no pages is not sent to the printer.
+  if (ok && papplJobGetState(job) == IPP_JSTATE_ABORTED && rj->pagesKept == 0) {
+    if (rj->core) rj->core->abandon();
+    ok = false;
+  }
   if (ok) {
     if (!rj->core) startCore(*rj, rj->request.pageSize ? rj->request.pageSize : "A4",
                              rj->request.resolution);
@@ -359,7 +374,7 @@ bool printRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
     papplJobSetMessage(job, kRawReadFailed, strerror(errno));
     return false;
   }
-  DeviceSink sink(turn.device());
+  DeviceSink sink(job, turn.device());
   unsigned char buffer[65536];
   bool ok = true;
   for (;;) {
@@ -375,8 +390,11 @@ bool printRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
     if (!sink.write(buffer, static_cast<size_t>(got))) break;
   }
   close(fd);
+  // What the device still buffers is sent here, where the write is
+  // watched, not in PAPPL's close. A cancelled job's connection may have
+  // been shut by the job itself: not the printer's refusal.
   if (ok && (sink.failed() || !sink.flush())) {
-    reportRefusedJob(papplJobGetPrinter(job));
+    if (!papplJobIsCanceled(job)) reportRefusedJob(papplJobGetPrinter(job));
     papplJobSetMessage(job, "%s: %s", kSendFailed, strerror(errno ? errno : EIO));
     ok = false;
   }

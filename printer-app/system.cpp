@@ -15,6 +15,7 @@
 #include "printer-app/drivers.h"
 #include "printer-app/ghostscript_process.h"
 #include "printer-app/image_filter.h"
+#include "printer-app/job_names.h"
 #include "printer-app/printer_state.h"
 #include "printer-app/raster_job.h"
 
@@ -133,6 +134,7 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
   papplSystemAddMIMEFilter(system, "image/pwg-raster", "image/pwg-raster", printRasterFile,
                            nullptr);
   papplSystemSetFooterHTML(system, kFooter);
+  watchJobNames(system);
   // The vendor options' labels on the web pages, in the client's language;
   // in English for the languages PAPPL has and the PPDs' catalogs have not,
   // rather than the options' IPP names.

@@ -13,6 +13,9 @@ read for every request, so that a test changes the printer as it goes:
               percent); without the file the printer reports no supplies
   silent      while it exists, no SNMP request is answered at all
   refuse      while it exists, a job's connection is closed at once, unread
+  stall       while it exists, a job's connection is kept open and never
+              read (a jammed printer); when it exists at the start, the
+              connections' receive buffers are small, so that they fill soon
 
 Usage: standin_printer.py PORT OUTDIR STATEDIR READYFILE
 """
@@ -180,13 +183,19 @@ def serve_snmp(statedir):
 def serve_jobs(port, outdir, statedir, ready):
     server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    if os.path.exists(os.path.join(statedir, "stall")):
+        server.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
     server.bind(("127.0.0.1", port))
     server.listen(8)
     with open(ready, "w") as f:
         f.write("ready\n")
     count = 0
+    stalled = []
     while True:
         connection, _ = server.accept()
+        if os.path.exists(os.path.join(statedir, "stall")):
+            stalled.append(connection)
+            continue
         if os.path.exists(os.path.join(statedir, "refuse")):
             # Reset at once (no lingering): the sender's writes fail.
             connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
