@@ -27,7 +27,7 @@ repeat 200
 before=$(rss)
 repeat 2000
 after=$(rss)
-cat "$work/repeat.out"
+head -n 5 "$work/repeat.out"
 [ "$(wc -l <"$work/repeat.out")" -eq 1 ] || fail "the responses differ (copies, size, requests above)"
 read -r copies size requests <"$work/repeat.out"
 [ "$copies" = 1 ] && [ "$requests" = 2000 ] ||

@@ -128,12 +128,17 @@ body="$(operation Print-Job)
 id=$(ipp_request sandboxed net "$body" | sed -n 's/^ *job-id (integer) = \([0-9]*\)$/\1/p' | head -n 1)
 [ -n "$id" ] || fail "Print-Job gave no job id"
 [ "$(wait_job sandboxed net "$id")" = completed ] || fail "the PDF job did not complete"
-check_stream "$work/printer/job-1"
+# The stand-in numbers connections; the printer's status probes may take
+# one without a job.
+latest() { find "$work/printer" -name 'job-*' -size +0 | sort -V | tail -n 1; }
+pdf_stream=$(latest)
+[ -n "$pdf_stream" ] || fail "the printer got no job stream"
+check_stream "$pdf_stream"
 
 note "a raw stream through the admin socket"
-client submit -d net -o document-format=application/vnd.zemro-zeru "$work/printer/job-1" ||
+cp "$pdf_stream" "$work/raw.zeru"
+client submit -d net -o document-format=application/vnd.zemro-zeru "$work/raw.zeru" ||
   fail "the admin socket's raw job failed"
-wait_for 60 test -s "$work/printer/job-2" || fail "the raw job did not reach the printer"
-wait_for 30 cmp -s "$work/printer/job-1" "$work/printer/job-2" ||
-  fail "the raw job reached the printer changed"
+raw_arrived() { [ "$(latest)" != "$pdf_stream" ] && cmp -s "$(latest)" "$work/raw.zeru"; }
+wait_for 60 raw_arrived || fail "the raw job did not reach the printer unchanged"
 note "ok"
