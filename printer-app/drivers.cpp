@@ -5,10 +5,12 @@
 #include <vector>
 
 #include "printer-app/choices_map.h"
+#include "printer-app/file_devices.h"
 #include "printer-app/paper.h"
 #include "printer-app/printer_state.h"
 #include "printer-app/raster_job.h"
 #include "printer-app/test_page_file.h"
+#include "printer-app/web_strings.h"
 
 namespace zeruapp {
 
@@ -82,12 +84,18 @@ pappl_pr_driver_t* driverList() {
   return list.data();
 }
 
-bool driverCallback(pappl_system_t* system, const char* driverName, const char* /*deviceUri*/,
+bool driverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri,
                     const char* /*deviceId*/, pappl_pr_driver_data_t* data, ipp_t** attrs,
                     void* /*context*/) {
   const Model* model = modelForDriver(driverName);
   if (model == nullptr) {
     papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unknown driver '%s'.", driverName ? driverName : "");
+    return false;
+  }
+  // Every way to a new printer (the add command, Create-Printer, the web
+  // pages, the saved state) passes here with its device.
+  if (const std::string refusal = fileDeviceRefusal(deviceUri); !refusal.empty()) {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Refused device '%s': %s", deviceUri, refusal.c_str());
     return false;
   }
   data->extension = const_cast<Model*>(model);
@@ -150,6 +158,7 @@ bool driverCallback(pappl_system_t* system, const char* driverName, const char* 
   if (attrs != nullptr) {
     if (*attrs == nullptr) *attrs = ippNew();
     addVendorAttributes(*attrs);
+    addStringsLanguages(*attrs);
   }
   return true;
 }

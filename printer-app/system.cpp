@@ -9,15 +9,18 @@
 
 #include <pappl/pappl.h>
 
-#include "printer-app/app_strings.h"
+#include "printer-app/access.h"
 #include "printer-app/colour.h"
 #include "printer-app/document_filter.h"
 #include "printer-app/drivers.h"
+#include "printer-app/file_devices.h"
 #include "printer-app/ghostscript_process.h"
 #include "printer-app/image_filter.h"
 #include "printer-app/job_names.h"
+#include "printer-app/local_socket.h"
 #include "printer-app/printer_state.h"
 #include "printer-app/raster_job.h"
+#include "printer-app/web_strings.h"
 
 namespace zeruapp {
 
@@ -27,10 +30,16 @@ constexpr const char* kAppName = "zeru-printer-app";
 constexpr const char* kSystemName = "ZEMRO Printer Application";
 constexpr const char* kVersion = "1.0.0";
 constexpr const char* kFooter = "ZEMRO TX 7 Printer Application";
-// The languages of PAPPL's own web pages beyond those of the PPDs' catalogs.
-constexpr const char* kPapplOnlyLanguages[] = {"it", "nb-NO", "pl", "tr"};
 // Loopback unless the server is told otherwise.
 constexpr const char* kDefaultListenHost = "localhost";
+constexpr const char* kDefaultAdminGroup = "lpadmin";
+
+// Who may administer, for the access policy's callback: set once here,
+// before the server runs.
+AccessPolicy& accessPolicy() {
+  static AccessPolicy policy;
+  return policy;
+}
 
 std::string& stateFile() {
   static std::string path;
@@ -40,7 +49,7 @@ std::string& stateFile() {
 // Where the state lives when no -o state-file= names it: beside PAPPL's own
 // choice (SNAP_COMMON, /var/lib for root, else the user's config folder).
 std::string defaultStateFile() {
-  if (const char* snap = getenv("SNAP_COMMON"); snap && *snap)
+  if (const char* snap = userSnapCommon())
     return std::string(snap) + "/" + kAppName + ".state";
   if (getuid() == 0) return std::string("/var/lib/") + kAppName + ".state";
   if (const char* config = getenv("XDG_CONFIG_HOME"); config && *config)
@@ -89,14 +98,19 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
   const char* spool = cupsGetOption("spool-directory", numOptions, options);
   const char* state = cupsGetOption("state-file", numOptions, options);
   const char* privateServer = cupsGetOption("private-server", numOptions, options);
-  // The web interface's settings pages ask for a user name and password,
-  // checked by this PAM service; members of the admin group may change them.
+  // The admin operations and settings pages ask for a user name and
+  // password, checked by this PAM service; members of the admin group
+  // (lpadmin unless named) may use them.
   const char* authService = cupsGetOption("auth-service", numOptions, options);
   const char* adminGroup = cupsGetOption("admin-group", numOptions, options);
   // Ghostscript's limits: seconds of wall-clock time a page may take, and
   // seconds of processor time a whole job may take.
   const char* pageTimeout = cupsGetOption("ghostscript-page-timeout", numOptions, options);
   const char* cpuLimit = cupsGetOption("ghostscript-cpu-limit", numOptions, options);
+  if (authService != nullptr && *authService == '\0') authService = nullptr;
+  if (authService != nullptr && adminGroup == nullptr) adminGroup = kDefaultAdminGroup;
+  // The service's file: devices stay in this folder; without it, anywhere.
+  const char* fileFolder = cupsGetOption("file-device-directory", numOptions, options);
   const bool tcp = privateServer == nullptr || strcmp(privateServer, "true") != 0;
 
   pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
@@ -106,6 +120,18 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
                         logFile ? logFile : "-", logLevelOf(logLevel), authService, false);
   if (system == nullptr) return nullptr;
   if (adminGroup) papplSystemSetAdminGroup(system, adminGroup);
+  if (authService != nullptr) {
+    accessPolicy() = AccessPolicy{authService, adminGroup};
+    installAccessPolicy(system, accessPolicy());
+  }
+
+  std::string refusal;
+  if (!secureSocketFolder(adminGroup, refusal) ||
+      (fileFolder != nullptr && !keepFileDevicesIn(fileFolder, refusal))) {
+    papplLog(system, PAPPL_LOGLEVEL_FATAL, "%s", refusal.c_str());
+    papplSystemDelete(system);
+    return nullptr;
+  }
 
   if (tcp && !papplSystemAddListeners(system, listenHost ? listenHost : kDefaultListenHost)) {
     papplLog(system, PAPPL_LOGLEVEL_FATAL, "Unable to listen on '%s'.",
@@ -135,19 +161,8 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
                            nullptr);
   papplSystemSetFooterHTML(system, kFooter);
   watchJobNames(system);
-  // The vendor options' labels on the web pages, in the client's language;
-  // in English for the languages PAPPL has and the PPDs' catalogs have not,
-  // rather than the options' IPP names.
-  const char* english = nullptr;
-  for (const StringsResource& strings : appStrings()) {
-    const std::string path = std::string("/") + strings.language + ".strings";
-    papplSystemAddStringsData(system, path.c_str(), strings.language, strings.data);
-    if (strcmp(strings.language, "en") == 0) english = strings.data;
-  }
-  for (const char* language : kPapplOnlyLanguages)
-    if (english != nullptr && papplSystemFindLoc(system, language) != nullptr)
-      papplSystemAddStringsData(system, (std::string("/") + language + ".strings").c_str(),
-                                language, english);
+  // The vendor options' labels on the web pages, in the client's language.
+  addWebStrings(system);
   pappl_version_t version{};
   strncpy(version.name, kAppName, sizeof version.name - 1);
   strncpy(version.sversion, kVersion, sizeof version.sversion - 1);
@@ -166,6 +181,7 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
 }  // namespace
 
 int runMainloop(int argc, char* argv[]) {
+  if (int status = prepareLocalSocket(argc, argv); status >= 0) return status;
   return papplMainloop(argc, argv, kVersion, nullptr, driverCount(), driverList(),
                        autoAddCallback, driverCallback, nullptr, nullptr, systemCallback,
                        nullptr, nullptr);

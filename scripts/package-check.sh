@@ -66,7 +66,7 @@ while IFS= read -r path; do
   if [ -d "$path" ] && [ -z "$(dpkg -S "$path" 2>/dev/null)" ] && [ -z "$(ls -A "$path")" ]; then left+=("$path"); fi
 done <<<"$owned"
 for path in /var/lib/zeru-printer-app /var/spool/zeru-printer-app /var/lib/zeru-printer-app.state \
-            /run/zeru-printer-app.sock /etc/pam.d/zeru-printer-app \
+            /run/zeru-printer-app.sock /run/zeru-printer-app /etc/pam.d/zeru-printer-app \
             /etc/systemd/system/multi-user.target.wants/zeru-printer-app.service \
             /var/lib/systemd/deb-systemd-helper-enabled/zeru-printer-app.service; do
   [ ! -e "$path" ] || left+=("$path")

@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libcups2-dev libcupsimage2-dev cups cups-client cups-bsd cups-filters cups-ppdc cups-ipp-utils
   libjbig-dev jbigkit-bin libpng-dev libjpeg-dev
-  libpappl-dev
+  libpappl-dev libpam0g-dev
   ghostscript poppler-utils
   clang libclang-rt-14-dev
   util-linux procps python3 time gnuplot-nox curl

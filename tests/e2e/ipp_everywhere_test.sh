@@ -31,19 +31,9 @@ enter_private_namespace "$@"
 # the drivers say, by name: why, and the expectations (ipptool's EXPECTED
 # lines) the test may miss for it; a test that misses any other fails.
 declare -A known_reason known_misses
-# PAPPL 1.3.1 answers a request for printer-strings-languages-supported (or
-# for all attributes) by appending the attribute to the printer's own
-# attributes rather than to the response, once a request: every later
-# response that copies them holds it once more. The app has strings of its
-# own (the vendor options' labels), so from the second such request on the
-# response holds the attribute twice or more, whichever test asks.
-strings_twice='Duplicate "printer-strings-languages-supported" attribute in printer-attributes-tag group'
 name="RFC 8011 section 4.2.5: Get-Printer-Attributes Operation (default)"
 known_reason[$name]="to a client on the loopback PAPPL 1.3.1 offers only the ipp URI (printer-uri-supported, uri-authentication-supported: 1 value) but always says uri-security-supported none,tls (2 values)"
-known_misses[$name]="(printer-uri-supported|uri-security-supported) \\([0-9]+ values?\\) SAME-COUNT-AS (uri-security-supported|uri-authentication-supported) .*|$strings_twice"
-name="PWG 5100.12 section 6.2 - Required Printer Description Attributes"
-known_reason[$name]="PAPPL 1.3.1 adds printer-strings-languages-supported to the printer's attributes at each request for all of them: the response holds it twice or more"
-known_misses[$name]="$strings_twice"
+known_misses[$name]="(printer-uri-supported|uri-security-supported) \\([0-9]+ values?\\) SAME-COUNT-AS (uri-security-supported|uri-authentication-supported) .*"
 name="Print-Job with job-hold-until"
 known_reason[$name]="PAPPL 1.3.1 leaves job-hold-until-specified out of a held job's job-state-reasons"
 known_misses[$name]="job-state-reasons"

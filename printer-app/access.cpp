@@ -1,0 +1,203 @@
+#include "printer-app/access.h"
+
+#include <grp.h>
+#include <pwd.h>
+#include <security/pam_appl.h>
+#include <strings.h>
+#include <sys/types.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <pappl/pappl.h>
+
+#include "printer-app/raster_job.h"
+
+namespace zeruapp {
+
+namespace {
+
+struct PolicyState {
+  AccessPolicy policy;
+  // The admin group's id, or -1 when the system has no such group (then no
+  // one is admin over IPP or the web pages).
+  gid_t adminGid = static_cast<gid_t>(-1);
+};
+
+struct Credentials {
+  const char* user;
+  const char* password;
+};
+
+// Answers PAM's prompts with the user name and password of the request.
+int converse(int count, const struct pam_message** messages, struct pam_response** responses,
+             void* data) {
+  const auto* credentials = static_cast<const Credentials*>(data);
+  if (count <= 0 || count > PAM_MAX_NUM_MSG) return PAM_CONV_ERR;
+  auto* replies = static_cast<pam_response*>(calloc(static_cast<size_t>(count), sizeof(pam_response)));
+  if (replies == nullptr) return PAM_BUF_ERR;
+  for (int i = 0; i < count; ++i) {
+    const char* answer = nullptr;
+    switch (messages[i]->msg_style) {
+      case PAM_PROMPT_ECHO_ON: answer = credentials->user; break;
+      case PAM_PROMPT_ECHO_OFF: answer = credentials->password; break;
+      case PAM_TEXT_INFO:
+      case PAM_ERROR_MSG: break;
+      default:
+        for (int j = 0; j < i; ++j) free(replies[j].resp);
+        free(replies);
+        return PAM_CONV_ERR;
+    }
+    if (answer != nullptr && (replies[i].resp = strdup(answer)) == nullptr) {
+      for (int j = 0; j < i; ++j) free(replies[j].resp);
+      free(replies);
+      return PAM_BUF_ERR;
+    }
+  }
+  *responses = replies;
+  return PAM_SUCCESS;
+}
+
+bool passwordIsRight(const std::string& service, const char* user, const char* password) {
+  Credentials credentials{user, password};
+  const pam_conv conversation{converse, &credentials};
+  pam_handle_t* handle = nullptr;
+  int status = pam_start(service.c_str(), user, &conversation, &handle);
+  if (status != PAM_SUCCESS) return false;
+  status = pam_authenticate(handle, PAM_SILENT);
+  if (status == PAM_SUCCESS) status = pam_acct_mgmt(handle, PAM_SILENT);
+  pam_end(handle, status);
+  return status == PAM_SUCCESS;
+}
+
+bool isMember(const char* user, gid_t group) {
+  if (group == static_cast<gid_t>(-1)) return false;
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwnam_r(user, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr)
+    return false;
+  if (found->pw_gid == group) return true;
+  std::vector<gid_t> groups(64);
+  int count = static_cast<int>(groups.size());
+  if (getgrouplist(user, found->pw_gid, groups.data(), &count) < 0) {
+    groups.resize(static_cast<size_t>(count));
+    if (getgrouplist(user, found->pw_gid, groups.data(), &count) < 0) return false;
+  }
+  for (int i = 0; i < count; ++i)
+    if (groups[static_cast<size_t>(i)] == group) return true;
+  return false;
+}
+
+// Basic authentication of the request against the PAM service, then
+// membership of the group: 401 without or with wrong credentials, 403 for
+// a user outside the group.
+http_status_t checkMember(pappl_client_t* client, const PolicyState& state, const char* groupName,
+                          gid_t group) {
+  const char* authorization = httpGetField(papplClientGetHTTP(client), HTTP_FIELD_AUTHORIZATION);
+  if (authorization == nullptr || strncasecmp(authorization, "Basic ", 6) != 0)
+    return HTTP_STATUS_UNAUTHORIZED;
+  authorization += 6;
+  while (*authorization == ' ' || *authorization == '\t') ++authorization;
+  char decoded[512];
+  int length = sizeof decoded - 1;
+  if (httpDecode64_2(decoded, &length, authorization) == nullptr) return HTTP_STATUS_UNAUTHORIZED;
+  decoded[length >= 0 && length < static_cast<int>(sizeof decoded) ? length : 0] = '\0';
+  char* password = strchr(decoded, ':');
+  if (password == nullptr || password == decoded) return HTTP_STATUS_UNAUTHORIZED;
+  *password++ = '\0';
+  const bool right = passwordIsRight(state.policy.pamService, decoded, password);
+  explicit_bzero(password, strlen(password));
+  if (!right) {
+    papplLogClient(client, PAPPL_LOGLEVEL_ERROR, "Wrong password for user '%s'.", decoded);
+    return HTTP_STATUS_UNAUTHORIZED;
+  }
+  if (!isMember(decoded, group)) {
+    papplLogClient(client, PAPPL_LOGLEVEL_ERROR, "User '%s' is not in group '%s'.", decoded,
+                   groupName ? groupName : "");
+    return HTTP_STATUS_FORBIDDEN;
+  }
+  papplLogClient(client, PAPPL_LOGLEVEL_INFO, "Authenticated as '%s'.", decoded);
+  return HTTP_STATUS_CONTINUE;
+}
+
+// A job, or the check of one, in the printer's raw job-stream format:
+// copied to the device untouched, so for the admin group only.
+bool asksForRawFormat(pappl_client_t* client) {
+  switch (papplClientGetOperation(client)) {
+    case IPP_OP_PRINT_JOB:
+    case IPP_OP_VALIDATE_JOB:
+    case IPP_OP_CREATE_JOB:
+    case IPP_OP_SEND_DOCUMENT: break;
+    default: return false;
+  }
+  ipp_attribute_t* format =
+      ippFindAttribute(papplClientGetRequest(client), "document-format", IPP_TAG_ZERO);
+  for (int i = 0; format != nullptr && i < ippGetCount(format); ++i) {
+    const char* value = ippGetString(format, i, nullptr);
+    if (value != nullptr && strcasecmp(value, kRawFormat) == 0) return true;
+  }
+  return false;
+}
+
+// A request on a job by its owner, as the request names its user (PAPPL
+// names a job's owner the same way when no password was given).
+bool isOwnJobRequest(pappl_client_t* client) {
+  switch (papplClientGetOperation(client)) {
+    case IPP_OP_CANCEL_JOB:
+    case IPP_OP_CLOSE_JOB:
+    case IPP_OP_GET_JOB_ATTRIBUTES:
+    case IPP_OP_HOLD_JOB:
+    case IPP_OP_RELEASE_JOB:
+    case IPP_OP_SEND_DOCUMENT: break;
+    default: return false;
+  }
+  pappl_job_t* job = papplClientGetJob(client);
+  const char* owner = job ? papplJobGetUsername(job) : nullptr;
+  if (owner == nullptr) return false;
+  ipp_attribute_t* user =
+      ippFindAttribute(papplClientGetRequest(client), "requesting-user-name", IPP_TAG_NAME);
+  const char* name = user ? ippGetString(user, 0, nullptr) : "guest";
+  return name != nullptr && strcmp(name, owner) == 0;
+}
+
+// PAPPL 1.3.1 asks this callback both for the admin operations (with the
+// admin group) and for printing, cancelling and reading jobs (with the
+// printer's print group, none by default); with an auth service of its own
+// it would ask a password for printing as well, even from loopback.
+// For a job it asks the admin group after the print group whenever the
+// user is not the one a password made known, so a job's owner without a
+// password is told apart here.
+// Requests over PAPPL's local socket never reach this callback: PAPPL lets
+// them all through, so the socket's folder is the gate there.
+http_status_t authorize(pappl_client_t* client, const char* group, gid_t groupId, void* data) {
+  const auto& state = *static_cast<const PolicyState*>(data);
+  const bool adminCheck = group != nullptr && state.policy.adminGroup == group;
+  if (adminCheck && isOwnJobRequest(client)) return HTTP_STATUS_CONTINUE;
+  if (adminCheck) return checkMember(client, state, group, state.adminGid);
+  if (asksForRawFormat(client))
+    return checkMember(client, state, state.policy.adminGroup.c_str(), state.adminGid);
+  if (group == nullptr) return HTTP_STATUS_CONTINUE;
+  return checkMember(client, state, group, groupId);
+}
+
+}  // namespace
+
+void installAccessPolicy(pappl_system_t* system, const AccessPolicy& policy) {
+  static PolicyState state;
+  state.policy = policy;
+  std::vector<char> buffer(16384);
+  group entry{};
+  group* found = nullptr;
+  if (getgrnam_r(policy.adminGroup.c_str(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+      found != nullptr)
+    state.adminGid = found->gr_gid;
+  else
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "No group '%s': no one may administer over IPP.",
+             policy.adminGroup.c_str());
+  papplSystemSetAuthCallback(system, "Basic", authorize, &state);
+}
+
+}  // namespace zeruapp
