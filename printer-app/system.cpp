@@ -10,7 +10,9 @@
 #include <pappl/pappl.h>
 
 #include "printer-app/app_strings.h"
+#include "printer-app/cli.h"
 #include "printer-app/colour.h"
+#include "printer-app/discovery.h"
 #include "printer-app/document_filter.h"
 #include "printer-app/drivers.h"
 #include "printer-app/printer_state.h"
@@ -75,6 +77,7 @@ void stopWithoutLibrary(pappl_printer_t* printer, void*) {
 void printerCreated(pappl_printer_t* printer, void* data) {
   stopWithoutLibrary(printer, data);
   printerAdded(printer);
+  advertiseNewPrinter(printer);
 }
 
 pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
@@ -147,12 +150,14 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
   setLoadingState(false);
   papplSystemSetSaveCallback(system, saveState, nullptr);
   papplSystemIteratePrinters(system, stopWithoutLibrary, nullptr);
+  addWakeTimer(system);
   return system;
 }
 
 }  // namespace
 
 int runMainloop(int argc, char* argv[]) {
+  if (int status = 0; runPrinterIdCommand(argc, argv, status)) return status;
   return papplMainloop(argc, argv, kVersion, nullptr, driverCount(), driverList(),
                        autoAddCallback, driverCallback, nullptr, nullptr, systemCallback,
                        nullptr, nullptr);
