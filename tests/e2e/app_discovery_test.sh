@@ -87,7 +87,15 @@ start_app
 wait_for 10 has_record hall || fail "hall is not advertised after a restart"
 [ "$(advertised hall | cut -d';' -f9)" = "$port" ] || fail "hall is not on the new port $port"
 if has_record desk; then fail "the deleted desk came back after a restart"; fi
+note "a printer advertised since the start is deleted, then the server shuts down"
+client delete -d hall || fail "delete -d hall failed"
+wait_for 10 no_record hall || fail "the deleted hall is still advertised"
+add_printer desk tx7m
+wait_for 10 has_record desk || fail "desk is not advertised when added again"
 client shutdown || fail "the second shutdown failed"
 wait_for 20 app_exited || fail "the server still runs after the second shutdown"
+status=0
+wait "$app_pid" || status=$?
+[ "$status" -eq 0 ] || fail "the server ended with status $status after the second shutdown"
 stop_app
 note "PASS"
