@@ -109,7 +109,14 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
     papplSystemDelete(system);
     return nullptr;
   }
-  if (serverHost) papplSystemSetHostName(system, serverHost);
+  // PAPPL 1.3.1's papplSystemSetHostName renames the machine itself (it
+  // writes /etc/hostname, calls sethostname() and renames avahi's host): a
+  // server option must not do that, so the server keeps the host name
+  // avahi (or the system) gives it.
+  if (serverHost)
+    papplLog(system, PAPPL_LOGLEVEL_WARN,
+             "Ignoring server-hostname='%s': the server uses the machine's own host name.",
+             serverHost);
   setCoreSpoolDirectory(spool);
 
   std::string error;
