@@ -12,7 +12,7 @@
 # device page of the web interface; a printer that does not answer is
 # offline while its jobs still print; a printer that refuses the job stream
 # ends the job, with its refusal in the printer's log and device page; a
-# file printer's state is left alone.
+# file printer's state is left alone (its toners' levels unknown).
 # Usage: printer_app_status_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 
@@ -206,11 +206,12 @@ expect_status "$s" "printer-state-reasons=offline"
 expect_state gone "The printer does not answer"
 
 # ---- A file printer: no device ID, and no state made of its absence ----
+# Its toners are there, their levels unknown.
 add_printer file tx7n
 s=$(status file file)
 expect_status "$s" "printer-state-reasons=none"
 expect_state file ""
-expect_no_status "$s" marker-levels
+expect_status "$s" "marker-levels=-2,-2,-2,-2"
 
 kill -0 "$app_pid" 2>/dev/null || fail "the app exited"
 note "ok"
