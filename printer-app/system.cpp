@@ -95,6 +95,13 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
   const char* adminGroup = cupsGetOption("admin-group", numOptions, options);
   const bool tcp = privateServer == nullptr || strcmp(privateServer, "true") != 0;
 
+  // PAPPL 1.3.1 advertises every printer over DNS-SD when the system runs,
+  // with the system's port, which is 0 without a TCP listener: the private
+  // server a client sub-command starts when no server answers would
+  // advertise the saved printers on port 0. That server keeps off the
+  // system bus, and so off avahi.
+  if (!tcp) setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/zeru-private-server", 1);
+
   pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
                               PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY;
   pappl_system_t* system =

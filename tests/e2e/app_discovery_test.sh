@@ -7,6 +7,7 @@
 # line's printer sub-commands (default, modify, pause, resume, delete,
 # shutdown) act on the running server, and shutdown ends it cleanly
 # (status 0, no sanitizer report) after printers were added and deleted.
+# A private server (no TCP listener) advertises nothing.
 # Usage: app_discovery_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 
@@ -97,5 +98,18 @@ wait_for 20 app_exited || fail "the server still runs after the second shutdown"
 status=0
 wait "$app_pid" || status=$?
 [ "$status" -eq 0 ] || fail "the server ended with status $status after the second shutdown"
+stop_app
+
+note "a private server (no TCP listener) advertises nothing"
+"$app" server -o private-server=true -o state-file="$work/app.state" \
+  -o spool-directory="$work/app-spool" -o log-file="$work/app.log" -o log-level=debug \
+  >>"$work/app.out" 2>&1 &
+app_pid=$!
+private_answers() { [ -S "$SNAP_COMMON/zeru-printer-app.sock" ] && client printers | grep -qx desk; }
+wait_for 20 private_answers || fail "the private server does not answer with desk"
+sleep 2
+if has_record desk; then fail "the private server advertises desk: $(advertised desk)"; fi
+client shutdown || fail "the private server's shutdown failed"
+wait_for 20 app_exited || fail "the private server still runs after shutdown"
 stop_app
 note "PASS"
