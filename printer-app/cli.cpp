@@ -22,15 +22,17 @@ namespace {
 
 constexpr const char* kBaseName = "zeru-printer-app";
 
-// The local socket papplMainloop's client commands use: the user's own
-// server's, then root's.
-std::string socketPath(uid_t uid) {
+}  // namespace
+
+std::string serverSocketPath(uid_t uid) {
   if (uid != 0)
     return std::string(papplGetTempDir()) + "/" + kBaseName + std::to_string(uid) + ".sock";
   if (const char* snap = getenv("SNAP_COMMON"); snap != nullptr)
     return std::string(snap) + "/" + kBaseName + ".sock";
   return std::string("/run/") + kBaseName + ".sock";
 }
+
+namespace {
 
 ipp_t* systemRequest(ipp_op_t op) {
   ipp_t* request = ippNewRequest(op);
@@ -78,9 +80,10 @@ bool runPrinterIdCommand(int argc, char* argv[], int& status) {
   if (name == nullptr) return false;
 
   http_t* http = nullptr;
+  // The user's own server, then root's.
   for (uid_t uid : {getuid(), uid_t{0}}) {
     if (http == nullptr)
-      http = httpConnect2(socketPath(uid).c_str(), 0, nullptr, AF_UNSPEC,
+      http = httpConnect2(serverSocketPath(uid).c_str(), 0, nullptr, AF_UNSPEC,
                           HTTP_ENCRYPTION_IF_REQUESTED, 1, 30000, nullptr);
   }
   // No server: papplMainloop starts one of its own, as for its other commands.

@@ -3,11 +3,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include <pappl/pappl.h>
+#if defined(__SANITIZE_ADDRESS__)
+#define ZERU_APP_LEAK_CHECK 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZERU_APP_LEAK_CHECK 1
+#endif
+#endif
+#if defined(ZERU_APP_LEAK_CHECK)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 #include "printer-app/app_strings.h"
 #include "printer-app/cli.h"
@@ -168,10 +179,65 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
   return system;
 }
 
+// The server's options: "-o NAME=VALUE" (or "-oNAME=VALUE") and nothing
+// else; false for any other command line, which papplMainloop then reads.
+bool serverOptions(int argc, char* argv[], int& numOptions, cups_option_t*& options) {
+  for (int i = 2; i < argc; i++) {
+    const char* value = nullptr;
+    if (strcmp(argv[i], "-o") == 0 && i + 1 < argc)
+      value = argv[++i];
+    else if (strncmp(argv[i], "-o", 2) == 0 && argv[i][2] != '\0')
+      value = argv[i] + 2;
+    if (value == nullptr) {
+      cupsFreeOptions(numOptions, options);
+      numOptions = 0;
+      options = nullptr;
+      return false;
+    }
+    numOptions = cupsParseOptions(value, numOptions, &options);
+  }
+  return true;
+}
+
+// The `server` sub-command, as papplMainloop runs it (the system callback,
+// the local socket for the client sub-commands, the main loop) but for its
+// end. PAPPL 1.3.1's papplSystemRun returns while client threads still
+// answer requests, and papplMainloop then frees the system under them
+// (heap-use-after-free in _papplClientProcessHTTP, seen as heap corruption
+// at shutdown when clients such as CUPS poll the printers). The state is
+// saved when the loop ends; the process then ends at once, with the system
+// and everything the other threads use left in place.
+bool runServer(int argc, char* argv[], int& status) {
+  if (argc < 2 || strcmp(argv[1], "server") != 0) return false;
+  int numOptions = 0;
+  cups_option_t* options = nullptr;
+  if (!serverOptions(argc, argv, numOptions, options)) return false;
+  pappl_system_t* system = systemCallback(numOptions, options, nullptr);
+  cupsFreeOptions(numOptions, options);
+  if (system == nullptr) {
+    fprintf(stderr, "%s: Failed to create a system.\n", kAppName);
+    status = 1;
+    return true;
+  }
+  const std::string socketPath = serverSocketPath(getuid());
+  papplSystemAddListeners(system, socketPath.c_str());
+  papplSystemRun(system);
+  // What papplSystemDelete would have done for the client sub-commands: a
+  // socket file left behind would send them to a server that is gone.
+  unlink(socketPath.c_str());
+  fflush(nullptr);
+#if defined(ZERU_APP_LEAK_CHECK)
+  // The leak check a sanitizer build makes at exit, which _exit skips.
+  __lsan_do_leak_check();
+#endif
+  _exit(0);
+}
+
 }  // namespace
 
 int runMainloop(int argc, char* argv[]) {
   if (int status = 0; runPrinterIdCommand(argc, argv, status)) return status;
+  if (int status = 0; runServer(argc, argv, status)) return status;
   return papplMainloop(argc, argv, kVersion, nullptr, driverCount(), driverList(),
                        autoAddCallback, driverCallback, nullptr, nullptr, systemCallback,
                        nullptr, nullptr);

@@ -6,7 +6,8 @@
 # go, and a restart on another port advertises that port. The command
 # line's printer sub-commands (default, modify, pause, resume, delete,
 # shutdown) act on the running server, and shutdown ends it cleanly
-# (status 0, no sanitizer report) after printers were added and deleted.
+# (status 0, no sanitizer report) after printers were added and deleted,
+# while clients keep asking for a printer's state.
 # A private server (no TCP listener) advertises nothing.
 # Usage: app_discovery_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
@@ -75,12 +76,35 @@ wait_for 10 no_record desk || fail "the deleted desk is still advertised"
 if client delete -d nowhere 2>"$work/delete.err"; then fail "delete of an unknown printer succeeded"; fi
 grep -q nowhere "$work/delete.err" || fail "delete of an unknown printer does not say which"
 
-note "shutdown after an add and a delete ends the server cleanly"
+note "shutdown after an add and a delete, with clients asking, ends the server cleanly"
+# Clients that keep asking for the printer's state, as CUPS and print
+# dialogs do once they have found it.
+cat >"$work/poll.test" <<'TEST'
+{
+  NAME "poll"
+  OPERATION Get-Printer-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR keyword requested-attributes printer-state,printer-supply
+}
+TEST
+pollers=()
+for n in 1 2 3 4; do
+  (for _ in $(seq 300); do
+     timeout 5 ipptool -q "$uri/hall" "$work/poll.test" 2>/dev/null || kill -0 "$app_pid" 2>/dev/null || break
+   done) &
+  pollers+=($!)
+done
+sleep 2
 client shutdown || fail "shutdown failed"
 wait_for 20 app_exited || fail "the server still runs after shutdown"
 status=0
 wait "$app_pid" || status=$?
-[ "$status" -eq 0 ] || fail "the server ended with status $status after shutdown"
+kill "${pollers[@]}" 2>/dev/null || true
+wait "${pollers[@]}" 2>/dev/null || true
+[ "$status" -eq 0 ] || fail "the server ended with status $status after shutdown: $(tail -n 20 "$work/app.out")"
 stop_app
 
 note "a restart on another port advertises that port"
