@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <string>
@@ -60,12 +61,41 @@ void applyAnswer(pappl_printer_t* printer, DeviceAnswer answer, const char* devi
     papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, PAPPL_PREASON_OFFLINE);
 }
 
-// The toner levels the device reports, and none when it reports none.
+// The four toners every model has, with the printer MIB's "unknown" level:
+// what a printer shows when its device reports no levels (USB and file
+// printers, a network printer without SNMP), so that clients say "unknown"
+// rather than show nothing.
+constexpr int kUnknownLevel = -2;
+void setUnknownToners(pappl_printer_t* printer) {
+  struct Toner {
+    pappl_supply_color_t color;
+    const char* description;
+  };
+  static constexpr Toner kToners[] = {{PAPPL_SUPPLY_COLOR_CYAN, "Cyan Toner"},
+                                      {PAPPL_SUPPLY_COLOR_MAGENTA, "Magenta Toner"},
+                                      {PAPPL_SUPPLY_COLOR_YELLOW, "Yellow Toner"},
+                                      {PAPPL_SUPPLY_COLOR_BLACK, "Black Toner"}};
+  pappl_supply_t supplies[std::size(kToners)] = {};
+  for (size_t i = 0; i < std::size(kToners); i++) {
+    supplies[i].color = kToners[i].color;
+    strncpy(supplies[i].description, kToners[i].description, sizeof supplies[i].description - 1);
+    supplies[i].is_consumed = true;
+    supplies[i].level = kUnknownLevel;
+    supplies[i].type = PAPPL_SUPPLY_TYPE_TONER;
+  }
+  papplPrinterSetSupplies(printer, static_cast<int>(std::size(kToners)), supplies);
+}
+
+// The toner levels the device reports; the toners with unknown levels when
+// it reports none.
 void readSupplies(pappl_printer_t* printer, pappl_device_t* device) {
   pappl_supply_t supplies[PAPPL_MAX_SUPPLY] = {};
   int count = papplDeviceGetSupplies(device, PAPPL_MAX_SUPPLY, supplies);
   if (count < 0) count = 0;
-  papplPrinterSetSupplies(printer, count, supplies);
+  if (count > 0)
+    papplPrinterSetSupplies(printer, count, supplies);
+  else
+    setUnknownToners(printer);
   papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "The device reports %d supplies.", count);
 }
 
@@ -149,6 +179,8 @@ void printerAdded(pappl_printer_t* printer) {
     papplPrinterAddLink(printer, kDevicePageLabel, path,
                         PAPPL_LOPTIONS_STATUS);
   }
+  // Until the device says otherwise (a file printer never does).
+  setUnknownToners(printer);
   if (!loadingState) printerStatusCallback(printer);
 }
 

@@ -2,7 +2,8 @@
 // printer is added, on status requests and at the start of every job; what
 // it says in printer-state-reasons, the printer's log and its device page of
 // the web interface (raw device ID and state message); and the toner levels
-// the device reports.
+// the device reports (the four toners with unknown levels when it reports
+// none).
 //
 // PAPPL 1.3.1 makes printer-state-message of the printer's state alone
 // ("Idle.", "Printing.", "Stopped.") and has no way to set it: the state

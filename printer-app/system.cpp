@@ -3,14 +3,27 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include <pappl/pappl.h>
+#if defined(__SANITIZE_ADDRESS__)
+#define ZERU_APP_LEAK_CHECK 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZERU_APP_LEAK_CHECK 1
+#endif
+#endif
+#if defined(ZERU_APP_LEAK_CHECK)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 #include "printer-app/access.h"
+#include "printer-app/cli.h"
 #include "printer-app/colour.h"
+#include "printer-app/discovery.h"
 #include "printer-app/document_filter.h"
 #include "printer-app/drivers.h"
 #include "printer-app/file_devices.h"
@@ -87,6 +100,7 @@ void stopWithoutLibrary(pappl_printer_t* printer, void*) {
 void printerCreated(pappl_printer_t* printer, void* data) {
   stopWithoutLibrary(printer, data);
   printerAdded(printer);
+  advertiseNewPrinter(printer);
 }
 
 pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
@@ -112,6 +126,13 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
   // The service's file: devices stay in this folder; without it, anywhere.
   const char* fileFolder = cupsGetOption("file-device-directory", numOptions, options);
   const bool tcp = privateServer == nullptr || strcmp(privateServer, "true") != 0;
+
+  // PAPPL 1.3.1 advertises every printer over DNS-SD when the system runs,
+  // with the system's port, which is 0 without a TCP listener: the private
+  // server a client sub-command starts when no server answers would
+  // advertise the saved printers on port 0. That server keeps off the
+  // system bus, and so off avahi.
+  if (!tcp) setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/zeru-private-server", 1);
 
   pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
                               PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY;
@@ -139,7 +160,14 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
     papplSystemDelete(system);
     return nullptr;
   }
-  if (serverHost) papplSystemSetHostName(system, serverHost);
+  // PAPPL 1.3.1's papplSystemSetHostName renames the machine itself (it
+  // writes /etc/hostname, calls sethostname() and renames avahi's host): a
+  // server option must not do that, so the server keeps the host name
+  // avahi (or the system) gives it.
+  if (serverHost)
+    papplLog(system, PAPPL_LOGLEVEL_WARN,
+             "Ignoring server-hostname='%s': the server uses the machine's own host name.",
+             serverHost);
   setCoreSpoolDirectory(spool);
   RenderLimits limits;
   limits.pageSeconds = limitOption(pageTimeout, limits.pageSeconds);
@@ -175,13 +203,70 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
   setLoadingState(false);
   papplSystemSetSaveCallback(system, saveState, nullptr);
   papplSystemIteratePrinters(system, stopWithoutLibrary, nullptr);
+  addWakeTimer(system);
   return system;
+}
+
+// The server's options: "-o NAME=VALUE" (or "-oNAME=VALUE") and nothing
+// else; false for any other command line, which papplMainloop then reads.
+bool serverOptions(int argc, char* argv[], int& numOptions, cups_option_t*& options) {
+  for (int i = 2; i < argc; i++) {
+    const char* value = nullptr;
+    if (strcmp(argv[i], "-o") == 0 && i + 1 < argc)
+      value = argv[++i];
+    else if (strncmp(argv[i], "-o", 2) == 0 && argv[i][2] != '\0')
+      value = argv[i] + 2;
+    if (value == nullptr) {
+      cupsFreeOptions(numOptions, options);
+      numOptions = 0;
+      options = nullptr;
+      return false;
+    }
+    numOptions = cupsParseOptions(value, numOptions, &options);
+  }
+  return true;
+}
+
+// The `server` sub-command, as papplMainloop runs it (the system callback,
+// the local socket for the client sub-commands, the main loop) but for its
+// end. PAPPL 1.3.1's papplSystemRun returns while client threads still
+// answer requests, and papplMainloop then frees the system under them
+// (heap-use-after-free in _papplClientProcessHTTP, seen as heap corruption
+// at shutdown when clients such as CUPS poll the printers). The state is
+// saved when the loop ends; the process then ends at once, with the system
+// and everything the other threads use left in place.
+bool runServer(int argc, char* argv[], int& status) {
+  if (argc < 2 || strcmp(argv[1], "server") != 0) return false;
+  int numOptions = 0;
+  cups_option_t* options = nullptr;
+  if (!serverOptions(argc, argv, numOptions, options)) return false;
+  pappl_system_t* system = systemCallback(numOptions, options, nullptr);
+  cupsFreeOptions(numOptions, options);
+  if (system == nullptr) {
+    fprintf(stderr, "%s: Failed to create a system.\n", kAppName);
+    status = 1;
+    return true;
+  }
+  const std::string socketPath = serverSocketPath(getuid());
+  papplSystemAddListeners(system, socketPath.c_str());
+  papplSystemRun(system);
+  // What papplSystemDelete would have done for the client sub-commands: a
+  // socket file left behind would send them to a server that is gone.
+  unlink(socketPath.c_str());
+  fflush(nullptr);
+#if defined(ZERU_APP_LEAK_CHECK)
+  // The leak check a sanitizer build makes at exit, which _exit skips.
+  __lsan_do_leak_check();
+#endif
+  _exit(0);
 }
 
 }  // namespace
 
 int runMainloop(int argc, char* argv[]) {
   if (int status = prepareLocalSocket(argc, argv); status >= 0) return status;
+  if (int status = 0; runPrinterIdCommand(argc, argv, status)) return status;
+  if (int status = 0; runServer(argc, argv, status)) return status;
   return papplMainloop(argc, argv, kVersion, nullptr, driverCount(), driverList(),
                        autoAddCallback, driverCallback, nullptr, nullptr, systemCallback,
                        nullptr, nullptr);

@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev
   util-linux procps python3 time gnuplot-nox curl
   debhelper dpkg-dev lintian man-db systemd iproute2
+  avahi-daemon avahi-utils dbus
 )
 
 missing=()

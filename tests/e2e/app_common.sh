@@ -235,3 +235,42 @@ print("trailer", (d["trailer"] or {}).get("line"))'
 expect_fact() {
   grep -qxF "$2" "$1" || { cat "$1" >&2; fail "$1 lacks '$2'"; }
 }
+
+# start_avahi: a D-Bus system bus and an avahi-daemon of the test's own on
+# its loopback, for a test already in a private network namespace (the
+# app_test_begin one for mounts and processes): /run is a private tmpfs.
+start_avahi() {
+  local tool
+  for tool in dbus-daemon avahi-daemon avahi-browse; do
+    command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/setup.sh installs it)"
+  done
+  ip link set lo up && ip link set lo multicast on || fail "cannot bring up a multicast loopback"
+  mount -t tmpfs -o mode=0755 zeru-e2e-run /run || fail "cannot mount a private /run"
+  mkdir -p /run/dbus /run/avahi-daemon
+  dbus-daemon --system --fork --nopidfile || fail "the private D-Bus system bus did not start"
+  cat >"$work/avahi.conf" <<CONF
+[server]
+use-ipv4=yes
+use-ipv6=no
+allow-interfaces=lo
+enable-dbus=yes
+ratelimit-interval-usec=1000000
+ratelimit-burst=1000
+[wide-area]
+enable-wide-area=no
+[publish]
+publish-hinfo=no
+publish-workstation=no
+CONF
+  avahi-daemon -f "$work/avahi.conf" --no-drop-root --no-rlimits --no-chroot -D ||
+    fail "the private avahi-daemon did not start"
+  wait_for 10 avahi_answers || fail "the private avahi-daemon does not answer"
+}
+
+avahi_answers() { timeout 5 avahi-browse -atp >/dev/null 2>&1; }
+
+# browse TYPE: the resolved DNS-SD services of TYPE, one a line, as
+# avahi-browse -p gives them (=;if;proto;name;type;domain;host;addr;port;txt).
+browse() {
+  timeout "$(scaled 10)" avahi-browse -rtpk "$1" 2>/dev/null | grep '^=' || true
+}

@@ -8,11 +8,11 @@
 # the printer's device page follow the printer's answers (a status block, an
 # unreadable one, none, no answer at all); the toner levels it reports
 # become marker-* and printer-supply, and a printer that reports none shows
-# none; the raw device ID is on the printer's device page of the web
-# interface; a printer that does not answer is offline while its jobs still
-# print; a printer that refuses the job stream ends the job, with its
-# refusal in the printer's log and device page; a file printer's state is
-# left alone.
+# its four toners with unknown levels; the raw device ID is on the printer's
+# device page of the web interface; a printer that does not answer is
+# offline while its jobs still print; a printer that refuses the job stream
+# ends the job, with its refusal in the printer's log and device page; a
+# file printer's state is left alone (its toners' levels unknown).
 # Usage: printer_app_status_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 
@@ -138,9 +138,11 @@ printf '%s\n' "$model_id" >"$state/device-id"
 rm "$state/supplies"
 s=$(status noblock net)
 expect_state net "The printer answers without a status block"
-# No supplies reported: none shown, none made up.
-expect_no_status "$s" marker-levels
-expect_no_status "$s" printer-supply
+# No supplies reported: the four toners, their levels unknown.
+expect_status "$s" "marker-names=Cyan Toner,Magenta Toner,Yellow Toner,Black Toner"
+expect_status "$s" "marker-levels=-2,-2,-2,-2"
+grep -q '^printer-supply=index=0;type=toner;maxcapacity=100;level=-2;colorantname=cyan;' <<<"$s" ||
+  fail "printer-supply does not give the cyan toner's level as unknown: $s"
 
 # ---- A job reads the device ID at its start ----
 note "a job of a printer that answers"
@@ -204,11 +206,12 @@ expect_status "$s" "printer-state-reasons=offline"
 expect_state gone "The printer does not answer"
 
 # ---- A file printer: no device ID, and no state made of its absence ----
+# Its toners are there, their levels unknown.
 add_printer file tx7n
 s=$(status file file)
 expect_status "$s" "printer-state-reasons=none"
 expect_state file ""
-expect_no_status "$s" marker-levels
+expect_status "$s" "marker-levels=-2,-2,-2,-2"
 
 kill -0 "$app_pid" 2>/dev/null || fail "the app exited"
 note "ok"
