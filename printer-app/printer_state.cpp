@@ -8,6 +8,7 @@
 #include <string>
 
 #include "printer-app/printer_status.h"
+#include "printer-app/log_number.h"
 
 namespace zeruapp {
 
@@ -66,7 +67,8 @@ void readSupplies(pappl_printer_t* printer, pappl_device_t* device) {
   int count = papplDeviceGetSupplies(device, PAPPL_MAX_SUPPLY, supplies);
   if (count < 0) count = 0;
   papplPrinterSetSupplies(printer, count, supplies);
-  papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "The device reports %d supplies.", count);
+  papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "The device reports %s supplies.",
+                  logNumber(count).c_str());
 }
 
 // The supplies are asked for first: PAPPL's network device asks for the
