@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "printer-app/choices_map.h"
 #include "printer-app/colour.h"
