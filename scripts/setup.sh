@@ -36,6 +36,7 @@ packages=(
   clang "libclang-rt-$version-dev"
   util-linux procps python3 time gnuplot-nox curl
   debhelper dpkg-dev lintian man-db systemd iproute2
+  debootstrap qemu-user-static binfmt-support
 )
 
 missing=()
