@@ -82,6 +82,9 @@ in_root() {
   unshare "${flags[@]}" bash -euo pipefail -c '
     r=$1 net=$2 script=$3
     [ "$net" = private ] && ip link set lo up
+    # The root a mount point of its own: the tests'"'"' unshare --propagation
+    # cannot change the propagation of a root that is not one.
+    mount --bind "$r" "$r"
     mount -t proc proc "$r/proc"
     mount -t sysfs sysfs "$r/sys" 2>/dev/null || mount --rbind /sys "$r/sys"
     mount --rbind /dev "$r/dev"
