@@ -5,7 +5,9 @@
 // that paper stays free of dots, and is monotonic so that a darker input
 // never prints fewer dots.
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 
 #include "engine/engine_internal.h"
 

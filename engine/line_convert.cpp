@@ -2,6 +2,8 @@
 // the screen's threshold row into packed dots. Only table look-ups and a few
 // integer operations per pixel.
 #include <algorithm>
+#include <array>
+#include <cstdint>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

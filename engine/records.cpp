@@ -1,6 +1,7 @@
 // Reading the two records the filter hands over: the page set-up block and
 // the adjust record.
 #include <algorithm>
+#include <cstdint>
 
 #include "engine/engine_internal.h"
 

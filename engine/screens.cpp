@@ -3,9 +3,12 @@
 // other. A screen is addressed by device line and dot, so any split of the
 // page's lines between instances gives the same dots.
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <numeric>
+#include <vector>
 
 #include "engine/engine_internal.h"
 

@@ -9,10 +9,13 @@
 // lock by the other entry points. Pages of different jobs can therefore be
 // converted at once, as many as the table has instances for; the library
 // says so through ZeruConcurrentPages.
+#include <array>
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <vector>
 
 #include "engine/engine_internal.h"
 

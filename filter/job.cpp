@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <cups/ppd.h>
 #include <cups/raster.h>

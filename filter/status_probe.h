@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <utility>
 
 #include "settings/job_settings.h"
 #include "status/device_id.h"

@@ -2,6 +2,10 @@
 
 #include <unistd.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "settings/text_format.h"
 
 namespace {

@@ -1,5 +1,6 @@
 #include "imaging/engine_setup.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #if defined(__x86_64__)
 #include <cpuid.h>

@@ -1,6 +1,7 @@
 #include "zeru/job.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 

@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <system_error>
+#include <utility>
 
 #include "imaging/compression.h"
 #include "imaging/stripe_stream.h"

@@ -20,6 +20,7 @@
 // being rendered.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>

@@ -18,6 +18,7 @@
 #include "printer-app/ghostscript_process.h"
 #include "printer-app/ghostscript_args.h"
 #include "printer-app/raster_job.h"
+#include "printer-app/log_number.h"
 
 namespace zeruapp {
 
@@ -119,8 +120,8 @@ bool renderDocument(pappl_job_t* job, pappl_device_t* device, void*) {
     papplJobDeletePrintOptions(options);
     return false;
   }
-  papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Rendering with Ghostscript (process %d) at %d dpi.",
-              static_cast<int>(process.pid()), request.resolution);
+  papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Rendering with Ghostscript (process %s) at %s dpi.",
+              logNumber(process.pid()).c_str(), logNumber(request.resolution).c_str());
 
   cups_raster_t* raster = cupsRasterOpenIO(readPipe, &process, CUPS_RASTER_READ);
   bool started = false;

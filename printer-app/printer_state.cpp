@@ -9,6 +9,7 @@
 #include <string>
 
 #include "printer-app/printer_status.h"
+#include "printer-app/log_number.h"
 
 namespace zeruapp {
 
@@ -96,7 +97,8 @@ void readSupplies(pappl_printer_t* printer, pappl_device_t* device) {
     papplPrinterSetSupplies(printer, count, supplies);
   else
     setUnknownToners(printer);
-  papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "The device reports %d supplies.", count);
+  papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "The device reports %s supplies.",
+                  logNumber(count).c_str());
 }
 
 // The supplies are asked for first: PAPPL's network device asks for the

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "printer-app/choices_map.h"
 #include "printer-app/client_raster.h"
@@ -20,6 +21,7 @@
 #include "printer-app/raster_geometry.h"
 #include "zeru/job.h"
 #include "zeru/page_header.h"
+#include "printer-app/log_number.h"
 
 namespace zeruapp {
 
@@ -28,7 +30,7 @@ namespace {
 constexpr const char* kSendFailed = "Unable to send the job to the printer";
 constexpr const char* kNoModel = "The printer's driver is not one of this application's models";
 constexpr const char* kRawReadFailed = "Unable to read the job's file: %s";
-constexpr const char* kPageCounted = "Page %d, %u copies";
+constexpr const char* kPageCounted = "Page %s, %s copies";
 constexpr const char* kJobStarted = "Printing as %s, %s";
 
 std::string& spoolDirectory() {
@@ -178,7 +180,8 @@ void startCore(RasterJob& rj, const char* pageSize, int resolution) {
   // Whoever reads the pages counts each page once as it starts; the copies
   // the core makes of it count here.
   events.pageCounted = [job](int page, unsigned copies) {
-    papplLogJob(job, PAPPL_LOGLEVEL_INFO, kPageCounted, page, copies);
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, kPageCounted, logNumber(page).c_str(),
+                logNumber(copies).c_str());
     if (copies > 1) papplJobSetImpressionsCompleted(job, static_cast<int>(copies - 1));
   };
   events.sending = [job](const std::string& line) {

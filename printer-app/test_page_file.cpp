@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,13 +13,14 @@
 
 #include "printer-app/paper.h"
 #include "printer-app/test_page.h"
+#include "printer-app/log_number.h"
 
 namespace zeruapp {
 
 namespace {
 
 constexpr const char* kTestPageFailed = "Unable to write the test page '%s': %s";
-constexpr const char* kTestPagePrinting = "Printing a test page on %s at %dx%ddpi.";
+constexpr const char* kTestPagePrinting = "Printing a test page on %s at %sx%sdpi.";
 
 // The page's geometry: the printer's default media and resolution.
 TestPageGeometry geometryOf(const pappl_pr_driver_data_t& data) {
@@ -96,7 +98,7 @@ const char* testPageCallback(pappl_printer_t* printer, char* buffer, size_t bufs
     return nullptr;
   }
   papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, kTestPagePrinting, geometry.paper.c_str(),
-                  geometry.xdpi, geometry.ydpi);
+                  logNumber(geometry.xdpi).c_str(), logNumber(geometry.ydpi).c_str());
   strncpy(buffer, name.data(), bufsize - 1);
   buffer[bufsize - 1] = '\0';
   return buffer;

@@ -1,7 +1,30 @@
 #!/usr/bin/env bash
 # Installs every build, test and run dependency from Debian's packages.
 # Idempotent: packages already present are left alone.
+# Works on Debian 12 and 13: versioned packages are named after what the
+# release offers, not after a fixed version.
 set -euo pipefail
+
+# The major version of the release's default clang (the one the clang
+# package depends on), from the installed package or else from apt's lists.
+clang_version() {
+  local deps
+  deps=$(dpkg-query -W -f='${Depends}' clang 2>/dev/null || true)
+  if [ -z "$deps" ]; then
+    deps=$(apt-cache depends clang 2>/dev/null | sed -n 's/^ *Depends: //p' | tr '\n' ',')
+  fi
+  sed -n 's/.*clang-\([0-9][0-9]*\).*/\1/p' <<<"$deps" | head -n 1
+}
+
+version=$(clang_version)
+if [ -z "$version" ] && [ "$(id -u)" -eq 0 ]; then
+  apt-get update -qq
+  version=$(clang_version)
+fi
+if [ -z "$version" ]; then
+  echo "setup: this release offers no clang package" >&2
+  exit 1
+fi
 
 packages=(
   build-essential cmake pkg-config git
@@ -10,10 +33,11 @@ packages=(
   libjbig-dev jbigkit-bin libpng-dev libjpeg-dev
   libpappl-dev libpam0g-dev
   ghostscript poppler-utils
-  clang libclang-rt-14-dev
+  clang "libclang-rt-$version-dev"
   util-linux procps python3 time gnuplot-nox curl
   debhelper dpkg-dev lintian man-db systemd iproute2
   avahi-daemon avahi-utils dbus
+  debootstrap qemu-user-static binfmt-support
 )
 
 missing=()

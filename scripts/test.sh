@@ -10,7 +10,12 @@
 #   4. ThreadSanitizer: unit and integration tests and the Printer
 #      Application's tests of its threads (two printers at once, spooled and
 #      streamed formats, the web pages and test page);
-#   5. libFuzzer: a short run of every fuzz target over its corpus.
+#   5. libFuzzer: a short run of every fuzz target over its corpus;
+#   6. other platforms (scripts/platforms.sh): a fresh Debian 13 root with
+#      the plain build, its whole suite and the package stage; the arm64 and
+#      armhf cross builds with their unit and integration tests under qemu.
+#      ZERU_PLATFORMS lists which ("trixie arm64 armhf" for all); none
+#      by default until their times on a fresh machine are known.
 # Exits non-zero on the first stage that fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -47,3 +52,10 @@ CC=clang CXX=clang++ BUILD_DIR="$root/build-fuzz" BUILD_TYPE=RelWithDebInfo \
   BUILD_TARGETS="fuzz_device_id fuzz_settings fuzz_geometry fuzz_page fuzz_jbig" \
   "$root/scripts/build.sh" -DZERU_SANITIZE=fuzzer
 (cd "$root/build-fuzz" && ctest --output-on-failure -j"$jobs" -L fuzz)
+
+for platform in ${ZERU_PLATFORMS:-}; do
+  stage "platform: $platform"
+  platform_start=$SECONDS
+  "$root/scripts/platforms.sh" "$platform"
+  echo "platform $platform: $((SECONDS - platform_start)) s"
+done

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <cstdint>
 #include <cstring>
 
 namespace {

@@ -1,6 +1,7 @@
 // The report of a parsed job stream, as text for people and JSON for scripts.
 #include "tools/stream_report.h"
 
+#include <cstdint>
 #include <cstdio>
 
 namespace zerudump {

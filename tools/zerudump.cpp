@@ -6,6 +6,7 @@
 // 2 when the stream could not be read, a preview could not be written or
 // the command line is wrong.
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -105,8 +105,11 @@ mono_id=$(cat "$work/stream-mono.id")
 [ "$(wait_job stream-colour-job colour "$colour_id")" = completed ] || fail "the colour stream failed"
 [ "$(wait_job stream-mono-job mono "$mono_id")" = completed ] || fail "the monochrome stream failed"
 # The two streams were printed side by side: each job's pages began while
-# the other job was still printing (the log names each page's raster).
-page_order=$(sed -n 's/.*\] Page \([0-9]*\) raster data is .*(\(sRGB\|sGray\))$/\2 \1/p' "$work/app.log")
+# the other job was still printing (the log names each page's raster). The
+# pages are counted here, by job and colour space (each printer numbers its
+# own jobs): PAPPL 1.3.1 on Debian 13 leaves the number out.
+page_order=$(sed -n 's/.*\[Job \([0-9]*\)\] Page [0-9]* *raster data is .*(\(sRGB\|sGray\))$/\1 \2/p' \
+  "$work/app.log" | awk -v jobs=" $colour_id $mono_id " 'index(jobs, " " $1 " ") { print $2, ++pages[$1 " " $2] }')
 first_gray=$(grep -n '^sGray 1$' <<<"$page_order" | head -n 1 | cut -d: -f1)
 last_colour=$(grep -n '^sRGB 5$' <<<"$page_order" | head -n 1 | cut -d: -f1)
 first_colour=$(grep -n '^sRGB 1$' <<<"$page_order" | head -n 1 | cut -d: -f1)

@@ -2,6 +2,10 @@
 // which sides are turned, and cancellation.
 #include "job_fixture.h"
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 using namespace zerutest;
 
 namespace {

@@ -1,6 +1,12 @@
 // What the colour library is handed and how its answers end a job.
 #include "job_fixture.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "support/engine_log.h"
 
 using namespace zerutest;

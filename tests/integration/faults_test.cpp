@@ -3,6 +3,10 @@
 // written, a colour library without all its entry points.
 #include "job_fixture.h"
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 using namespace zerutest;
 
 namespace {

@@ -3,7 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 #include "job_fixture.h"
 

@@ -4,7 +4,11 @@
 
 #include <sys/resource.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <span>
+#include <string>
+#include <vector>
 
 #include "job/spool.h"
 

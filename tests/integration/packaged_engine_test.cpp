@@ -2,6 +2,8 @@
 // stand-in outside /opt: the maker's paths always come first.
 #include "job_fixture.h"
 
+#include <string>
+
 using namespace zerutest;
 
 TEST(PackagedEngine, StandinIsLoadedOnlyWhenNoMakersLibraryOpens) {

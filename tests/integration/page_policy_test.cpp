@@ -3,6 +3,10 @@
 // page follow, the paper of each page, and the resolution a page is placed at.
 #include "job_fixture.h"
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 using namespace zerutest;
 
 namespace {

@@ -4,8 +4,13 @@
 
 #include "job/raster_check.h"
 
+#include <algorithm>
 #include <csignal>
+#include <cstdint>
 #include <functional>
+#include <string>
+#include <utility>
+#include <vector>
 
 using namespace zerutest;
 

@@ -1,6 +1,11 @@
 // Single-sided jobs: the page blocks on standard output, decoded back.
 #include "job_fixture.h"
 
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
 #include "stream/command_record.h"
 
 using namespace zerutest;

@@ -6,7 +6,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <optional>
+#include <stdexcept>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include <cups/sidechannel.h>
 

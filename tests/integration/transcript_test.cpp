@@ -31,14 +31,20 @@
 // was built from, whatever the build directory.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <set>
 #include <span>
 #include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "job_fixture.h"
 

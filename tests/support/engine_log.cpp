@@ -1,7 +1,12 @@
 #include "engine_log.h"
 
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace zerutest {
 

@@ -16,12 +16,18 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <optional>
 #include <set>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "temp_dir.h"
 

@@ -40,6 +40,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "imaging/engine_abi.h"

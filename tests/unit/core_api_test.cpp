@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <regex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>

@@ -1,6 +1,7 @@
 // The filter's own JBIG encoder against JBIG-KIT's, byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <random>

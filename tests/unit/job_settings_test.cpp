@@ -1,6 +1,10 @@
 // The choice rules of the job settings, one table per rule.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
+#include <string>
+
 #include "settings/job_settings.h"
 #include "filter/ppd_settings.h"
 #include "stream/pjl.h"
