@@ -175,10 +175,11 @@ bool isOwnJobRequest(pappl_client_t* client) {
 http_status_t authorize(pappl_client_t* client, const char* group, gid_t groupId, void* data) {
   const auto& state = *static_cast<const PolicyState*>(data);
   const bool adminCheck = group != nullptr && state.policy.adminGroup == group;
-  if (adminCheck && isOwnJobRequest(client)) return HTTP_STATUS_CONTINUE;
-  if (adminCheck) return checkMember(client, state, group, state.adminGid);
+  // The raw format first: a document sent to one's own job is no exception.
   if (asksForRawFormat(client))
     return checkMember(client, state, state.policy.adminGroup.c_str(), state.adminGid);
+  if (adminCheck && isOwnJobRequest(client)) return HTTP_STATUS_CONTINUE;
+  if (adminCheck) return checkMember(client, state, group, state.adminGid);
   if (group == nullptr) return HTTP_STATUS_CONTINUE;
   return checkMember(client, state, group, groupId);
 }
