@@ -3,7 +3,7 @@
 # sent to the real server: PostScript that never ends (cancelled, and stopped
 # by the page time limit), PostScript that writes a file, PNG images that
 # fail after their header or are too large, a PWG page with lines of 512 MiB,
-# 1-bit and banded PWG pages.
+# 1-bit and banded PWG pages, a PWG page cut short.
 # Each such job ends within a bound with a reason in its job-state-message,
 # leaves no Ghostscript and no temporary files, the server's peak memory
 # stays under a bound, and the next good job prints.
@@ -74,6 +74,40 @@ id=$(submit pwg-1bit image/pwg-raster "$docs/pwg-1bit.pwg")
 expect_end pwg-1bit "$id" aborted "1-bit or of a type this printer does not take"
 id=$(submit pwg-banded image/pwg-raster "$docs/pwg-banded.pwg")
 expect_end pwg-banded "$id" aborted "a header the printer cannot take"
+
+# ---- A PWG page cut short ----
+# short_job NAME IPPTOOL_OPTIONS...: Print-Job of the short page; ipptool's
+# output goes to $work/NAME.ipp, its status is returned.
+short_job() {
+  local name=$1
+  shift
+  cat >"$work/$name.test" <<TEST
+{
+  NAME "$name"
+$(operation Print-Job)
+  ATTR name job-name $name
+  ATTR mimeMediaType document-format image/pwg-raster
+  FILE $docs/pwg-short.pwg
+  STATUS successful-ok
+}
+TEST
+  timeout "$(scaled 30)" ipptool "$@" -tv "$uri/p" "$work/$name.test" >"$work/$name.ipp" 2>&1
+}
+# Sent with its length, the page prints the lines it holds, is finished
+# white and the client is answered at once.
+short_job pwg-short -L -T "$(scaled 20)" ||
+  { cat "$work/pwg-short.ipp" >&2; fail "pwg-short was not answered"; }
+id=$(sed -n 's/^ *job-id (integer) = \([0-9]*\)$/\1/p' "$work/pwg-short.ipp" | head -n 1)
+[ -n "$id" ] || fail "pwg-short: no job"
+expect_end pwg-short "$id" completed ""
+facts "$work/out/p/pwg-short.zeru" >"$work/pwg-short.facts"
+for fact in "pages 1" "page 1 colour A4 600 6817"; do
+  expect_fact "$work/pwg-short.facts" "$fact"
+done
+# Sent in chunks, PAPPL 1.3.1 reads on past the last chunk and answers only
+# when the client gives up; then the job ends and the printer takes jobs.
+short_job pwg-short-chunked -C -T 3 || true
+wait_job pwg-short-chunked p $((id + 1)) >/dev/null
 
 # The server's peak memory: the bombs above would each take 512 MiB or more.
 peak_kb=$(awk '$1 == "VmHWM:" { print $2 }' "/proc/$app_pid/status")
