@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <thread>
 
 namespace zeruapp {
 
@@ -13,6 +14,8 @@ namespace {
 constexpr const char* kWaiting = "Waiting for another job of this printer to end.";
 constexpr const char* kWaitingToEnd =
     "Waiting for another job of this printer to finish with the device.";
+constexpr const char* kStartedTwice =
+    "The job was started a second time while it printed: this run prints nothing.";
 constexpr const char* kCancelledBeforeStart = "The job was cancelled before it started.";
 constexpr const char* kOwnFileFailed =
     "Unable to open a file of the job's own: writing to the printer's device.";
@@ -26,6 +29,7 @@ struct Turns {
   struct Printer {
     pappl_job_t* holder = nullptr;
     const DeviceTurn* turn = nullptr;
+    std::thread::id thread;
     int inside = 0;
   };
   std::map<pappl_printer_t*, Printer> printers;
@@ -43,8 +47,22 @@ DeviceTurn::DeviceTurn(pappl_job_t* job, pappl_device_t* device)
   Turns& state = turns();
   std::unique_lock lock(state.mutex);
   if (Turns::Printer& printer = state.printers[printer_]; printer.holder == job) {
-    outer_ = printer.turn;
-    held_ = true;
+    if (printer.thread == std::this_thread::get_id()) {
+      outer_ = printer.turn;
+      held_ = true;
+      return;
+    }
+    // PAPPL 1.3.1 may start the same job twice, when its printer is asked
+    // for new jobs again before the job's first thread has marked it
+    // processing. The job prints once, in its first run. This second run
+    // does not return while the server runs: PAPPL would end the job a
+    // second time, keep it twice among the completed jobs (and free it
+    // twice when it cleans them), and ask for the next job twice over,
+    // which starts that one twice as well.
+    papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s", kStartedTwice);
+    pappl_system_t* system = papplPrinterGetSystem(printer_);
+    while (papplSystemIsRunning(system)) state.changed.wait_for(lock, std::chrono::seconds(1));
+    duplicate_ = true;
     return;
   }
   // The job counts while it waits too: the job it waits for may share the
@@ -61,6 +79,7 @@ DeviceTurn::DeviceTurn(pappl_job_t* job, pappl_device_t* device)
   }
   state.printers[printer_].holder = job;
   state.printers[printer_].turn = this;
+  state.printers[printer_].thread = std::this_thread::get_id();
   held_ = true;
   lock.unlock();
 
@@ -77,7 +96,7 @@ DeviceTurn::DeviceTurn(pappl_job_t* job, pappl_device_t* device)
 }
 
 DeviceTurn::~DeviceTurn() {
-  if (outer_ != nullptr) return;
+  if (outer_ != nullptr || duplicate_) return;
   if (own_ != nullptr) papplDeviceClose(own_);
   Turns& state = turns();
   std::unique_lock lock(state.mutex);

@@ -23,7 +23,7 @@ namespace zeruapp {
 // until no other job of the printer is inside a turn or waiting for one.
 // A job of a file printer writes to a file device of its own: PAPPL closes
 // a file printer's device as any of its jobs ends. A turn taken while the
-// same job holds one is part of that one.
+// same job holds one on the same thread is part of that one.
 class DeviceTurn {
  public:
   DeviceTurn(pappl_job_t* job, pappl_device_t* device);
@@ -32,6 +32,9 @@ class DeviceTurn {
   DeviceTurn& operator=(const DeviceTurn&) = delete;
 
   bool held() const { return held_; }
+  // The job's second run, beside the one that prints it: it waits until
+  // the server stops, and then ends as the job ended.
+  bool duplicate() const { return duplicate_; }
   // The device the job writes to.
   pappl_device_t* device() const {
     return outer_ ? outer_->device() : own_ ? own_ : device_;
@@ -44,6 +47,7 @@ class DeviceTurn {
   pappl_device_t* own_ = nullptr;
   const DeviceTurn* outer_ = nullptr;
   bool held_ = false;
+  bool duplicate_ = false;
 };
 
 // A job PAPPL started although it had been cancelled before it began: marks

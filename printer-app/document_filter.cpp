@@ -93,7 +93,7 @@ bool renderDocument(pappl_job_t* job, pappl_device_t* device, void*) {
   // The printer's device is the job's from here on, before Ghostscript has
   // rendered anything.
   DeviceTurn turn(job, device);
-  if (!turn.held()) return false;
+  if (!turn.held()) return turn.duplicate();
   const std::string program = findProgram("gs");
   if (program.empty()) {
     papplJobSetMessage(job, "%s", kNoGhostscript);
@@ -174,7 +174,7 @@ bool renderDocument(pappl_job_t* job, pappl_device_t* device, void*) {
 bool printRasterFile(pappl_job_t* job, pappl_device_t* device, void*) {
   if (cancelledBeforeStart(job)) return false;
   DeviceTurn turn(job, device);
-  if (!turn.held()) return false;
+  if (!turn.held()) return turn.duplicate();
   const char* filename = papplJobGetFilename(job);
   int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
   if (fd < 0) {

@@ -369,7 +369,7 @@ int documentResolution(pappl_job_t* job, const pappl_pr_options_t* options) {
 bool printRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
   if (cancelledBeforeStart(job)) return false;
   DeviceTurn turn(job, device);
-  if (!turn.held()) return false;
+  if (!turn.held()) return turn.duplicate();
   readJobDeviceStatus(job, turn.device());
   const char* filename = papplJobGetFilename(job);
   int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;

@@ -103,12 +103,12 @@ kill -0 "$app_pid" 2>/dev/null || fail "the app died during the rounds"
 
 # Every kept job ends completed, each in a job stream of its own.
 kept=$((2 * rounds))
-all_ended() {
-  local ended
-  ended=$(grep -cE '\] Completed, job-impressions-completed' "$work/app.log" || true)
-  [ "$ended" -ge "$kept" ]
+# Jobs, not lines: PAPPL 1.3.1 may run a job twice, and each run logs its end.
+completed_jobs() {
+  grep -oE '\[Job [0-9]+\] Completed, job-impressions-completed' "$work/app.log" | sort -u | wc -l
 }
-wait_for 240 all_ended || fail "only $(grep -cE '\] Completed,' "$work/app.log") jobs completed"
+all_ended() { [ "$(completed_jobs)" -ge "$kept" ]; }
+wait_for 240 all_ended || fail "only $(completed_jobs) jobs completed"
 app_answers || fail "the app does not answer after the rounds"
 for client in a b; do
   for round in $(seq 1 "$rounds"); do
