@@ -2,7 +2,8 @@
 # Rounds of good and bad documents through one Printer Application: good
 # PDF, PWG, URF, JPEG and PNG, PostScript that never ends (cancelled),
 # PostScript that writes a file, PNG that fails after its header or is too
-# large, PWG with lines of 512 MiB, 1-bit PWG. Every job ends within a bound,
+# large, PWG with lines of 512 MiB, 1-bit PWG, a job-name too long for a
+# file name. Every job ends within a bound,
 # the good ones complete and the bad ones abort; after the last round the
 # next good job prints, the spool and /tmp hold nothing of the jobs, no
 # Ghostscript remains, and the server's RSS is within a margin of its RSS
@@ -52,8 +53,9 @@ good-png image/png good.png completed
 pwg-1bit image/pwg-raster pwg-1bit.pwg aborted
 probe application/postscript probe.ps aborted
 png-broken-idat image/png png-broken-idat.png aborted"
-# A job whose job-name has 251 characters belongs here once the file device
-# takes it; until then it retries for ever and holds the printer.
+# A job whose job-name is longer than a file name in the printer's folder
+# may be: cancelled, with its reason.
+long_name=$(printf 'n%.0s' $(seq 251))
 
 rss() { awk '$1 == "VmRSS:" { print $2 }' "/proc/$app_pid/status"; }
 
@@ -65,6 +67,13 @@ for round in $(seq 1 "$rounds"); do
     [ "$(wait_job "$name-$round" p "$id")" = "$state" ] ||
       fail "$name-$round did not end $state: $(job_state "$name-$round" p "$id" job-state-message)"
   done <<<"$documents"
+  id=$(ipp_request "long-$round" p "$(operation Print-Job)
+  ATTR name job-name $long_name
+  ATTR mimeMediaType document-format image/pwg-raster
+  FILE $docs/good.pwg
+  STATUS successful-ok" | sed -n 's/^ *job-id (integer) = \([0-9]*\)$/\1/p' | head -n 1)
+  [ -n "$id" ] || fail "long-$round: no job"
+  [ "$(wait_job "long-$round" p "$id")" = canceled ] || fail "long-$round was not cancelled"
   id=$(submit_document "endless-$round" p application/postscript "$docs/endless.ps")
   wait_for 20 pgrep -x gs >/dev/null || fail "Ghostscript did not start"
   cancel_job p "$id"
