@@ -90,7 +90,15 @@ id=$(submit_document last p application/pdf "$docs/good.pdf")
 no_ghostscript || fail "Ghostscript remains"
 [ ! -e /tmp/probe ] || fail "a document wrote /tmp/probe"
 note "the spool holds: $(ls -A "$work/app-spool" | tr '\n' ' ')"
-left=$({ find /tmp -mindepth 1 ! -path "$work" ! -path "$work/*"
+# The build and source trees may lie under /tmp too (bound back there).
+source_dir=$(cd "$2" && pwd)
+kept_tree() {
+  case "$build/" in "$1"/*) return 0 ;; esac
+  case "$source_dir/" in "$1"/*) return 0 ;; esac
+  return 1
+}
+left=$({ find /tmp -mindepth 1 \( -path "$work" -o -path "$build" -o -path "$source_dir" \) -prune \
+           -o -print | while read -r path; do kept_tree "$path" || echo "$path"; done
           find "$work/app-spool" -mindepth 1; } 2>/dev/null | head)
 [ -z "$left" ] || fail "jobs left files behind: $left"
 last_rss=$(rss)

@@ -80,17 +80,29 @@ wait_for 10 test -s "$work/printer.ready" || fail "the stand-in printer did not 
 # set, no new privileges and its umask.
 capabilities=$(setting CapabilityBoundingSet | tr 'A-Z ' 'a-z\n' | sed -n 's/^cap_/+/p' | paste -sd,)
 note "starting in the sandbox: $command"
+# A build under /tmp stays reachable in the private /tmp, read-only.
+keep=
+case $build/ in /tmp/*) keep=$build ;; esac
 # shellcheck disable=SC2016  # expanded by the inner shell
-UNIT_UMASK="$(setting UMask)" UNIT_CAPS="$capabilities" UNIT_COMMAND="$command" \
+UNIT_UMASK="$(setting UMask)" UNIT_CAPS="$capabilities" UNIT_COMMAND="$command" UNIT_KEEP="$keep" \
   unshare --mount --propagation private bash -c '
   set -e
   for dir in "$@"; do mount --bind "$dir" "$dir"; done
+  if [ -n "$UNIT_KEEP" ]; then
+    mkdir -p /run/zeru-sandbox-host-tmp
+    mount --rbind /tmp /run/zeru-sandbox-host-tmp
+  fi
   awk '\''{print $2}'\'' /proc/self/mounts | sort -u | while read -r mp; do
     case $mp in /proc|/proc/*|/sys|/sys/*|/dev|/dev/*) continue ;; esac
     for dir in "$@"; do [ "$mp" = "$dir" ] && continue 2; done
     mount -o remount,bind,ro "$mp" 2>/dev/null || true
   done
   mount -t tmpfs -o mode=1777 zeru-private-tmp /tmp
+  if [ -n "$UNIT_KEEP" ]; then
+    mkdir -p "$UNIT_KEEP"
+    mount --rbind "/run/zeru-sandbox-host-tmp/${UNIT_KEEP#/tmp/}" "$UNIT_KEEP"
+    mount -o remount,bind,ro "$UNIT_KEEP"
+  fi
   mount -t tmpfs -o mode=1777 zeru-private-tmp /var/tmp
   if touch /etc/zeru-sandbox-probe 2>/dev/null; then echo "/etc is writable" >&2; exit 1; fi
   umask "$UNIT_UMASK"
