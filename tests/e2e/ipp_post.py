@@ -114,14 +114,26 @@ def repeat(url, count, connections, name):
               for i in range(connections)]
     errors = []
 
+    retried = []
+
     def worker(share):
         conn = None
         for _ in range(share):
-            try:
-                status, data, conn = post(url, body, connection=conn)
-            except (OSError, http.client.HTTPException) as error:
-                errors.append(str(error))
-                return
+            # A kept-alive connection the server ends, even mid-answer, is
+            # opened again for the request, as clients do; twice in a row
+            # is an error.
+            for attempt in range(3):
+                try:
+                    status, data, conn = post(url, body, connection=conn)
+                    break
+                except (OSError, http.client.HTTPException) as error:
+                    if conn is not None:
+                        conn.close()
+                    conn = None
+                    if attempt == 2:
+                        errors.append(str(error))
+                        return
+                    retried.append(str(error))
             copies = sum(1 for attr, _ in parse(data)[1] if attr == name)
             with lock:
                 results[(status, copies, len(data))] += 1
@@ -131,6 +143,8 @@ def repeat(url, count, connections, name):
         thread.start()
     for thread in threads:
         thread.join()
+    if retried:
+        print(f"note: {len(retried)} requests sent again ({retried[0]})", file=sys.stderr)
     if errors:
         print("error: " + errors[0], file=sys.stderr)
         return 1
