@@ -53,8 +53,8 @@ def request(operation, target, attrs, request_id=1):
     groups[0x01] += [(0x47, "attributes-charset", ["utf-8"]),
                      (0x48, "attributes-natural-language", ["en"]),
                      (0x45, target_name, [target])]
-    for spec in attrs:
-        head, _, values = spec.partition("=")
+    for item in attrs:
+        head, _, values = item.partition("=")
         group, tag, name = head.split(".", 2)
         groups[GROUPS[group]].append((TAGS[tag], name, values.split(",")))
     body = struct.pack(">BBHI", 2, 0, OPERATIONS[operation], request_id)
