@@ -122,7 +122,9 @@ bounding=$(sed -n 's/^CapBnd:[[:space:]]*//p' "/proc/$server/status")
 [ "$bounding" = 0000000000000001 ] || fail "the server's bounding set is $bounding, not CAP_CHOWN alone"
 effective=$(sed -n 's/^CapEff:[[:space:]]*//p' "/proc/$server/status")
 [ "$effective" = 0000000000000001 ] || fail "the server's capabilities are $effective"
-if nsenter -m -t "$server" touch /var/lib/zeru-sandbox-probe 2>/dev/null; then
+# -r: the server's own root too, for a test run inside a chroot, where
+# entering a mount namespace alone moves to that namespace's real root.
+if nsenter -m -r -t "$server" touch /var/lib/zeru-sandbox-probe 2>/dev/null; then
   fail "the server's /var/lib is writable"
 fi
 
