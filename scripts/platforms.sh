@@ -3,8 +3,9 @@
 # in a Debian root made with debootstrap:
 #
 #   platforms.sh trixie       Debian 13, x86-64: scripts/setup.sh, the plain
-#                             build and its whole suite, then the Debian
-#                             package stage (package.sh, package-check.sh)
+#                             build and its suite (ZERU_PLATFORM_SUITE: all,
+#                             some labels, or none), then the Debian package
+#                             stage (package.sh, package-check.sh)
 #   platforms.sh bookworm     the same on a fresh Debian 12 root
 #   platforms.sh arm64|armhf  Debian 13 with Debian's cross compiler and the
 #                             architecture's -dev packages: the cross build,
@@ -26,6 +27,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 target=${1:?usage: platforms.sh trixie|bookworm|arm64|armhf}
 cache=${ZERU_PLATFORM_CACHE:-/var/cache/zeru-platforms}
 mirror=${ZERU_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+# Which of the plain suite a release's root runs: "all", a ctest label
+# expression ('^(unit|app)$'), or "none" for the package stage alone.
+suite=${ZERU_PLATFORM_SUITE:-all}
 jobs=$(nproc)
 
 fail() { echo "platforms: FAIL: $*" >&2; exit 1; }
@@ -126,19 +130,26 @@ native() {
   timed "$target: setup (scripts/setup.sh in the root)" in_root host '
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends git ca-certificates >/dev/null
-    /src/rastertozeru/scripts/setup.sh >/dev/null'
-  timed "$target: plain build" in_root private "
+    /src/rastertozeru/scripts/setup.sh >/dev/null
     cd /src/rastertozeru
-    git init -q . && git add -A && git -c user.name=zeru -c user.email=zeru@localhost commit -qm tree
-    BUILD_DIR=\$PWD/build ./scripts/build.sh >build.log 2>&1 || { tail -n 60 build.log; exit 1; }
-    ! grep -n 'warning:' build.log || { echo 'the build has warnings'; exit 1; }"
-  timed "$target: plain suite" in_root private "
-    cd /src/rastertozeru/build
-    ctest --output-on-failure -j$jobs --timeout 900"
+    git init -q . && git add -A && git -c user.name=zeru -c user.email=zeru@localhost commit -qm tree'
+  [ "$suite" = none ] || native_suite
   timed "$target: Debian packages" in_root private "
     cd /src/rastertozeru
     DEB_BUILD_OPTIONS='nocheck noautodbgsym parallel=$jobs' ./scripts/package.sh
     ./scripts/package-check.sh out/debs"
+}
+
+native_suite() {
+  local labels=
+  [ "$suite" = all ] || labels="-L '$suite'"
+  timed "$target: plain build" in_root private "
+    cd /src/rastertozeru
+    BUILD_DIR=\$PWD/build ./scripts/build.sh >build.log 2>&1 || { tail -n 60 build.log; exit 1; }
+    ! grep -n 'warning:' build.log || { echo 'the build has warnings'; exit 1; }"
+  timed "$target: plain suite" in_root private "
+    cd /src/rastertozeru/build
+    ctest --output-on-failure -j$jobs --timeout 900 $labels"
 }
 
 cross() {
