@@ -115,7 +115,7 @@ void dumpSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options, char*
 
 bool pageSizeMarked(ppd_file_t* ppd) { return pageSizeMarked(PpdChoices(ppd)); }
 
-PageSettingsResult readPageSettings(ppd_file_t* ppd, cups_page_header2_t& header,
+PageSettingsResult readPageSettings(ppd_file_t* ppd, zeru::PageHeader& header,
                                     PaperTable& paperTable, JobSettings& settings,
                                     PageLoop loop) {
   return readPageSettings(PpdChoices(ppd), header, paperTable, settings, loop,

@@ -12,6 +12,7 @@
 #include "settings/page_settings.h"
 #include "settings/paper_table.h"
 #include "zeru/choices.h"
+#include "zeru/page_header.h"
 
 // The marked choice keyword of a PPD option, or nullptr.
 const char* markedChoice(ppd_file_t* ppd, const char* keyword);
@@ -61,7 +62,7 @@ bool pageSizeMarked(ppd_file_t* ppd);
 // screenMode.
 // The simplex loop logs its three "STATE:" lines. On anything but Ok the
 // caller prints the error line (see pageSettingsError) and ends the job.
-PageSettingsResult readPageSettings(ppd_file_t* ppd, cups_page_header2_t& header,
+PageSettingsResult readPageSettings(ppd_file_t* ppd, zeru::PageHeader& header,
                                     PaperTable& paperTable, JobSettings& settings,
                                     PageLoop loop);
 

@@ -5,13 +5,10 @@
 #include <cstring>
 #include <utility>
 
-#include <cups/raster.h>
-
 #include "imaging/colour_library.h"
 #include "imaging/engine_setup.h"
 #include "imaging/page_renderer.h"
 #include "imaging/plane_buffers.h"
-#include "job/page_header.h"
 #include "job/page_order.h"
 #include "job/print_job.h"
 #include "job/raster_check.h"
@@ -109,17 +106,17 @@ struct Job::Impl {
   int pageCount = 0;
   int blankBackAdded = 0;
   // The page being rendered, as the page geometry leaves its header.
-  cups_page_header2_t currentHeader{};
+  PageHeader currentHeader{};
   // The header the job header and the filler page follow, as read: that of
   // the last kept page (a page that blank-sheet saving drops is not printed
   // and decides nothing); while no page is kept, that of the last page read.
-  cups_page_header2_t held{};
+  PageHeader held{};
   int heldPaperIndex = 0;
   bool anyPage = false;
   bool anyKept = false;
 
   // The page in flight between startPage() and endPage().
-  cups_page_header2_t readHeader{};  // as read, for its "PAGE:" count
+  PageHeader readHeader{};  // as read, for its "PAGE:" count
   bool mayBeDropped = false;
   std::unique_ptr<PlaneBuffers> planes;
   std::unique_ptr<PageRenderer> renderer;
@@ -127,14 +124,14 @@ struct Job::Impl {
 };
 
 PageStart Job::Impl::startPage(const PageHeader& pageHeader) {
-  cups_page_header2_t header = cupsHeaderOf(pageHeader);
+  PageHeader header = pageHeader;
   if (takeZeroCopiesAsOne(header)) events.log(kZeroCopiesLine);
   // The Collate choice decides for every page, and so does the job's for a
   // two-sided job; otherwise the page header's own does.
   if (loop == PageLoop::Duplex || options.choices->choice("Collate"))
-    header.Collate = settings.collate ? CUPS_TRUE : CUPS_FALSE;
+    header.collate = settings.collate ? 1 : 0;
   else
-    settings.collate = static_cast<int>(header.Collate);
+    settings.collate = static_cast<int>(header.collate);
 
   currentHeader = header;
   if (!anyKept) held = header;
@@ -146,7 +143,7 @@ PageStart Job::Impl::startPage(const PageHeader& pageHeader) {
   // The scheduler counts every "PAGE:" line as printed: a page that
   // blank-sheet saving may drop is counted once it is known to be kept.
   mayBeDropped = saveBlankSheet(*options.choices);
-  if (!mayBeDropped) events.pageCounted(pageCount, header.NumCopies);
+  if (!mayBeDropped) events.pageCounted(pageCount, header.numCopies);
 
   if (const char* problem = rasterHeaderProblem(currentHeader)) {
     fail(1, problem);
@@ -251,7 +248,7 @@ PageEnd Job::Impl::endPage() {
   held = readHeader;
   heldPaperIndex = settings.paperIndex;
   anyKept = true;
-  if (mayBeDropped) events.pageCounted(pageCount, readHeader.NumCopies);
+  if (mayBeDropped) events.pageCounted(pageCount, readHeader.numCopies);
   // A cancelled job finishes the page it was rendering and reads no more:
   // a one-sided job always, a two-sided one after a colour page.
   end.stop = cancelled() && (loop == PageLoop::Simplex || settings.colorMode == 1);
@@ -266,7 +263,7 @@ bool Job::Impl::addBlankBack() {
   blankBackAdded = 1;
   ++pageCount;
 
-  cups_page_header2_t header = currentHeader;
+  PageHeader header = currentHeader;
   PageSettingsResult result =
       readPageSettings(*options.choices, header, paperTable, settings, PageLoop::Duplex, events.log);
   if (result != PageSettingsResult::Ok) {
@@ -276,7 +273,7 @@ bool Job::Impl::addBlankBack() {
   preparePageRecord(pageRecord, settings, header);
 
   PlaneBuffers blank;
-  if (!allocatePlaneBuffers(blank, settings.colorMode, settings.lineWidth, header.cupsHeight)) {
+  if (!allocatePlaneBuffers(blank, settings.colorMode, settings.lineWidth, header.height)) {
     fail(1, kAllocationLine);
     return false;
   }
@@ -340,11 +337,11 @@ JobEnd Job::Impl::finish() {
     return end;
   }
 
-  const cups_page_header2_t& header = currentHeader;
+  const PageHeader& header = currentHeader;
   SendOrder order =
       loop == PageLoop::Duplex
-          ? SendOrder::duplex(pageCount, header.NumCopies, static_cast<int>(header.Collate))
-          : SendOrder::simplex(pageCount, header.NumCopies, static_cast<int>(header.Collate));
+          ? SendOrder::duplex(pageCount, header.numCopies, static_cast<int>(header.collate))
+          : SendOrder::simplex(pageCount, header.numCopies, static_cast<int>(header.collate));
   SendResult sent = printJob.sendPages(std::move(order), events.sending);
   if (sent == SendResult::OutputFailed) {
     failWithErrno(kOutputLine, errno);
@@ -371,7 +368,7 @@ int Job::pageNumber() const { return impl_->pageCount; }
 
 std::span<unsigned char> Job::line() {
   Impl& job = *impl_;
-  const size_t lines = job.currentHeader.cupsHeight;
+  const size_t lines = job.currentHeader.height;
   if (job.lineIndex % kProgressEvery == 0) {
     int percent = static_cast<int>(static_cast<uint64_t>(job.lineIndex) * 100 / lines);
     job.events.pageProgress(job.pageCount, percent, job.loop == PageLoop::Duplex);

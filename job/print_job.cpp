@@ -13,12 +13,12 @@
 #include "job/job_stream.h"
 
 void preparePageRecord(PageStartRecord& record, const JobSettings& s,
-                       const cups_page_header2_t& header) {
+                       const zeru::PageHeader& header) {
   uint64_t planes = s.colorMode ? 4 : 1;
-  uint64_t rawSize = planes * header.cupsHeight * static_cast<uint64_t>(s.lineWidth / 8);
+  uint64_t rawSize = planes * header.height * static_cast<uint64_t>(s.lineWidth / 8);
   record.setPaper(s.paperCode, s.mediaCode, s.pageWidth10, s.pageHeight10);
-  record.setRaster(static_cast<uint32_t>(s.lineWidth), header.cupsHeight,
-                   static_cast<uint32_t>(rawSize), static_cast<uint16_t>(header.HWResolution[0]));
+  record.setRaster(static_cast<uint32_t>(s.lineWidth), header.height,
+                   static_cast<uint32_t>(rawSize), static_cast<uint16_t>(header.hwResolution[0]));
   record.clearPlaneLengths();
 }
 
@@ -117,7 +117,7 @@ void PrintJob::abandon() {
   spool_.removeAll();
 }
 
-void PrintJob::writeHeader(const cups_page_header2_t& header, const JobHeaderInputs& inputs) {
+void PrintJob::writeHeader(const zeru::PageHeader& header, const JobHeaderInputs& inputs) {
   setup(out_, &header, inputs, services_);
 }
 

@@ -27,8 +27,6 @@
 #include <thread>
 #include <vector>
 
-#include <cups/raster.h>
-
 #include "settings/job_settings.h"
 #include "job/page_order.h"
 #include "job/spool.h"
@@ -39,6 +37,7 @@
 #include "stream/pjl.h"
 #include "zeru/byte_sink.h"
 #include "settings/job_services.h"
+#include "zeru/page_header.h"
 
 // How spooling a page went.
 struct SpoolResult {
@@ -84,7 +83,7 @@ class PrintJob {
   void abandon();
 
   // The job header (its geometry line goes to the log).
-  void writeHeader(const cups_page_header2_t& header, const JobHeaderInputs& inputs);
+  void writeHeader(const zeru::PageHeader& header, const JobHeaderInputs& inputs);
   // The spooled pages in `order`; `announce` gets each progress line.
   SendResult sendPages(SendOrder order, const std::function<void(const std::string&)>& announce);
   void writeTrailer(bool cancelled);
@@ -121,7 +120,7 @@ class PrintJob {
 
 // The page-start record fields known once the page's settings are read.
 void preparePageRecord(PageStartRecord& record, const JobSettings& settings,
-                       const cups_page_header2_t& header);
+                       const zeru::PageHeader& header);
 
 // Compresses the page and writes its record and planes into the slot's file;
 // returns 0, or the errno of a failed write. The descriptor is closed.

@@ -10,9 +10,8 @@
 #include <cstdint>
 #include <string>
 
-#include <cups/raster.h>
-
 #include "settings/paper_table.h"
+#include "zeru/page_header.h"
 
 // Which page loop reads the settings: they differ in their log lines.
 enum class PageLoop { Simplex, Duplex };
@@ -96,4 +95,4 @@ uint16_t pointsToTenthMm(unsigned points);
 
 // The page header a job without any page is announced with: one copy, the
 // job's resolution and collation, every other field 0.
-cups_page_header2_t headerWithoutPages(const JobSettings& settings);
+zeru::PageHeader headerWithoutPages(const JobSettings& settings);

@@ -64,4 +64,12 @@ while IFS= read -r line; do
   echo "public header includes a CUPS header: $line" >&2
   status=1
 done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<cups/' include || true)
+
+# The core stands on its own types: no CUPS header, type or constant in its
+# folders or its public API.
+while IFS= read -r line; do
+  echo "the core uses CUPS: $line" >&2
+  status=1
+done < <(grep -rnE '#[[:space:]]*include[[:space:]]*<cups/|\b(cups|CUPS)_' \
+           settings status stream imaging job include || true)
 exit "$status"
