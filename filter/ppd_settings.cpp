@@ -31,12 +31,8 @@ int jobPaperIndex(ppd_file_t* ppd, int numOptions, cups_option_t* options) {
 }
 
 void readJobSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options,
-                     int argc, char* argv[], JobSettings& settings) {
+                     int /*argc*/, char* argv[], JobSettings& settings) {
   readJobLevelSettings(PpdChoices(ppd), cupsGetOption("PageSize", numOptions, options), settings);
-  if (argc > 3) {
-    settings.jobUser = argOrEmpty(argv, 2);
-    settings.jobTitle = argOrEmpty(argv, 3);
-  }
 
   dumpSettings(ppd, numOptions, options, argv);
 }

@@ -37,7 +37,7 @@ int jobPaperIndex(ppd_file_t* ppd, int numOptions, cups_option_t* options);
 
 // Job start: paper index (marked PageSize, else the "PageSize" option, missing
 // gives 11), resolution (DrvResolution, else the standard choices), then the
-// settings dump to the log. Title and user from argv.
+// settings dump to the log.
 void readJobSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options,
                      int argc, char* argv[], JobSettings& settings);
 

@@ -14,7 +14,7 @@
 #include "settings/job_settings.h"
 #include "filter/ppd_settings.h"
 #include "job/raster_check.h"
-#include "imaging/compression.h"
+#include "jbig/compression.h"
 #include "imaging/engine_loader.h"
 #include "settings/paper_table.h"
 #include "filter/raster_page.h"

@@ -18,7 +18,6 @@
 
 #include "imaging/engine_session.h"
 #include "imaging/engine_setup.h"
-#include "imaging/stripe_stream.h"
 #include "imaging/worker_thread.h"
 
 namespace {

@@ -10,13 +10,14 @@
 #include "imaging/page_renderer.h"
 #include "imaging/plane_buffers.h"
 #include "job/page_order.h"
-#include "job/print_job.h"
+#include "job/page_spooler.h"
 #include "job/raster_check.h"
 #include "settings/job_settings.h"
 #include "settings/page_settings.h"
 #include "settings/paper_table.h"
 #include "settings/text_format.h"
 #include "stream/command_record.h"
+#include "stream/page_record.h"
 #include "stream/pjl.h"
 
 namespace {
@@ -48,14 +49,12 @@ struct Job::Impl {
       : out(sink),
         options(std::move(jobOptions)),
         events(std::move(jobEvents)),
-        printJob(out,
-                 JobServices{events.cancelled, events.log,
-                             options.spoolDirectory.empty() ? "/tmp" : options.spoolDirectory},
-                 coderFor(options.compression)) {
+        spooler(out,
+                JobServices{events.cancelled, events.log,
+                            options.spoolDirectory.empty() ? "/tmp" : options.spoolDirectory},
+                coderFor(options.compression)) {
     settings.rotate180 = 0;
     settings.colorMode = 0;
-    settings.jobTitle = options.title;
-    settings.jobUser = options.user;
     readJobLevelSettings(*options.choices,
                          options.pageSizeOption ? options.pageSizeOption->c_str() : nullptr,
                          settings);
@@ -91,7 +90,7 @@ struct Job::Impl {
   ByteSink& out;
   JobOptions options;
   JobEvents events;
-  PrintJob printJob;
+  PageSpooler spooler;
   JobSettings settings;
   PaperTable paperTable;
   ::CustomSizeRange customRange;
@@ -191,7 +190,7 @@ PageStart Job::Impl::startPage(const PageHeader& pageHeader) {
     readRotate180(*options.choices, settings);
   };
 
-  planes = printJob.pageBuffers();
+  planes = spooler.pageBuffers();
   renderer = std::make_unique<PageRenderer>();
   switch (renderer->begin(pageOptions, *planes)) {
     case RenderResult::Ok:
@@ -221,12 +220,12 @@ PageEnd Job::Impl::endPage() {
 
   if (!hasContent) {
     --pageCount;  // the next page takes this number
-    printJob.returnBuffers(std::move(planes));
+    spooler.returnBuffers(std::move(planes));
     end.kind = PageEnd::Dropped;
     return end;
   }
 
-  SpoolResult spooled = printJob.spoolPage(std::move(planes), pageRecord, pageCount, true);
+  SpoolResult spooled = spooler.spoolPage(std::move(planes), pageRecord, pageCount);
   if (spooled.kind == SpoolResult::WriteFailed) {
     failWithErrno(kSpoolWriteLine, spooled.error);
     end.kind = PageEnd::Failed;
@@ -234,11 +233,11 @@ PageEnd Job::Impl::endPage() {
   }
   if (spooled.kind == SpoolResult::CreateFailed) {
     if (loop == PageLoop::Simplex) {
-      printJob.spool().removeAll();
+      spooler.spool().removeAll();
       failWithErrno(kSimplexSpoolLine, spooled.error);
     } else {
       WritePjlComment(out, kSpoolTemplate);
-      printJob.spool().removeAll();
+      spooler.spool().removeAll();
       failWithErrno(kDuplexSpoolLine, spooled.error);
     }
     end.kind = PageEnd::Failed;
@@ -278,7 +277,7 @@ bool Job::Impl::addBlankBack() {
     return false;
   }
 
-  SpoolResult spooled = printJob.spoolPageNow(blank, pageRecord, pageCount);
+  SpoolResult spooled = spooler.spoolPageNow(blank, pageRecord, pageCount);
   if (spooled.kind == SpoolResult::CreateFailed) {
     WritePjlComment(out, kSpoolTemplate);
     fail(1, "");
@@ -301,7 +300,7 @@ bool Job::Impl::writeJobHeader() {
   inputs.pageCount = pageCount;
   inputs.blankBackAdded = blankBackAdded;
   readSystemJobAttributes(inputs);
-  printJob.writeHeader(currentHeader, inputs);
+  spooler.writeHeader(currentHeader, inputs);
   events.log("STATE: Setup");
   if (!out.flush()) {
     failWithErrno(kOutputLine, errno);
@@ -314,7 +313,7 @@ JobEnd Job::Impl::finish() {
   JobEnd end;
   // The last kept page is on disk before anything is sent; no page's
   // buffers outlive the pages.
-  SpoolResult settled = printJob.settle();
+  SpoolResult settled = spooler.settle();
   if (!settled.ok()) {
     failWithErrno(kSpoolWriteLine, settled.error);
     end.ok = false;
@@ -342,14 +341,14 @@ JobEnd Job::Impl::finish() {
       loop == PageLoop::Duplex
           ? SendOrder::duplex(pageCount, header.numCopies, static_cast<int>(header.collate))
           : SendOrder::simplex(pageCount, header.numCopies, static_cast<int>(header.collate));
-  SendResult sent = printJob.sendPages(std::move(order), events.sending);
+  SendResult sent = spooler.sendPages(std::move(order), events.sending);
   if (sent == SendResult::OutputFailed) {
     failWithErrno(kOutputLine, errno);
     end.ok = false;
     return end;
   }
   end.cancelled = cancelled();
-  printJob.writeTrailer(end.cancelled);
+  spooler.writeTrailer(end.cancelled);
   return end;
 }
 
@@ -387,11 +386,11 @@ JobEnd Job::finish() { return impl_->finish(); }
 
 void Job::abandon() {
   impl_->renderer.reset();
-  impl_->printJob.abandon();
+  impl_->spooler.abandon();
 }
 
 const Failure& Job::failure() const { return impl_->failure; }
 
-void Job::removeSpoolFilesFromSignal() const { impl_->printJob.spool().removeAllFromSignal(); }
+void Job::removeSpoolFilesFromSignal() const { impl_->spooler.spool().removeAllFromSignal(); }
 
 }  // namespace zeru

@@ -31,8 +31,6 @@ struct JobSettings {
   int resolution = 600;
   int duplexMode = 0;      // 0 simplex, 1 long edge (NoTumble), 2 short edge (Tumble)
   int collate = 0;
-  std::string jobTitle;    // argv[3]
-  std::string jobUser;     // argv[2]
 
   // Page level.
   int paperIndex = 0;      // the page's row: jobPaperIndex, or 11 for a custom page

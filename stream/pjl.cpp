@@ -89,8 +89,10 @@ std::string headerText(const std::string& field) {
 }
 
 void writeText(zeru::ByteSink& out, const std::string& text) {
-  // The envelope writers report nothing: a lost reader ends the filter
-  // through SIGPIPE, and a failing output is caught by the page sender.
+  // The envelope writers report nothing: a sink that refuses the job header
+  // refuses the pages after it too, and the page sender reports that (a job
+  // of no pages has nothing after its header to report it); the trailer
+  // comes after everything there is to report.
   (void)out.write(text.data(), text.size());
 }
 
