@@ -63,8 +63,6 @@ constexpr int kBrightnessMax = 1000;
 constexpr int kBrightnessOffset = 200;
 constexpr int kStepLimit = 100;
 
-constexpr unsigned kCoversMediaType = 2;
-
 // The toner saving level of Draft quality when no level is chosen: the middle one.
 constexpr int kDraftTonerMode = 2;
 
