@@ -26,7 +26,7 @@
 #include <cstring>
 #include <vector>
 
-#include "imaging/compression.h"
+#include "jbig/compression.h"
 #include "imaging/engine_abi.h"
 
 namespace {

@@ -16,8 +16,8 @@
 #include <cstring>
 #include <vector>
 
-#include "imaging/compression.h"
-#include "imaging/jbig_encoder.h"
+#include "jbig/compression.h"
+#include "jbig/jbig_encoder.h"
 
 namespace {
 

@@ -169,10 +169,11 @@ void runPageLoop(FilterJob& job) {
   const bool twoSided = core.duplexMode() != 0;
   cups_page_header2_t header;
   while (job.raster && cupsRasterReadHeader2(job.raster, &header)) {
-    zeru::PageStart start = core.startPage(zeru::pageHeaderFrom(header));
+    const zeru::PageHeader page = zeru::pageHeaderFrom(header);
+    zeru::PageStart start = core.startPage(page);
     if (start == zeru::PageStart::Stop) break;
     if (start == zeru::PageStart::Failed) failJob(core.failure());
-    readRasterLines(job.raster, header, core.pageNumber(), twoSided, [&core] { return core.line(); },
+    readRasterLines(job.raster, page, core.pageNumber(), twoSided, [&core] { return core.line(); },
                     [&core] { core.pushLine(); });
     zeru::PageEnd end = core.endPage();
     if (end.kind == zeru::PageEnd::Failed) failJob(core.failure());

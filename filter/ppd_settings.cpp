@@ -31,12 +31,8 @@ int jobPaperIndex(ppd_file_t* ppd, int numOptions, cups_option_t* options) {
 }
 
 void readJobSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options,
-                     int argc, char* argv[], JobSettings& settings) {
+                     int /*argc*/, char* argv[], JobSettings& settings) {
   readJobLevelSettings(PpdChoices(ppd), cupsGetOption("PageSize", numOptions, options), settings);
-  if (argc > 3) {
-    settings.jobUser = argOrEmpty(argv, 2);
-    settings.jobTitle = argOrEmpty(argv, 3);
-  }
 
   dumpSettings(ppd, numOptions, options, argv);
 }
@@ -115,7 +111,7 @@ void dumpSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options, char*
 
 bool pageSizeMarked(ppd_file_t* ppd) { return pageSizeMarked(PpdChoices(ppd)); }
 
-PageSettingsResult readPageSettings(ppd_file_t* ppd, cups_page_header2_t& header,
+PageSettingsResult readPageSettings(ppd_file_t* ppd, zeru::PageHeader& header,
                                     PaperTable& paperTable, JobSettings& settings,
                                     PageLoop loop) {
   return readPageSettings(PpdChoices(ppd), header, paperTable, settings, loop,

@@ -12,6 +12,7 @@
 #include "settings/page_settings.h"
 #include "settings/paper_table.h"
 #include "zeru/choices.h"
+#include "zeru/page_header.h"
 
 // The marked choice keyword of a PPD option, or nullptr.
 const char* markedChoice(ppd_file_t* ppd, const char* keyword);
@@ -36,7 +37,7 @@ int jobPaperIndex(ppd_file_t* ppd, int numOptions, cups_option_t* options);
 
 // Job start: paper index (marked PageSize, else the "PageSize" option, missing
 // gives 11), resolution (DrvResolution, else the standard choices), then the
-// settings dump to the log. Title and user from argv.
+// settings dump to the log.
 void readJobSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options,
                      int argc, char* argv[], JobSettings& settings);
 
@@ -61,7 +62,7 @@ bool pageSizeMarked(ppd_file_t* ppd);
 // screenMode.
 // The simplex loop logs its three "STATE:" lines. On anything but Ok the
 // caller prints the error line (see pageSettingsError) and ends the job.
-PageSettingsResult readPageSettings(ppd_file_t* ppd, cups_page_header2_t& header,
+PageSettingsResult readPageSettings(ppd_file_t* ppd, zeru::PageHeader& header,
                                     PaperTable& paperTable, JobSettings& settings,
                                     PageLoop loop);
 

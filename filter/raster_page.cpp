@@ -25,13 +25,13 @@ void reportPageProgress(int pageNumber, int percent, bool twoSided) {
   fprintf(stderr, kMediaProgress, percent);
 }
 
-void readRasterLines(cups_raster_t* raster, const cups_page_header2_t& header, int pageNumber,
+void readRasterLines(cups_raster_t* raster, const zeru::PageHeader& header, int pageNumber,
                      bool twoSided, const std::function<std::span<unsigned char>()>& next,
                      const std::function<void()>& push) {
   bool readFailed = false;
-  for (size_t y = 0; y < header.cupsHeight; ++y) {
+  for (size_t y = 0; y < header.height; ++y) {
     std::span<unsigned char> line = next();
-    if (cupsRasterReadPixels(raster, line.data(), header.cupsBytesPerLine) == 0) {
+    if (cupsRasterReadPixels(raster, line.data(), header.bytesPerLine) == 0) {
       // A line that could not be read prints as paper: the buffer would
       // still hold a line read earlier, or a part of this one.
       logPerLine(PerLineLog::RasterLineUnreadable, kReadErrorLine);
@@ -47,7 +47,7 @@ void readRasterLines(cups_raster_t* raster, const cups_page_header2_t& header, i
 RenderResult renderPage(const PageRenderRequest& request, PlaneBuffers& planes,
                         bool& hasContent) {
   hasContent = false;
-  const cups_page_header2_t& header = *request.header;
+  const zeru::PageHeader& header = *request.header;
 
   PageRenderOptions pageOptions = request;
   pageOptions.saveBlankSheet = request.ppd && saveBlankSheet(request.ppd);
@@ -56,7 +56,7 @@ RenderResult renderPage(const PageRenderRequest& request, PlaneBuffers& planes,
   RenderResult result = renderer.begin(pageOptions, planes);
   if (result != RenderResult::Ok) return result;
 
-  const size_t lines = header.cupsHeight;
+  const size_t lines = header.height;
   const bool twoSided = request.loop == PageLoop::Duplex;
   size_t y = 0;
   readRasterLines(

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "imaging/compression.h"
-#include "imaging/jbig_encoder.h"
+#include "jbig/compression.h"
+#include "jbig/jbig_encoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 5) return 0;

@@ -14,11 +14,12 @@
 #include "settings/job_settings.h"
 #include "filter/ppd_settings.h"
 #include "job/raster_check.h"
-#include "imaging/compression.h"
+#include "jbig/compression.h"
 #include "imaging/engine_loader.h"
 #include "settings/paper_table.h"
 #include "filter/raster_page.h"
 #include "stream/command_record.h"
+#include "zeru/page_header.h"
 
 namespace {
 
@@ -75,8 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     JobSettings settings;
     PaperTable table;
     PageStartRecord record;
-    cups_page_header2_t header;
-    for (int page = 1; page <= 3 && cupsRasterReadHeader2(raster, &header); ++page) {
+    cups_page_header2_t rasterHeader;
+    for (int page = 1; page <= 3 && cupsRasterReadHeader2(raster, &rasterHeader); ++page) {
+      zeru::PageHeader header = zeru::pageHeaderFrom(rasterHeader);
       if (rasterHeaderProblem(header)) break;
       if (readPageSettings(context->ppd, header, table, settings, PageLoop::Simplex) !=
           PageSettingsResult::Ok)

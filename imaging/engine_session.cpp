@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "imaging/plane_buffers.h"
-#include "imaging/stripe_stream.h"
 
 namespace {
 

@@ -89,8 +89,8 @@ bool prepareEnginePage(const EngineLibrary& library, const JobSettings& settings
                        const std::array<LineReadyFn, kEngineInstances>& lineReady,
                        const std::function<void()>& afterScreenThreads,
                        EnginePage& page) {
-  // Never call through a missing entry point; the driver checks this at
-  // start-up and ends the job with its own message.
+  // Never call through a missing entry point: the page is refused. A job
+  // checks this as each page starts and fails the page with its own message.
   if (!library.canRenderPages()) return false;
 
   AdjustRecord adjust = buildAdjustRecord(settings);

@@ -18,7 +18,6 @@
 
 #include "imaging/engine_session.h"
 #include "imaging/engine_setup.h"
-#include "imaging/stripe_stream.h"
 #include "imaging/worker_thread.h"
 
 namespace {
@@ -246,7 +245,7 @@ RenderResult PageRenderer::begin(const PageRenderOptions& pageOptions, PlaneBuff
   if (page_) end();
   const EngineLibrary& library = *pageOptions.library;
   JobSettings& settings = *pageOptions.settings;
-  const cups_page_header2_t& header = *pageOptions.header;
+  const zeru::PageHeader& header = *pageOptions.header;
 
   // The driver refuses a library with a missing entry point before the first
   // page, with its own message; this only makes sure none is ever called.
@@ -265,7 +264,7 @@ RenderResult PageRenderer::begin(const PageRenderOptions& pageOptions, PlaneBuff
   }
 
   bool colour = settings.colorMode != 0;
-  size_t lines = header.cupsHeight;
+  size_t lines = header.height;
   if (settings.lineWidth < 0) return RenderResult::AllocationFailed;
   if (!allocatePlaneBuffers(planes, settings.colorMode, settings.lineWidth, lines))
     return RenderResult::AllocationFailed;
@@ -282,7 +281,7 @@ RenderResult PageRenderer::begin(const PageRenderOptions& pageOptions, PlaneBuff
   size_t inputBytes = 0;
   if (!multiplyFits(linePage.lineWidth, linePage.pixelBytes, inputBytes))
     return RenderResult::AllocationFailed;
-  size_t slotBytes = std::max<size_t>(inputBytes, header.cupsBytesPerLine);
+  size_t slotBytes = std::max<size_t>(inputBytes, header.bytesPerLine);
   size_t segmentBytes = (linePage.lineWidth + 7) / 8;
   size_t outputBytes = colour ? 4 * segmentBytes : segmentBytes;
 
@@ -311,7 +310,7 @@ RenderResult PageRenderer::begin(const PageRenderOptions& pageOptions, PlaneBuff
     state.instance = k;
   }
 
-  if (!prepareEnginePage(library, settings, header.HWResolution[0], pageOptions.modelPath,
+  if (!prepareEnginePage(library, settings, header.hwResolution[0], pageOptions.modelPath,
                          page->callbacks.getOutputLine(), page->callbacks.lineReady(),
                          pageOptions.afterScreenThreads, page->enginePage))
     return RenderResult::EngineRefused;
@@ -323,7 +322,7 @@ RenderResult PageRenderer::begin(const PageRenderOptions& pageOptions, PlaneBuff
   // The page is placed at the resolution it was rasterised at, as its
   // device line and the engine's set-up are.
   size_t printableBytes = printableBytesFor(
-      settings.printableWidth, static_cast<int>(header.HWResolution[0]), planes.bytesPerLine);
+      settings.printableWidth, static_cast<int>(header.hwResolution[0]), planes.bytesPerLine);
   for (int k = 0; k < kEngineInstances; ++k) {
     InstancePlacement& state = page->callbacks.placement(k);
     state.backwardFill = backwardFill;

@@ -21,11 +21,10 @@
 #include <memory>
 #include <span>
 
-#include <cups/raster.h>
-
 #include "settings/job_settings.h"
 #include "imaging/engine_loader.h"
 #include "imaging/plane_buffers.h"
+#include "zeru/page_header.h"
 
 enum class RenderResult {
   Ok,                 // planes filled; see hasContent
@@ -38,7 +37,7 @@ enum class RenderResult {
 // What one page is rendered from.
 struct PageRenderOptions {
   const EngineLibrary* library = nullptr;
-  const cups_page_header2_t* header = nullptr;  // after the page geometry
+  const zeru::PageHeader* header = nullptr;  // after the page geometry
   JobSettings* settings = nullptr;              // rotate180 is read during set-up
   PageLoop loop = PageLoop::Simplex;
   int pageCount = 0;                            // 1-based page number

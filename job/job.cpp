@@ -5,21 +5,19 @@
 #include <cstring>
 #include <utility>
 
-#include <cups/raster.h>
-
 #include "imaging/colour_library.h"
 #include "imaging/engine_setup.h"
 #include "imaging/page_renderer.h"
 #include "imaging/plane_buffers.h"
-#include "job/page_header.h"
 #include "job/page_order.h"
-#include "job/print_job.h"
+#include "job/page_spooler.h"
 #include "job/raster_check.h"
 #include "settings/job_settings.h"
 #include "settings/page_settings.h"
 #include "settings/paper_table.h"
 #include "settings/text_format.h"
 #include "stream/command_record.h"
+#include "stream/page_record.h"
 #include "stream/pjl.h"
 
 namespace {
@@ -51,14 +49,12 @@ struct Job::Impl {
       : out(sink),
         options(std::move(jobOptions)),
         events(std::move(jobEvents)),
-        printJob(out,
-                 JobServices{events.cancelled, events.log,
-                             options.spoolDirectory.empty() ? "/tmp" : options.spoolDirectory},
-                 coderFor(options.compression)) {
+        spooler(out,
+                JobServices{events.cancelled, events.log,
+                            options.spoolDirectory.empty() ? "/tmp" : options.spoolDirectory},
+                coderFor(options.compression)) {
     settings.rotate180 = 0;
     settings.colorMode = 0;
-    settings.jobTitle = options.title;
-    settings.jobUser = options.user;
     readJobLevelSettings(*options.choices,
                          options.pageSizeOption ? options.pageSizeOption->c_str() : nullptr,
                          settings);
@@ -94,7 +90,7 @@ struct Job::Impl {
   ByteSink& out;
   JobOptions options;
   JobEvents events;
-  PrintJob printJob;
+  PageSpooler spooler;
   JobSettings settings;
   PaperTable paperTable;
   ::CustomSizeRange customRange;
@@ -109,17 +105,17 @@ struct Job::Impl {
   int pageCount = 0;
   int blankBackAdded = 0;
   // The page being rendered, as the page geometry leaves its header.
-  cups_page_header2_t currentHeader{};
+  PageHeader currentHeader{};
   // The header the job header and the filler page follow, as read: that of
   // the last kept page (a page that blank-sheet saving drops is not printed
   // and decides nothing); while no page is kept, that of the last page read.
-  cups_page_header2_t held{};
+  PageHeader held{};
   int heldPaperIndex = 0;
   bool anyPage = false;
   bool anyKept = false;
 
   // The page in flight between startPage() and endPage().
-  cups_page_header2_t readHeader{};  // as read, for its "PAGE:" count
+  PageHeader readHeader{};  // as read, for its "PAGE:" count
   bool mayBeDropped = false;
   std::unique_ptr<PlaneBuffers> planes;
   std::unique_ptr<PageRenderer> renderer;
@@ -127,14 +123,14 @@ struct Job::Impl {
 };
 
 PageStart Job::Impl::startPage(const PageHeader& pageHeader) {
-  cups_page_header2_t header = cupsHeaderOf(pageHeader);
+  PageHeader header = pageHeader;
   if (takeZeroCopiesAsOne(header)) events.log(kZeroCopiesLine);
   // The Collate choice decides for every page, and so does the job's for a
   // two-sided job; otherwise the page header's own does.
   if (loop == PageLoop::Duplex || options.choices->choice("Collate"))
-    header.Collate = settings.collate ? CUPS_TRUE : CUPS_FALSE;
+    header.collate = settings.collate ? 1 : 0;
   else
-    settings.collate = static_cast<int>(header.Collate);
+    settings.collate = static_cast<int>(header.collate);
 
   currentHeader = header;
   if (!anyKept) held = header;
@@ -146,7 +142,7 @@ PageStart Job::Impl::startPage(const PageHeader& pageHeader) {
   // The scheduler counts every "PAGE:" line as printed: a page that
   // blank-sheet saving may drop is counted once it is known to be kept.
   mayBeDropped = saveBlankSheet(*options.choices);
-  if (!mayBeDropped) events.pageCounted(pageCount, header.NumCopies);
+  if (!mayBeDropped) events.pageCounted(pageCount, header.numCopies);
 
   if (const char* problem = rasterHeaderProblem(currentHeader)) {
     fail(1, problem);
@@ -194,7 +190,7 @@ PageStart Job::Impl::startPage(const PageHeader& pageHeader) {
     readRotate180(*options.choices, settings);
   };
 
-  planes = printJob.pageBuffers();
+  planes = spooler.pageBuffers();
   renderer = std::make_unique<PageRenderer>();
   switch (renderer->begin(pageOptions, *planes)) {
     case RenderResult::Ok:
@@ -224,12 +220,12 @@ PageEnd Job::Impl::endPage() {
 
   if (!hasContent) {
     --pageCount;  // the next page takes this number
-    printJob.returnBuffers(std::move(planes));
+    spooler.returnBuffers(std::move(planes));
     end.kind = PageEnd::Dropped;
     return end;
   }
 
-  SpoolResult spooled = printJob.spoolPage(std::move(planes), pageRecord, pageCount, true);
+  SpoolResult spooled = spooler.spoolPage(std::move(planes), pageRecord, pageCount);
   if (spooled.kind == SpoolResult::WriteFailed) {
     failWithErrno(kSpoolWriteLine, spooled.error);
     end.kind = PageEnd::Failed;
@@ -237,11 +233,11 @@ PageEnd Job::Impl::endPage() {
   }
   if (spooled.kind == SpoolResult::CreateFailed) {
     if (loop == PageLoop::Simplex) {
-      printJob.spool().removeAll();
+      spooler.spool().removeAll();
       failWithErrno(kSimplexSpoolLine, spooled.error);
     } else {
       WritePjlComment(out, kSpoolTemplate);
-      printJob.spool().removeAll();
+      spooler.spool().removeAll();
       failWithErrno(kDuplexSpoolLine, spooled.error);
     }
     end.kind = PageEnd::Failed;
@@ -251,7 +247,7 @@ PageEnd Job::Impl::endPage() {
   held = readHeader;
   heldPaperIndex = settings.paperIndex;
   anyKept = true;
-  if (mayBeDropped) events.pageCounted(pageCount, readHeader.NumCopies);
+  if (mayBeDropped) events.pageCounted(pageCount, readHeader.numCopies);
   // A cancelled job finishes the page it was rendering and reads no more:
   // a one-sided job always, a two-sided one after a colour page.
   end.stop = cancelled() && (loop == PageLoop::Simplex || settings.colorMode == 1);
@@ -266,7 +262,7 @@ bool Job::Impl::addBlankBack() {
   blankBackAdded = 1;
   ++pageCount;
 
-  cups_page_header2_t header = currentHeader;
+  PageHeader header = currentHeader;
   PageSettingsResult result =
       readPageSettings(*options.choices, header, paperTable, settings, PageLoop::Duplex, events.log);
   if (result != PageSettingsResult::Ok) {
@@ -276,12 +272,12 @@ bool Job::Impl::addBlankBack() {
   preparePageRecord(pageRecord, settings, header);
 
   PlaneBuffers blank;
-  if (!allocatePlaneBuffers(blank, settings.colorMode, settings.lineWidth, header.cupsHeight)) {
+  if (!allocatePlaneBuffers(blank, settings.colorMode, settings.lineWidth, header.height)) {
     fail(1, kAllocationLine);
     return false;
   }
 
-  SpoolResult spooled = printJob.spoolPageNow(blank, pageRecord, pageCount);
+  SpoolResult spooled = spooler.spoolPageNow(blank, pageRecord, pageCount);
   if (spooled.kind == SpoolResult::CreateFailed) {
     WritePjlComment(out, kSpoolTemplate);
     fail(1, "");
@@ -304,7 +300,7 @@ bool Job::Impl::writeJobHeader() {
   inputs.pageCount = pageCount;
   inputs.blankBackAdded = blankBackAdded;
   readSystemJobAttributes(inputs);
-  printJob.writeHeader(currentHeader, inputs);
+  spooler.writeHeader(currentHeader, inputs);
   events.log("STATE: Setup");
   if (!out.flush()) {
     failWithErrno(kOutputLine, errno);
@@ -317,7 +313,7 @@ JobEnd Job::Impl::finish() {
   JobEnd end;
   // The last kept page is on disk before anything is sent; no page's
   // buffers outlive the pages.
-  SpoolResult settled = printJob.settle();
+  SpoolResult settled = spooler.settle();
   if (!settled.ok()) {
     failWithErrno(kSpoolWriteLine, settled.error);
     end.ok = false;
@@ -340,19 +336,19 @@ JobEnd Job::Impl::finish() {
     return end;
   }
 
-  const cups_page_header2_t& header = currentHeader;
+  const PageHeader& header = currentHeader;
   SendOrder order =
       loop == PageLoop::Duplex
-          ? SendOrder::duplex(pageCount, header.NumCopies, static_cast<int>(header.Collate))
-          : SendOrder::simplex(pageCount, header.NumCopies, static_cast<int>(header.Collate));
-  SendResult sent = printJob.sendPages(std::move(order), events.sending);
+          ? SendOrder::duplex(pageCount, header.numCopies, static_cast<int>(header.collate))
+          : SendOrder::simplex(pageCount, header.numCopies, static_cast<int>(header.collate));
+  SendResult sent = spooler.sendPages(std::move(order), events.sending);
   if (sent == SendResult::OutputFailed) {
     failWithErrno(kOutputLine, errno);
     end.ok = false;
     return end;
   }
   end.cancelled = cancelled();
-  printJob.writeTrailer(end.cancelled);
+  spooler.writeTrailer(end.cancelled);
   return end;
 }
 
@@ -371,7 +367,7 @@ int Job::pageNumber() const { return impl_->pageCount; }
 
 std::span<unsigned char> Job::line() {
   Impl& job = *impl_;
-  const size_t lines = job.currentHeader.cupsHeight;
+  const size_t lines = job.currentHeader.height;
   if (job.lineIndex % kProgressEvery == 0) {
     int percent = static_cast<int>(static_cast<uint64_t>(job.lineIndex) * 100 / lines);
     job.events.pageProgress(job.pageCount, percent, job.loop == PageLoop::Duplex);
@@ -390,11 +386,11 @@ JobEnd Job::finish() { return impl_->finish(); }
 
 void Job::abandon() {
   impl_->renderer.reset();
-  impl_->printJob.abandon();
+  impl_->spooler.abandon();
 }
 
 const Failure& Job::failure() const { return impl_->failure; }
 
-void Job::removeSpoolFilesFromSignal() const { impl_->printJob.spool().removeAllFromSignal(); }
+void Job::removeSpoolFilesFromSignal() const { impl_->spooler.spool().removeAllFromSignal(); }
 
 }  // namespace zeru

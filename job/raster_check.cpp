@@ -38,16 +38,16 @@ constexpr const char* kCustomSizeError =
 // The colour library converts chunky RGB lines on colour pages and
 // white-based gray lines (255 is paper) on grayscale pages; a black-based
 // gray (K) or another colour model would print as something else entirely.
-bool colourSpaceFits(const cups_page_header2_t& header) {
-  if (header.cupsColorOrder != CUPS_ORDER_CHUNKED) return false;
-  switch (header.cupsColorSpace) {
-    case CUPS_CSPACE_RGB:
-    case CUPS_CSPACE_SRGB:
-    case CUPS_CSPACE_ADOBERGB:
-      return header.cupsBitsPerPixel == 24;
-    case CUPS_CSPACE_W:
-    case CUPS_CSPACE_SW:
-      return header.cupsBitsPerPixel == 8;
+bool colourSpaceFits(const zeru::PageHeader& header) {
+  if (header.colorOrder != zeru::kColorOrderChunky) return false;
+  switch (header.colorSpace) {
+    case zeru::kColorSpaceRGB:
+    case zeru::kColorSpaceSRGB:
+    case zeru::kColorSpaceAdobeRGB:
+      return header.bitsPerPixel == 24;
+    case zeru::kColorSpaceW:
+    case zeru::kColorSpaceSW:
+      return header.bitsPerPixel == 8;
     default:
       return false;
   }
@@ -55,19 +55,19 @@ bool colourSpaceFits(const cups_page_header2_t& header) {
 
 }  // namespace
 
-const char* rasterHeaderProblem(const cups_page_header2_t& header, unsigned maxCopies) {
-  if (header.cupsBitsPerPixel != 8 && header.cupsBitsPerPixel != 24) return kFormatError;
+const char* rasterHeaderProblem(const zeru::PageHeader& header, unsigned maxCopies) {
+  if (header.bitsPerPixel != 8 && header.bitsPerPixel != 24) return kFormatError;
   if (!colourSpaceFits(header)) return kColourSpaceError;
-  unsigned xRes = header.HWResolution[0];
-  unsigned yRes = header.HWResolution[1];
+  unsigned xRes = header.hwResolution[0];
+  unsigned yRes = header.hwResolution[1];
   // The printers print at 600 and 1200 dpi only, with square dots; the
   // device line and the page length are sized for them.
   if ((xRes != 600 && xRes != 1200) || yRes != xRes) return kResolutionError;
   // The copy count goes into the job-start record and the PJL copies line,
   // and collated copies are sent by the filter one pass each.
-  if (header.NumCopies > maxCopies) return kCopiesError;
-  unsigned width = header.PageSize[0];
-  unsigned height = header.PageSize[1];
+  if (header.numCopies > maxCopies) return kCopiesError;
+  unsigned width = header.pageSize[0];
+  unsigned height = header.pageSize[1];
   if (width == 0 || height == 0 || width > kMaxPagePoints || height > kMaxPagePoints)
     return "ERROR: Invalid page size in the raster\n";
   // Before the page geometry the raster is only held to a square of the
@@ -76,38 +76,38 @@ const char* rasterHeaderProblem(const cups_page_header2_t& header, unsigned maxC
   uint64_t longSide = std::max(width, height);
   uint64_t maxLines = longSide * yRes / 72 + 16;
   uint64_t maxDots = longSide * xRes / 72 + 16;
-  if (header.cupsHeight > maxLines || header.cupsWidth > maxDots)
+  if (header.height > maxLines || header.width > maxDots)
     return "ERROR: Raster page is larger than its page size\n";
-  uint64_t bytesPerPixel = header.cupsBitsPerPixel / 8;
-  if (header.cupsBytesPerLine > maxDots * bytesPerPixel + 16)
+  uint64_t bytesPerPixel = header.bitsPerPixel / 8;
+  if (header.bytesPerLine > maxDots * bytesPerPixel + 16)
     return "ERROR: Raster line is longer than its page width\n";
   // The planes are sized from the device line and the raster height.
   uint64_t lineDots = (longSide * xRes / 72 + kLineDotsMultiple - 1) / kLineDotsMultiple *
                       kLineDotsMultiple;
-  uint64_t planes = header.cupsBitsPerPixel == 24 ? 4 : 1;
-  if (planes * (lineDots / 8) * header.cupsHeight > kMaxPagePlaneBytes)
+  uint64_t planes = header.bitsPerPixel == 24 ? 4 : 1;
+  if (planes * (lineDots / 8) * header.height > kMaxPagePlaneBytes)
     return "ERROR: Raster page is too large to print\n";
   return nullptr;
 }
 
-bool takeZeroCopiesAsOne(cups_page_header2_t& header) {
-  if (header.NumCopies != 0) return false;
-  header.NumCopies = 1;
+bool takeZeroCopiesAsOne(zeru::PageHeader& header) {
+  if (header.numCopies != 0) return false;
+  header.numCopies = 1;
   return true;
 }
 
-const char* customSizeProblem(const cups_page_header2_t& header, const CustomSizeRange& range) {
+const char* customSizeProblem(const zeru::PageHeader& header, const CustomSizeRange& range) {
   if (!range.offered) return nullptr;
-  float width = static_cast<float>(header.PageSize[0]);
-  float height = static_cast<float>(header.PageSize[1]);
+  float width = static_cast<float>(header.pageSize[0]);
+  float height = static_cast<float>(header.pageSize[1]);
   if (width + kCustomSizeSlack < range.minWidth || width - kCustomSizeSlack > range.maxWidth ||
       height + kCustomSizeSlack < range.minHeight || height - kCustomSizeSlack > range.maxHeight)
     return kCustomSizeError;
   return nullptr;
 }
 
-const char* landscapeRasterProblem(const cups_page_header2_t& header, int lineWidth) {
+const char* landscapeRasterProblem(const zeru::PageHeader& header, int lineWidth) {
   uint64_t line = lineWidth > 0 ? static_cast<uint64_t>(lineWidth) : 0;
-  if (header.cupsWidth > line + kLineRoundingDots) return kLandscapeError;
+  if (header.width > line + kLineRoundingDots) return kLandscapeError;
   return nullptr;
 }

@@ -1,7 +1,7 @@
 // Sanity of a raster page header before anything is sized from it.
 #pragma once
 
-#include <cups/raster.h>
+#include "zeru/page_header.h"
 
 // The copy count the job-start record can carry (an unsigned 16-bit field).
 inline constexpr unsigned kRecordCopiesLimit = 65535;
@@ -12,13 +12,13 @@ inline constexpr unsigned kRecordCopiesLimit = 65535;
 // both directions, a raster larger than its own page size at its resolution
 // (with a little slack), a page whose bit planes would take more than
 // 512 MiB, or more copies than `maxCopies`.
-const char* rasterHeaderProblem(const cups_page_header2_t& header,
+const char* rasterHeaderProblem(const zeru::PageHeader& header,
                                 unsigned maxCopies = kRecordCopiesLimit);
 
 // A page header that asks for 0 copies asks for 1, as CUPS itself takes it:
 // the page is printed once, and the job header and the sending order count
 // one copy. Returns true when the header was changed.
-bool takeZeroCopiesAsOne(cups_page_header2_t& header);
+bool takeZeroCopiesAsOne(zeru::PageHeader& header);
 
 // The custom page sizes the printer's paper path takes, in points, as the
 // PPD declares them; `offered` is false for a PPD without custom sizes.
@@ -30,7 +30,7 @@ struct CustomSizeRange {
 // Returns nullptr when a page printed as a custom size fits the range (or
 // the PPD declares none), otherwise the "ERROR: ...\n" line that refuses it.
 // The size is the header's page size as the page will be printed.
-const char* customSizeProblem(const cups_page_header2_t& header, const CustomSizeRange& range);
+const char* customSizeProblem(const zeru::PageHeader& header, const CustomSizeRange& range);
 
 // Whether a page's raster lines fit the sheet the page geometry chose for it.
 // A landscape raster is one whose lines are longer than that sheet's device
@@ -44,4 +44,4 @@ const char* customSizeProblem(const cups_page_header2_t& header, const CustomSiz
 // sizes fed as they are (A5LEF, B6LEF) and custom sizes fit their line.
 // Returns nullptr when the lines fit, otherwise the "ERROR: ...\n" line that
 // refuses the page. The header is the one after the page geometry.
-const char* landscapeRasterProblem(const cups_page_header2_t& header, int lineWidth);
+const char* landscapeRasterProblem(const zeru::PageHeader& header, int lineWidth);

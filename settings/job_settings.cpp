@@ -63,8 +63,6 @@ constexpr int kBrightnessMax = 1000;
 constexpr int kBrightnessOffset = 200;
 constexpr int kStepLimit = 100;
 
-constexpr unsigned kCoversMediaType = 2;
-
 // The toner saving level of Draft quality when no level is chosen: the middle one.
 constexpr int kDraftTonerMode = 2;
 
@@ -218,11 +216,12 @@ uint16_t pointsToTenthMm(unsigned points) {
   return static_cast<uint16_t>(static_cast<uint64_t>(points) * 254 / 72);
 }
 
-cups_page_header2_t headerWithoutPages(const JobSettings& settings) {
-  cups_page_header2_t header{};
-  header.NumCopies = 1;
-  header.Collate = settings.collate ? CUPS_TRUE : CUPS_FALSE;
-  header.HWResolution[0] = header.HWResolution[1] = static_cast<unsigned>(settings.resolution);
+zeru::PageHeader headerWithoutPages(const JobSettings& settings) {
+  zeru::PageHeader header{};
+  header.colorSpace = 0;  // the page header's own default is RGB
+  header.numCopies = 1;
+  header.collate = settings.collate ? 1 : 0;
+  header.hwResolution[0] = header.hwResolution[1] = static_cast<unsigned>(settings.resolution);
   return header;
 }
 

@@ -10,9 +10,8 @@
 #include <cstdint>
 #include <string>
 
-#include <cups/raster.h>
-
 #include "settings/paper_table.h"
+#include "zeru/page_header.h"
 
 // Which page loop reads the settings: they differ in their log lines.
 enum class PageLoop { Simplex, Duplex };
@@ -32,8 +31,6 @@ struct JobSettings {
   int resolution = 600;
   int duplexMode = 0;      // 0 simplex, 1 long edge (NoTumble), 2 short edge (Tumble)
   int collate = 0;
-  std::string jobTitle;    // argv[3]
-  std::string jobUser;     // argv[2]
 
   // Page level.
   int paperIndex = 0;      // the page's row: jobPaperIndex, or 11 for a custom page
@@ -96,4 +93,4 @@ uint16_t pointsToTenthMm(unsigned points);
 
 // The page header a job without any page is announced with: one copy, the
 // job's resolution and collation, every other field 0.
-cups_page_header2_t headerWithoutPages(const JobSettings& settings);
+zeru::PageHeader headerWithoutPages(const JobSettings& settings);

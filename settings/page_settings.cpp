@@ -62,24 +62,24 @@ bool pageSizeMarked(const zeru::Choices& choices) {
          choices.choice("PageRegion") != nullptr;
 }
 
-PageSettingsResult readPageSettings(const zeru::Choices& choices, cups_page_header2_t& header,
+PageSettingsResult readPageSettings(const zeru::Choices& choices, zeru::PageHeader& header,
                                     PaperTable& paperTable, JobSettings& settings, PageLoop loop,
                                     const std::function<void(const char*)>& log) {
   if (!pageSizeMarked(choices)) return PageSettingsResult::NoPageSize;
 
   PageGeometry geometry;
-  if (!computePageGeometry(paperTable, settings.jobPaperIndex, header.PageSize[0],
-                           header.PageSize[1], header.HWResolution[0], geometry))
+  if (!computePageGeometry(paperTable, settings.jobPaperIndex, header.pageSize[0],
+                           header.pageSize[1], header.hwResolution[0], geometry))
     return PageSettingsResult::BadGeometry;
-  header.PageSize[0] = geometry.pageWidth;
-  header.PageSize[1] = geometry.pageHeight;
+  header.pageSize[0] = geometry.pageWidth;
+  header.pageSize[1] = geometry.pageHeight;
   settings.paperIndex = geometry.paperIndex;
   settings.paperCode = geometry.paperCode;
   settings.lineWidth = geometry.lineWidth;
   settings.printableWidth = geometry.printableWidth;
 
-  settings.pageWidth10 = pointsToTenthMm(header.PageSize[0]);
-  settings.pageHeight10 = pointsToTenthMm(header.PageSize[1]);
+  settings.pageWidth10 = pointsToTenthMm(header.pageSize[0]);
+  settings.pageHeight10 = pointsToTenthMm(header.pageSize[1]);
 
   const bool simplex = loop == PageLoop::Simplex;
   settings.tonerMode = tonerModeForQuality(
@@ -87,7 +87,7 @@ PageSettingsResult readPageSettings(const zeru::Choices& choices, cups_page_head
       choices.choice("cupsPrintQuality"));
   if (simplex) log("STATE: TonerMode done");
 
-  settings.colorMode = header.cupsBitsPerPixel == 8 ? 0 : 1;
+  settings.colorMode = header.bitsPerPixel == 8 ? 0 : 1;
 
   // A grayscale page has one plane: only the black densities apply to it.
   settings.density.fill(0);
@@ -129,8 +129,8 @@ PageSettingsResult readPageSettings(const zeru::Choices& choices, cups_page_head
   // brought in line with it for the rest of the page.
   const char* mediaType = choices.choice("MediaType");
   const bool covers = mediaType != nullptr && strcmp(mediaType, "Covers") == 0;
-  settings.mediaCode = static_cast<uint8_t>(mediaCodeFor(covers, header.cupsMediaType));
-  if (covers) header.cupsMediaType = kCoversMediaType;
+  settings.mediaCode = static_cast<uint8_t>(mediaCodeFor(covers, header.mediaTypeCode));
+  if (covers) header.mediaTypeCode = kCoversMediaType;
 
   settings.screenMode = screenModeFromChoice(choices.choice("Screen"));
   return PageSettingsResult::Ok;

@@ -4,11 +4,10 @@
 
 #include <functional>
 
-#include <cups/raster.h>
-
 #include "settings/job_settings.h"
 #include "settings/paper_table.h"
 #include "zeru/choices.h"
+#include "zeru/page_header.h"
 
 // The option that says two-sided printing: DrvDuplex when it has a choice,
 // else the standard Duplex.
@@ -37,7 +36,7 @@ enum class PageSettingsResult { Ok, NoPageSize, BadGeometry };
 // and chroma, adjustFlags and densityCode, imageType/complementary,
 // grayGuarantee, mediaCode (Covers writes the header's cupsMediaType),
 // screenMode. The one-sided loop logs its three "STATE:" lines through `log`.
-PageSettingsResult readPageSettings(const zeru::Choices& choices, cups_page_header2_t& header,
+PageSettingsResult readPageSettings(const zeru::Choices& choices, zeru::PageHeader& header,
                                     PaperTable& paperTable, JobSettings& settings, PageLoop loop,
                                     const std::function<void(const char*)>& log);
 

@@ -79,22 +79,27 @@ std::string hostName() {
   return name;
 }
 
-// A raster header's fixed-size text field, which need not be terminated.
-template <size_t N>
-std::string headerText(const char (&field)[N]) {
-  return std::string(field, strnlen(field, N));
+// A page header's text field as the log shows it: up to its first NUL and
+// at most 63 bytes, the most a raster header's 64-byte field holds with its
+// terminator.
+constexpr size_t kHeaderTextMax = 63;
+
+std::string headerText(const std::string& field) {
+  return field.substr(0, std::min(strnlen(field.c_str(), field.size()), kHeaderTextMax));
 }
 
 void writeText(zeru::ByteSink& out, const std::string& text) {
-  // The envelope writers report nothing: a lost reader ends the filter
-  // through SIGPIPE, and a failing output is caught by the page sender.
+  // The envelope writers report nothing: a sink that refuses the job header
+  // refuses the pages after it too, and the page sender reports that (a job
+  // of no pages has nothing after its header to report it); the trailer
+  // comes after everything there is to report.
   (void)out.write(text.data(), text.size());
 }
 
 }  // namespace
 
-std::string buildJobHeader(const cups_page_header2_t& header, const JobHeaderInputs& inputs) {
-  const bool collated = header.Collate == 1;
+std::string buildJobHeader(const zeru::PageHeader& header, const JobHeaderInputs& inputs) {
+  const bool collated = header.collate == 1;
   std::string out = kUel;
   out += "@PJL JOB NAME=PRINTER\r\n";
 
@@ -106,7 +111,7 @@ std::string buildJobHeader(const cups_page_header2_t& header, const JobHeaderInp
 
   if (inputs.duplexMode != 0) {
     // Sheets the printer turns over: half the sides of every set sent, plus one.
-    long long sides = collated ? static_cast<long long>(inputs.pageCount) * header.NumCopies
+    long long sides = collated ? static_cast<long long>(inputs.pageCount) * header.numCopies
                                : inputs.pageCount;
     long long sheets = sides / 2 + 1;
     if (sheets > INT_MAX) sheets = INT_MAX;
@@ -121,35 +126,35 @@ std::string buildJobHeader(const cups_page_header2_t& header, const JobHeaderInp
   }
 
   appendSetNumber(out, "MEDIASOURCE", 0);
-  appendSetText(out, "RENDERMODE", header.cupsBitsPerPixel == 8 ? "GRAYSCALE" : "COLOR");
-  appendSetNumber(out, "RESOLUTION", header.HWResolution[0]);
+  appendSetText(out, "RENDERMODE", header.bitsPerPixel == 8 ? "GRAYSCALE" : "COLOR");
+  appendSetNumber(out, "RESOLUTION", header.hwResolution[0]);
   appendSetNumber(out, "BITSPERPIXEL", 1);
   // A collated job is sent set by set by the filter itself: the printer
   // prints what it receives once.
   if (collated)
     appendSetNumber(out, "QTY", 1);
   else
-    appendSetNumber(out, "COPIES", header.NumCopies);
+    appendSetNumber(out, "COPIES", header.numCopies);
   out += "@PJL ENTER LANGUAGE=ZERU\r\n";
 
-  uint16_t copies = collated ? 1 : static_cast<uint16_t>(header.NumCopies);
+  uint16_t copies = collated ? 1 : static_cast<uint16_t>(header.numCopies);
   CommandRecord jobStart = makeJobStartRecord(inputs.startFlag, copies);
   out.append(reinterpret_cast<const char*>(jobStart.data()), jobStart.size());
   return out;
 }
 
-std::string jobHeaderLogLine(const cups_page_header2_t& header, int paperIndex) {
+std::string jobHeaderLogLine(const zeru::PageHeader& header, int paperIndex) {
   return formatText(
       "PageWidth=%d,PageHeight=%d,cupsMediaType=%d,MediaType=%s,OutputType=%s,Margin0=%d,"
       "Margin1=%d,cupsBitsPerPixel=%d,cupsColorSpace=%d,cupsBytesPerLine=%d,"
       "header->HWResolution[0]=%d,header->HWResolution[1]=%d"
       ",pagemodel=%d\n",
-      static_cast<int>(header.PageSize[0]), static_cast<int>(header.PageSize[1]),
-      static_cast<int>(header.cupsMediaType), headerText(header.MediaType).c_str(),
-      headerText(header.OutputType).c_str(), static_cast<int>(header.Margins[0]),
-      static_cast<int>(header.Margins[1]), static_cast<int>(header.cupsBitsPerPixel),
-      static_cast<int>(header.cupsColorSpace), static_cast<int>(header.cupsBytesPerLine),
-      static_cast<int>(header.HWResolution[0]), static_cast<int>(header.HWResolution[1]),
+      static_cast<int>(header.pageSize[0]), static_cast<int>(header.pageSize[1]),
+      static_cast<int>(header.mediaTypeCode), headerText(header.mediaType).c_str(),
+      headerText(header.outputType).c_str(), static_cast<int>(header.margins[0]),
+      static_cast<int>(header.margins[1]), static_cast<int>(header.bitsPerPixel),
+      static_cast<int>(header.colorSpace), static_cast<int>(header.bytesPerLine),
+      static_cast<int>(header.hwResolution[0]), static_cast<int>(header.hwResolution[1]),
       paperIndex);
 }
 
@@ -159,7 +164,7 @@ void readSystemJobAttributes(JobHeaderInputs& inputs) {
   inputs.time = clockText("%H:%M:%S");
 }
 
-void setup(zeru::ByteSink& out, const cups_page_header2_t* header, const JobHeaderInputs& inputs,
+void setup(zeru::ByteSink& out, const zeru::PageHeader* header, const JobHeaderInputs& inputs,
            const JobServices& services) {
   if (header == nullptr) return;
   writeText(out, buildJobHeader(*header, inputs));

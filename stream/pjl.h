@@ -5,10 +5,9 @@
 #include <cstdio>
 #include <string>
 
-#include <cups/raster.h>
-
 #include "settings/job_services.h"
 #include "zeru/byte_sink.h"
+#include "zeru/page_header.h"
 
 // The nine bytes ESC %-12345X.
 inline constexpr char kUel[] = "\x1b%-12345X";
@@ -30,18 +29,18 @@ struct JobHeaderInputs {
 // The job header bytes, a pure function of its inputs. Control bytes of
 // title, user and host become blanks; a line that would exceed 255 bytes has
 // its value cut (never inside a UTF-8 sequence), keeping its CR LF.
-std::string buildJobHeader(const cups_page_header2_t& header, const JobHeaderInputs& inputs);
+std::string buildJobHeader(const zeru::PageHeader& header, const JobHeaderInputs& inputs);
 
 // The page geometry line for the log. It ends in "\n" and the log's append
 // adds its own newline, so an empty line follows it in the log.
-std::string jobHeaderLogLine(const cups_page_header2_t& header, int paperIndex);
+std::string jobHeaderLogLine(const zeru::PageHeader& header, int paperIndex);
 
 // Fills the inputs' host, date and time from the system.
 void readSystemJobAttributes(JobHeaderInputs& inputs);
 
 // Writes the job header to `out` and gives the geometry line to the log.
 // A null header writes nothing.
-void setup(zeru::ByteSink& out, const cups_page_header2_t* header, const JobHeaderInputs& inputs,
+void setup(zeru::ByteSink& out, const zeru::PageHeader* header, const JobHeaderInputs& inputs,
            const JobServices& services);
 
 std::string buildJobTrailer(bool cancelled);

@@ -21,10 +21,11 @@ class ByteSink {
   virtual bool flush() { return true; }
 };
 
-// A stdio stream, written as writeOutputBlock writes it: what the stream
-// buffers first, then the block straight to its descriptor, refused blocks
-// offered again while the failure is one that can pass: a reader that
-// stalls is waited for until `cancelled` says the job is over.
+// A stdio stream: what the stream still buffers goes first, then each block
+// straight to its descriptor (a stream without one is written through its
+// buffer). A block refused for a passing reason (EINTR, EAGAIN) is offered
+// again: a reader that stalls is waited for as long as `cancelled` says no,
+// and about a second more once it says yes.
 class FileSink : public ByteSink {
  public:
   explicit FileSink(FILE* out, std::function<bool()> cancelled = {})

@@ -35,8 +35,7 @@ struct PageHeader {
 };
 
 // The page header of a raster header with CUPS's field names (a CUPS or PWG
-// raster header as libcups reads it, cups_page_header2_t), without this
-// header depending on CUPS.
+// raster header as libcups reads it), without this header depending on CUPS.
 template <class RasterHeader>
 PageHeader pageHeaderFrom(const RasterHeader& header) {
   PageHeader page;

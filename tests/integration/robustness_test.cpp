@@ -3,6 +3,7 @@
 #include "job_fixture.h"
 
 #include "job/raster_check.h"
+#include "zeru/page_header.h"
 
 #include <algorithm>
 #include <csignal>
@@ -485,11 +486,11 @@ TEST(HostileRaster, LineLongerThanItsWidthByAByteStillPrints) {
 // The limit on a page's planes leaves every real page alone: Legal in colour
 // at 1200 dpi, and a 50-inch banner in colour at 600 dpi.
 TEST(HostileRaster, PlaneLimitLeavesRealPagesAlone) {
-  cups_page_header2_t legal = makeHeader(612, 1008, 1200, true);
+  zeru::PageHeader legal = zeru::pageHeaderFrom(makeHeader(612, 1008, 1200, true));
   EXPECT_EQ(rasterHeaderProblem(legal), nullptr);
-  cups_page_header2_t banner = makeHeader(612, 3600, 600, true);
+  zeru::PageHeader banner = zeru::pageHeaderFrom(makeHeader(612, 3600, 600, true));
   EXPECT_EQ(rasterHeaderProblem(banner), nullptr);
-  cups_page_header2_t tooLong = makeHeader(612, 14400, 1200, true);
+  zeru::PageHeader tooLong = zeru::pageHeaderFrom(makeHeader(612, 14400, 1200, true));
   ASSERT_NE(rasterHeaderProblem(tooLong), nullptr);
   EXPECT_STREQ(rasterHeaderProblem(tooLong), "ERROR: Raster page is too large to print\n");
 }

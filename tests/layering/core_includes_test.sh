@@ -2,7 +2,8 @@
 # The layers' includes point one way. From the bottom:
 #   settings/, status/   job settings rules, paper geometry, the status block
 #   stream/              the printer's byte formats: records, PJL envelope
-#   imaging/             the colour library, rendering, compression
+#   imaging/             the colour library, rendering, the page's planes
+#   jbig/                JBIG compression of the planes
 #   job/                 the job: spool, sending order, the job's policy
 #   filter/              a front end: the CUPS filter
 #   printer-app/         a front end: the Printer Application
@@ -21,15 +22,16 @@ rank() {
     settings | status) echo 0 ;;
     stream) echo 1 ;;
     imaging) echo 2 ;;
-    job) echo 3 ;;
-    filter) echo 4 ;;
-    printer-app) echo 5 ;;
+    jbig) echo 3 ;;
+    job) echo 4 ;;
+    filter) echo 5 ;;
+    printer-app) echo 6 ;;
     *) echo -1 ;;
   esac
 }
 
 status=0
-for dir in settings status stream imaging job filter printer-app; do
+for dir in settings status stream imaging jbig job filter printer-app; do
   [ -d "$dir" ] || { echo "missing layer folder $dir/" >&2; status=1; continue; }
   own=$(rank "$dir")
   while IFS=: read -r file line text; do
@@ -64,4 +66,12 @@ while IFS= read -r line; do
   echo "public header includes a CUPS header: $line" >&2
   status=1
 done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<cups/' include || true)
+
+# The core stands on its own types: no CUPS header, type or constant in its
+# folders or its public API.
+while IFS= read -r line; do
+  echo "the core uses CUPS: $line" >&2
+  status=1
+done < <(grep -rnE '#[[:space:]]*include[[:space:]]*<cups/|\b(cups|CUPS)_' \
+           settings status stream imaging jbig job include || true)
 exit "$status"

@@ -14,7 +14,7 @@ forbidden+='|std::(cout|cerr|clog)\b'
 forbidden+='|(^|[^[:alnum:]_])(printf|vprintf|puts|putchar)[[:space:]]*\('
 
 status=0
-for dir in settings status stream imaging job include; do
+for dir in settings status stream imaging jbig job include; do
   [ -d "$dir" ] || { echo "missing core folder $dir/" >&2; status=1; continue; }
   while IFS= read -r -d '' file; do
     # Line comments and the text of block comment lines are dropped first.

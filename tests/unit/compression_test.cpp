@@ -8,7 +8,7 @@ extern "C" {
 #include <jbig.h>
 }
 
-#include "imaging/compression.h"
+#include "jbig/compression.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "imaging/compression.h"
-#include "imaging/jbig_encoder.h"
+#include "jbig/compression.h"
+#include "jbig/jbig_encoder.h"
 #include "support/temp_dir.h"
 
 namespace {

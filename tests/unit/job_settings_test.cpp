@@ -8,6 +8,7 @@
 #include "settings/job_settings.h"
 #include "filter/ppd_settings.h"
 #include "stream/pjl.h"
+#include "zeru/page_header.h"
 
 namespace {
 
@@ -227,11 +228,14 @@ TEST(JobSettingsRules, PointsToTenthsOfAMillimetreTruncate) {
 TEST(JobSettingsRules, JobWithoutPagesIsAnnouncedWithItsOwnValues) {
   JobSettings settings;
   settings.resolution = 1200;
-  cups_page_header2_t header = headerWithoutPages(settings);
-  EXPECT_EQ(header.NumCopies, 1u);
-  EXPECT_EQ(header.Collate, CUPS_FALSE);
-  EXPECT_EQ(header.HWResolution[0], 1200u);
-  EXPECT_EQ(header.HWResolution[1], 1200u);
+  zeru::PageHeader header = headerWithoutPages(settings);
+  EXPECT_EQ(header.numCopies, 1u);
+  EXPECT_EQ(header.collate, 0u);
+  EXPECT_EQ(header.hwResolution[0], 1200u);
+  EXPECT_EQ(header.hwResolution[1], 1200u);
+  // The log's geometry line shows every other field as 0.
+  EXPECT_NE(jobHeaderLogLine(header, 1).find(",cupsBitsPerPixel=0,cupsColorSpace=0,"),
+            std::string::npos);
   std::string jobHeader = buildJobHeader(header, JobHeaderInputs{});
   EXPECT_NE(jobHeader.find("@PJL SET RESOLUTION=1200\r\n"), std::string::npos);
   EXPECT_NE(jobHeader.find("@PJL SET COPIES=1\r\n"), std::string::npos);
@@ -239,8 +243,8 @@ TEST(JobSettingsRules, JobWithoutPagesIsAnnouncedWithItsOwnValues) {
   settings.resolution = 600;
   settings.collate = 1;
   header = headerWithoutPages(settings);
-  EXPECT_EQ(header.Collate, CUPS_TRUE);
-  EXPECT_EQ(header.HWResolution[0], 600u);
+  EXPECT_EQ(header.collate, 1u);
+  EXPECT_EQ(header.hwResolution[0], 600u);
   EXPECT_NE(buildJobHeader(header, JobHeaderInputs{}).find("@PJL SET QTY=1\r\n"),
             std::string::npos);
 }

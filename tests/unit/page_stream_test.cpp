@@ -16,7 +16,7 @@ extern "C" {
 #include <jbig.h>
 }
 
-#include "imaging/compression.h"
+#include "jbig/compression.h"
 #include "job/page_stream.h"
 
 namespace {

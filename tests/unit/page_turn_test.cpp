@@ -23,6 +23,7 @@
 #include "imaging/page_renderer.h"
 #include "support/engine_log.h"
 #include "support/temp_dir.h"
+#include "zeru/page_header.h"
 
 using namespace zerutest;
 
@@ -79,13 +80,12 @@ struct CountingEngine {
   }
 };
 
-cups_page_header2_t headerOf(unsigned lines, bool colour) {
-  cups_page_header2_t header;
-  memset(&header, 0, sizeof header);
-  header.HWResolution[0] = header.HWResolution[1] = 600;
-  header.cupsHeight = lines;
-  header.cupsBitsPerPixel = colour ? 24 : 8;
-  header.cupsBytesPerLine = 64 * (colour ? 3 : 1);
+zeru::PageHeader headerOf(unsigned lines, bool colour) {
+  zeru::PageHeader header;
+  header.hwResolution[0] = header.hwResolution[1] = 600;
+  header.height = lines;
+  header.bitsPerPixel = colour ? 24 : 8;
+  header.bytesPerLine = 64 * (colour ? 3 : 1);
   return header;
 }
 
@@ -101,7 +101,7 @@ JobSettings settingsOf(bool colour) {
 
 // One page of a job, begun and not yet ended.
 struct OpenPage {
-  cups_page_header2_t header = headerOf(8, true);
+  zeru::PageHeader header = headerOf(8, true);
   JobSettings settings = settingsOf(true);
   PlaneBuffers planes;
   PageRenderer renderer;
@@ -271,7 +271,7 @@ TEST(PageTurn, RefusedPagesEndTheirInstancesAndTheNextPageRenders) {
     OpenPage page;
     RenderResult result = page.begin(library, kNoWait);
     if (result != RenderResult::Ok) return result;
-    for (unsigned y = 0; y < page.header.cupsHeight; ++y) {
+    for (unsigned y = 0; y < page.header.height; ++y) {
       std::span<unsigned char> line = page.renderer.nextLine();
       std::fill(line.begin(), line.end(), 0);
       page.renderer.pushLine();

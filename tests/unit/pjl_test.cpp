@@ -14,18 +14,19 @@
 #include "filter/log.h"
 #include "stream/command_record.h"
 #include "stream/pjl.h"
+#include "zeru/page_header.h"
 
 namespace {
 
 const std::string kUelText = "\x1b%-12345X";
 
-cups_page_header2_t colourHeader(unsigned copies, unsigned collate) {
-  cups_page_header2_t header{};
-  header.cupsBitsPerPixel = 32;
-  header.HWResolution[0] = 600;
-  header.HWResolution[1] = 600;
-  header.NumCopies = copies;
-  header.Collate = static_cast<cups_bool_t>(collate);
+zeru::PageHeader colourHeader(unsigned copies, unsigned collate) {
+  zeru::PageHeader header{};
+  header.bitsPerPixel = 32;
+  header.hwResolution[0] = 600;
+  header.hwResolution[1] = 600;
+  header.numCopies = copies;
+  header.collate = collate;
   return header;
 }
 
@@ -193,16 +194,16 @@ TEST(JobHeader, SimplexHasNoSheetOrPageCount) {
 }
 
 TEST(JobHeader, RenderModeAndResolutionFollowTheHeader) {
-  cups_page_header2_t gray = colourHeader(1, 0);
-  gray.cupsBitsPerPixel = 8;
-  gray.HWResolution[0] = 1200;
+  zeru::PageHeader gray = colourHeader(1, 0);
+  gray.bitsPerPixel = 8;
+  gray.hwResolution[0] = 1200;
   std::string header = buildJobHeader(gray, fixedInputs());
   EXPECT_NE(header.find("@PJL SET RENDERMODE=GRAYSCALE\r\n"), std::string::npos);
   EXPECT_NE(header.find("@PJL SET RESOLUTION=1200\r\n"), std::string::npos);
 
   for (unsigned bits : {1u, 24u, 32u}) {
-    cups_page_header2_t colour = colourHeader(1, 0);
-    colour.cupsBitsPerPixel = bits;
+    zeru::PageHeader colour = colourHeader(1, 0);
+    colour.bitsPerPixel = bits;
     EXPECT_NE(buildJobHeader(colour, fixedInputs()).find("@PJL SET RENDERMODE=COLOR\r\n"),
               std::string::npos) << bits;
   }
@@ -272,31 +273,33 @@ TEST(PjlComment, WritesOneCommentLine) {
 }
 
 TEST(JobHeaderLog, GeometryLineNamesEveryField) {
-  cups_page_header2_t header = colourHeader(1, 0);
-  header.PageSize[0] = 595;
-  header.PageSize[1] = 842;
-  header.cupsMediaType = 2;
-  strcpy(header.MediaType, "Plain");
-  strcpy(header.OutputType, "Standard");
-  header.Margins[0] = 12;
-  header.Margins[1] = 14;
-  header.cupsColorSpace = CUPS_CSPACE_SRGB;
-  header.cupsBytesPerLine = 14274;
+  zeru::PageHeader header = colourHeader(1, 0);
+  header.pageSize[0] = 595;
+  header.pageSize[1] = 842;
+  header.mediaTypeCode = 2;
+  header.mediaType = "Plain";
+  header.outputType = "Standard";
+  header.margins[0] = 12;
+  header.margins[1] = 14;
+  header.colorSpace = zeru::kColorSpaceSRGB;
+  header.bytesPerLine = 14274;
   EXPECT_EQ(jobHeaderLogLine(header, 1),
             "PageWidth=595,PageHeight=842,cupsMediaType=2,MediaType=Plain,OutputType=Standard,"
             "Margin0=12,Margin1=14,cupsBitsPerPixel=32,cupsColorSpace=19,cupsBytesPerLine=14274,"
             "header->HWResolution[0]=600,header->HWResolution[1]=600,pagemodel=1\n");
 
-  // Text fields that fill their whole array are read no further.
-  memset(header.MediaType, 'M', sizeof header.MediaType);
+  // A text field shows up to its first NUL and at most the 63 bytes a raster
+  // header's 64-byte field holds.
+  header.mediaType = std::string(64, 'M');
   std::string line = jobHeaderLogLine(header, 1);
-  EXPECT_NE(line.find("MediaType=" + std::string(sizeof header.MediaType, 'M') + ",OutputType="),
-            std::string::npos);
+  EXPECT_NE(line.find("MediaType=" + std::string(63, 'M') + ",OutputType="), std::string::npos);
+  header.mediaType = std::string("Plain\0Heavy", 11);
+  EXPECT_NE(jobHeaderLogLine(header, 1).find("MediaType=Plain,OutputType="), std::string::npos);
 }
 
 TEST(JobHeaderSetup, WritesHeaderWithHostDateAndTime) {
-  cups_page_header2_t header = colourHeader(2, 0);
-  header.PageSize[0] = 612;
+  zeru::PageHeader header = colourHeader(2, 0);
+  header.pageSize[0] = 612;
   zeru::StringSink out;
   setup(out, &header, setupInputs(), logToFile());
   std::string text = out.bytes;

@@ -4,146 +4,152 @@
 
 #include "job/raster_check.h"
 #include "settings/paper_table.h"
+#include "zeru/page_header.h"
 
 namespace {
 
-cups_page_header2_t a4Colour600() {
-  cups_page_header2_t header;
-  memset(&header, 0, sizeof header);
-  header.PageSize[0] = 595;
-  header.PageSize[1] = 842;
-  header.HWResolution[0] = header.HWResolution[1] = 600;
-  header.cupsBitsPerPixel = 24;
-  header.cupsColorSpace = CUPS_CSPACE_RGB;
-  header.cupsColorOrder = CUPS_ORDER_CHUNKED;
-  header.cupsWidth = 4758;
-  header.cupsHeight = 6817;
-  header.cupsBytesPerLine = 4758 * 3;
+// Pixel layouts the printers do not take, numbered as raster headers number them.
+constexpr unsigned kColorSpaceK = 3;    // black-based gray
+constexpr unsigned kColorSpaceCMY = 4;
+constexpr unsigned kColorOrderBanded = 1;
+constexpr unsigned kColorOrderPlanar = 2;
+
+zeru::PageHeader a4Colour600() {
+  zeru::PageHeader header;
+  header.pageSize[0] = 595;
+  header.pageSize[1] = 842;
+  header.hwResolution[0] = header.hwResolution[1] = 600;
+  header.bitsPerPixel = 24;
+  header.colorSpace = zeru::kColorSpaceRGB;
+  header.colorOrder = zeru::kColorOrderChunky;
+  header.width = 4758;
+  header.height = 6817;
+  header.bytesPerLine = 4758 * 3;
   return header;
 }
 
 }  // namespace
 
 TEST(RasterHeaderCheck, AcceptsWhatTheChainProduces) {
-  cups_page_header2_t header = a4Colour600();
+  zeru::PageHeader header = a4Colour600();
   EXPECT_EQ(rasterHeaderProblem(header), nullptr);
-  header.HWResolution[0] = header.HWResolution[1] = 1200;
-  header.cupsWidth = 9517;
-  header.cupsHeight = 13633;
-  header.cupsBytesPerLine = 9517 * 3;
+  header.hwResolution[0] = header.hwResolution[1] = 1200;
+  header.width = 9517;
+  header.height = 13633;
+  header.bytesPerLine = 9517 * 3;
   EXPECT_EQ(rasterHeaderProblem(header), nullptr);
   // Landscape raster of a portrait page size still fits the page's long side.
   header = a4Colour600();
-  header.cupsWidth = 7000;
-  header.cupsHeight = 4900;
-  header.cupsBytesPerLine = 7000 * 3;
+  header.width = 7000;
+  header.height = 4900;
+  header.bytesPerLine = 7000 * 3;
   EXPECT_EQ(rasterHeaderProblem(header), nullptr);
   header = a4Colour600();
-  header.cupsBitsPerPixel = 8;
-  header.cupsColorSpace = CUPS_CSPACE_SW;
-  header.cupsBytesPerLine = 4758;
+  header.bitsPerPixel = 8;
+  header.colorSpace = zeru::kColorSpaceSW;
+  header.bytesPerLine = 4758;
   EXPECT_EQ(rasterHeaderProblem(header), nullptr);
 }
 
 TEST(RasterHeaderCheck, RefusesHostileHeaders) {
-  auto refused = [](void (*change)(cups_page_header2_t&)) {
-    cups_page_header2_t header = a4Colour600();
+  auto refused = [](void (*change)(zeru::PageHeader&)) {
+    zeru::PageHeader header = a4Colour600();
     change(header);
     const char* problem = rasterHeaderProblem(header);
     return problem && strncmp(problem, "ERROR: ", 7) == 0 && problem[strlen(problem) - 1] == '\n';
   };
-  EXPECT_TRUE(refused([](cups_page_header2_t& h) { h.cupsBitsPerPixel = 1; }));
-  EXPECT_TRUE(refused([](cups_page_header2_t& h) { h.cupsBitsPerPixel = 32; }));
-  EXPECT_TRUE(refused([](cups_page_header2_t& h) { h.cupsBitsPerPixel = 48; }));
-  EXPECT_TRUE(refused([](cups_page_header2_t& h) { h.HWResolution[0] = 0; }));
-  EXPECT_TRUE(refused([](cups_page_header2_t& h) { h.HWResolution[0] = 300; }));
-  EXPECT_TRUE(refused([](cups_page_header2_t& h) { h.HWResolution[1] = 0; }));
-  EXPECT_TRUE(refused([](cups_page_header2_t& h) { h.HWResolution[1] = 100000; }));
-  EXPECT_TRUE(refused([](cups_page_header2_t& h) { h.PageSize[0] = 0; }));
-  EXPECT_TRUE(refused([](cups_page_header2_t& h) { h.PageSize[1] = 0xFFFFFFFFu; }));
-  EXPECT_TRUE(refused([](cups_page_header2_t& h) { h.cupsHeight = 0x7FFFFFFFu; }));
-  EXPECT_TRUE(refused([](cups_page_header2_t& h) { h.cupsWidth = 0x7FFFFFFFu; }));
-  EXPECT_TRUE(refused([](cups_page_header2_t& h) { h.cupsBytesPerLine = 0xFFFFFFF0u; }));
+  EXPECT_TRUE(refused([](zeru::PageHeader& h) { h.bitsPerPixel = 1; }));
+  EXPECT_TRUE(refused([](zeru::PageHeader& h) { h.bitsPerPixel = 32; }));
+  EXPECT_TRUE(refused([](zeru::PageHeader& h) { h.bitsPerPixel = 48; }));
+  EXPECT_TRUE(refused([](zeru::PageHeader& h) { h.hwResolution[0] = 0; }));
+  EXPECT_TRUE(refused([](zeru::PageHeader& h) { h.hwResolution[0] = 300; }));
+  EXPECT_TRUE(refused([](zeru::PageHeader& h) { h.hwResolution[1] = 0; }));
+  EXPECT_TRUE(refused([](zeru::PageHeader& h) { h.hwResolution[1] = 100000; }));
+  EXPECT_TRUE(refused([](zeru::PageHeader& h) { h.pageSize[0] = 0; }));
+  EXPECT_TRUE(refused([](zeru::PageHeader& h) { h.pageSize[1] = 0xFFFFFFFFu; }));
+  EXPECT_TRUE(refused([](zeru::PageHeader& h) { h.height = 0x7FFFFFFFu; }));
+  EXPECT_TRUE(refused([](zeru::PageHeader& h) { h.width = 0x7FFFFFFFu; }));
+  EXPECT_TRUE(refused([](zeru::PageHeader& h) { h.bytesPerLine = 0xFFFFFFF0u; }));
 }
 
 TEST(RasterHeaderCheck, PlanesBeyondTheMemoryLimitAreRefused) {
-  cups_page_header2_t legal = a4Colour600();
-  legal.PageSize[0] = 612;
-  legal.PageSize[1] = 1008;
-  legal.HWResolution[0] = legal.HWResolution[1] = 1200;
-  legal.cupsWidth = 10200;
-  legal.cupsHeight = 16800;
-  legal.cupsBytesPerLine = 10200 * 3;
+  zeru::PageHeader legal = a4Colour600();
+  legal.pageSize[0] = 612;
+  legal.pageSize[1] = 1008;
+  legal.hwResolution[0] = legal.hwResolution[1] = 1200;
+  legal.width = 10200;
+  legal.height = 16800;
+  legal.bytesPerLine = 10200 * 3;
   EXPECT_EQ(rasterHeaderProblem(legal), nullptr);
 
   // A consistent 200-inch square colour page at 1200 dpi: about 28 GB of planes.
-  cups_page_header2_t huge = a4Colour600();
-  huge.PageSize[0] = huge.PageSize[1] = 14400;
-  huge.HWResolution[0] = huge.HWResolution[1] = 1200;
-  huge.cupsWidth = huge.cupsHeight = 240000;
-  huge.cupsBytesPerLine = 240000 * 3;
+  zeru::PageHeader huge = a4Colour600();
+  huge.pageSize[0] = huge.pageSize[1] = 14400;
+  huge.hwResolution[0] = huge.hwResolution[1] = 1200;
+  huge.width = huge.height = 240000;
+  huge.bytesPerLine = 240000 * 3;
   ASSERT_NE(rasterHeaderProblem(huge), nullptr);
   EXPECT_STREQ(rasterHeaderProblem(huge), "ERROR: Raster page is too large to print\n");
 }
 
 TEST(RasterHeaderCheck, PixelsMustBeWhatTheColourLibraryConverts) {
-  auto problem = [](cups_cspace_t space, cups_order_t order, unsigned bitsPerPixel) {
-    cups_page_header2_t header = a4Colour600();
-    header.cupsColorSpace = space;
-    header.cupsColorOrder = order;
-    header.cupsBitsPerPixel = bitsPerPixel;
-    header.cupsBytesPerLine = header.cupsWidth * bitsPerPixel / 8;
+  auto problem = [](unsigned space, unsigned order, unsigned bitsPerPixel) {
+    zeru::PageHeader header = a4Colour600();
+    header.colorSpace = space;
+    header.colorOrder = order;
+    header.bitsPerPixel = bitsPerPixel;
+    header.bytesPerLine = header.width * bitsPerPixel / 8;
     return rasterHeaderProblem(header);
   };
-  for (cups_cspace_t rgb : {CUPS_CSPACE_RGB, CUPS_CSPACE_SRGB, CUPS_CSPACE_ADOBERGB})
-    EXPECT_EQ(problem(rgb, CUPS_ORDER_CHUNKED, 24), nullptr) << rgb;
-  for (cups_cspace_t gray : {CUPS_CSPACE_W, CUPS_CSPACE_SW})
-    EXPECT_EQ(problem(gray, CUPS_ORDER_CHUNKED, 8), nullptr) << gray;
+  for (unsigned rgb : {zeru::kColorSpaceRGB, zeru::kColorSpaceSRGB, zeru::kColorSpaceAdobeRGB})
+    EXPECT_EQ(problem(rgb, zeru::kColorOrderChunky, 24), nullptr) << rgb;
+  for (unsigned gray : {zeru::kColorSpaceW, zeru::kColorSpaceSW})
+    EXPECT_EQ(problem(gray, zeru::kColorOrderChunky, 8), nullptr) << gray;
   const char* expected =
       "ERROR: Unsupported raster colour space or colour order: only chunky RGB and white-based "
       "gray pages can be printed\n";
   // Black-based gray would print inverted, CMY as if it were RGB.
-  EXPECT_STREQ(problem(CUPS_CSPACE_K, CUPS_ORDER_CHUNKED, 8), expected);
-  EXPECT_STREQ(problem(CUPS_CSPACE_CMY, CUPS_ORDER_CHUNKED, 24), expected);
-  EXPECT_STREQ(problem(CUPS_CSPACE_W, CUPS_ORDER_CHUNKED, 24), expected);
-  EXPECT_STREQ(problem(CUPS_CSPACE_RGB, CUPS_ORDER_CHUNKED, 8), expected);
-  EXPECT_STREQ(problem(CUPS_CSPACE_RGB, CUPS_ORDER_BANDED, 24), expected);
-  EXPECT_STREQ(problem(CUPS_CSPACE_RGB, CUPS_ORDER_PLANAR, 24), expected);
+  EXPECT_STREQ(problem(kColorSpaceK, zeru::kColorOrderChunky, 8), expected);
+  EXPECT_STREQ(problem(kColorSpaceCMY, zeru::kColorOrderChunky, 24), expected);
+  EXPECT_STREQ(problem(zeru::kColorSpaceW, zeru::kColorOrderChunky, 24), expected);
+  EXPECT_STREQ(problem(zeru::kColorSpaceRGB, zeru::kColorOrderChunky, 8), expected);
+  EXPECT_STREQ(problem(zeru::kColorSpaceRGB, kColorOrderBanded, 24), expected);
+  EXPECT_STREQ(problem(zeru::kColorSpaceRGB, kColorOrderPlanar, 24), expected);
 }
 
 TEST(RasterHeaderCheck, DotsMustBeSquareAndCopiesCountable) {
-  cups_page_header2_t header = a4Colour600();
-  header.HWResolution[1] = 1200;
+  zeru::PageHeader header = a4Colour600();
+  header.hwResolution[1] = 1200;
   EXPECT_STREQ(rasterHeaderProblem(header), "ERROR: Unsupported raster resolution\n");
-  header.HWResolution[0] = 1200;
-  header.HWResolution[1] = 600;
+  header.hwResolution[0] = 1200;
+  header.hwResolution[1] = 600;
   EXPECT_STREQ(rasterHeaderProblem(header), "ERROR: Unsupported raster resolution\n");
 
   const char* tooMany = "ERROR: The raster asks for more copies than the printer can make\n";
   header = a4Colour600();
   for (unsigned copies : {0u, 1u, 65535u}) {
-    header.NumCopies = copies;
+    header.numCopies = copies;
     EXPECT_EQ(rasterHeaderProblem(header), nullptr) << copies;
   }
   for (unsigned copies : {65536u, 20000000u, 0x80000000u, 0xFFFFFFFFu}) {
-    header.NumCopies = copies;
+    header.numCopies = copies;
     EXPECT_STREQ(rasterHeaderProblem(header), tooMany) << copies;
   }
-  header.NumCopies = 100;
+  header.numCopies = 100;
   EXPECT_EQ(rasterHeaderProblem(header, 100), nullptr);
-  header.NumCopies = 101;
+  header.numCopies = 101;
   EXPECT_STREQ(rasterHeaderProblem(header, 100), tooMany);
 }
 
 TEST(RasterHeaderCheck, ZeroCopiesAreOneCopy) {
-  cups_page_header2_t header = a4Colour600();
-  header.NumCopies = 0;
+  zeru::PageHeader header = a4Colour600();
+  header.numCopies = 0;
   EXPECT_TRUE(takeZeroCopiesAsOne(header));
-  EXPECT_EQ(header.NumCopies, 1u);
+  EXPECT_EQ(header.numCopies, 1u);
   for (unsigned copies : {1u, 2u, 65536u}) {
-    header.NumCopies = copies;
+    header.numCopies = copies;
     EXPECT_FALSE(takeZeroCopiesAsOne(header)) << copies;
-    EXPECT_EQ(header.NumCopies, copies);
+    EXPECT_EQ(header.numCopies, copies);
   }
 }
 
@@ -151,9 +157,9 @@ TEST(CustomSizeCheck, PageMustFitThePaperPath) {
   // 3 x 5 inches to 8.5 x 14 inches.
   CustomSizeRange range{true, 216, 360, 612, 1008};
   auto problem = [&](unsigned width, unsigned height) {
-    cups_page_header2_t header = a4Colour600();
-    header.PageSize[0] = width;
-    header.PageSize[1] = height;
+    zeru::PageHeader header = a4Colour600();
+    header.pageSize[0] = width;
+    header.pageSize[1] = height;
     return customSizeProblem(header, range);
   };
   EXPECT_EQ(problem(216, 360), nullptr);
@@ -225,12 +231,12 @@ TEST(LandscapeRasterCheck, RasterWiderThanItsSheetsLineIsRefused) {
     PageGeometry geometry;
     ASSERT_TRUE(
         computePageGeometry(table, c.paperIndex, c.width, c.height, c.resolution, geometry));
-    cups_page_header2_t header = a4Colour600();
-    header.PageSize[0] = geometry.pageWidth;
-    header.PageSize[1] = geometry.pageHeight;
-    header.HWResolution[0] = header.HWResolution[1] = c.resolution;
-    header.cupsWidth = c.rasterWidth;
-    header.cupsBytesPerLine = c.rasterWidth * 3;
+    zeru::PageHeader header = a4Colour600();
+    header.pageSize[0] = geometry.pageWidth;
+    header.pageSize[1] = geometry.pageHeight;
+    header.hwResolution[0] = header.hwResolution[1] = c.resolution;
+    header.width = c.rasterWidth;
+    header.bytesPerLine = c.rasterWidth * 3;
     if (c.landscape)
       EXPECT_STREQ(landscapeRasterProblem(header, geometry.lineWidth), refusal);
     else

@@ -18,6 +18,7 @@
 
 #include "filter/log.h"
 #include "filter/raster_page.h"
+#include "zeru/page_header.h"
 
 namespace {
 
@@ -343,8 +344,9 @@ protected:
     library_ = fakeLibrary();
     PageRenderRequest request;
     request.library = &library_;
+    const zeru::PageHeader page = zeru::pageHeaderFrom(header);
     request.raster = raster;
-    request.header = &header;
+    request.header = &page;
     request.ppd = options.ppd;
     request.settings = &settings;
     request.loop = options.loop;
@@ -673,8 +675,9 @@ TEST_F(Rasterize, LibraryWithoutAnEntryPointConvertsNothing) {
   library.pfEndZARVEL = nullptr;
   PageRenderRequest request;
   request.library = &library;
+  const zeru::PageHeader header = zeru::pageHeaderFrom(raster.header());
   request.raster = raster.raster();
-  request.header = &raster.header();
+  request.header = &header;
   request.settings = &settings;
   PlaneBuffers planes;
   bool hasContent = true;

@@ -15,6 +15,7 @@
 
 #include "settings/job_settings.h"
 #include "filter/ppd_settings.h"
+#include "zeru/page_header.h"
 
 namespace {
 
@@ -122,19 +123,19 @@ private:
   cups_option_t* options_ = nullptr;
 };
 
-cups_page_header2_t pageHeader(unsigned width, unsigned height, unsigned resolution = 600,
+zeru::PageHeader pageHeader(unsigned width, unsigned height, unsigned resolution = 600,
                                unsigned bitsPerPixel = 24) {
-  cups_page_header2_t header{};
-  header.PageSize[0] = width;
-  header.PageSize[1] = height;
-  header.HWResolution[0] = resolution;
-  header.HWResolution[1] = resolution;
-  header.cupsBitsPerPixel = bitsPerPixel;
+  zeru::PageHeader header{};
+  header.pageSize[0] = width;
+  header.pageSize[1] = height;
+  header.hwResolution[0] = resolution;
+  header.hwResolution[1] = resolution;
+  header.bitsPerPixel = bitsPerPixel;
   return header;
 }
 
 // Reads one page the way the two-sided loop does (it writes no log lines).
-PageSettingsResult readPage(const MarkedPpd& ppd, cups_page_header2_t& header,
+PageSettingsResult readPage(const MarkedPpd& ppd, zeru::PageHeader& header,
                             PaperTable& table, JobSettings& settings) {
   return readPageSettings(ppd.ppd(), header, table, settings, PageLoop::Duplex);
 }
@@ -209,7 +210,7 @@ TEST(SettingsPpd, StandardChoicesGiveDuplexResolutionAndDraftTonerSaving) {
     EXPECT_NE(dump.find("INFO: Duplex  : DuplexTumble\n"), std::string::npos) << dump;
 
     // A page is laid out at its own resolution; the job's stays as asked.
-    cups_page_header2_t header = pageHeader(595, 842, 600);
+    zeru::PageHeader header = pageHeader(595, 842, 600);
     settings.jobPaperIndex = 1;
     ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
     EXPECT_EQ(settings.lineWidth, 5120);
@@ -221,7 +222,7 @@ TEST(SettingsPpd, StandardChoicesGiveDuplexResolutionAndDraftTonerSaving) {
     JobSettings settings;
     readJobSettings(ppd.ppd(), ppd.numOptions(), ppd.options(), 6, argv, settings);
     EXPECT_EQ(settings.resolution, 600);
-    cups_page_header2_t header = pageHeader(595, 842, 600);
+    zeru::PageHeader header = pageHeader(595, 842, 600);
     settings.jobPaperIndex = 1;
     ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
     EXPECT_EQ(settings.tonerMode, 2);
@@ -234,7 +235,7 @@ TEST(SettingsPpd, StandardChoicesGiveDuplexResolutionAndDraftTonerSaving) {
                   "Duplex=DuplexTumble DrvDuplex=DrvDuplexNoTumble");
     JobSettings settings;
     readJobSettings(ppd.ppd(), ppd.numOptions(), ppd.options(), 6, argv, settings);
-    cups_page_header2_t header = pageHeader(595, 842, 1200);
+    zeru::PageHeader header = pageHeader(595, 842, 1200);
     settings.jobPaperIndex = 1;
     ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
     EXPECT_EQ(settings.lineWidth, 10240);
@@ -368,8 +369,8 @@ TEST(SettingsPpd, EveryPageFieldFromAFullyMarkedColourPage) {
   PaperTable table;
   JobSettings settings;
   settings.jobPaperIndex = 1;
-  cups_page_header2_t header = pageHeader(595, 842);
-  header.cupsMediaType = 3;
+  zeru::PageHeader header = pageHeader(595, 842);
+  header.mediaTypeCode = 3;
   ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
 
   EXPECT_EQ(settings.paperIndex, 1);
@@ -397,7 +398,7 @@ TEST(SettingsPpd, EveryPageFieldFromAFullyMarkedColourPage) {
   EXPECT_EQ(settings.complementary, 1);
   EXPECT_EQ(settings.grayGuarantee, 1);
   EXPECT_EQ(settings.mediaCode, 4);
-  EXPECT_EQ(header.cupsMediaType, 3u);
+  EXPECT_EQ(header.mediaTypeCode, 3u);
   EXPECT_EQ(settings.screenMode, 768);
 }
 
@@ -410,7 +411,7 @@ TEST(SettingsPpd, BrightnessChoicesOutside100To1000GiveZero) {
     PaperTable table;
     JobSettings settings;
     settings.jobPaperIndex = 1;
-    cups_page_header2_t header = pageHeader(595, 842);
+    zeru::PageHeader header = pageHeader(595, 842);
     ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
     EXPECT_EQ(settings.brightness, expected) << option;
     EXPECT_EQ(settings.adjustFlags, expected ? 4 : 0) << option;
@@ -426,7 +427,7 @@ TEST(SettingsPpd, ContrastFromNumericKeywordsWithNamedTexts) {
     PaperTable table;
     JobSettings settings;
     settings.jobPaperIndex = 1;
-    cups_page_header2_t header = pageHeader(595, 842);
+    zeru::PageHeader header = pageHeader(595, 842);
     ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
     EXPECT_EQ(settings.contrastImage, expected) << option;
   }
@@ -440,7 +441,7 @@ TEST(SettingsPpd, CyanDensityIsIgnoredOnGrayscalePages) {
   JobSettings settings;
   settings.jobPaperIndex = 1;
 
-  cups_page_header2_t gray = pageHeader(595, 842, 600, 8);
+  zeru::PageHeader gray = pageHeader(595, 842, 600, 8);
   ASSERT_EQ(readPage(ppd, gray, table, settings), PageSettingsResult::Ok);
   EXPECT_EQ(settings.colorMode, 0);
   EXPECT_EQ(settings.density, (std::array<int, 12>{}));
@@ -449,7 +450,7 @@ TEST(SettingsPpd, CyanDensityIsIgnoredOnGrayscalePages) {
   EXPECT_EQ(settings.imageType, 0);
   EXPECT_EQ(settings.complementary, 0);
 
-  cups_page_header2_t colour = pageHeader(595, 842, 600, 24);
+  zeru::PageHeader colour = pageHeader(595, 842, 600, 24);
   ASSERT_EQ(readPage(ppd, colour, table, settings), PageSettingsResult::Ok);
   EXPECT_EQ(settings.colorMode, 1);
   EXPECT_EQ(settings.density[kCyan * 3 + kHigh], 2);
@@ -470,7 +471,7 @@ TEST(SettingsPpd, YellowLowAloneSetsDensityFlagAndYellowCode) {
   PaperTable table;
   JobSettings settings;
   settings.jobPaperIndex = 1;
-  cups_page_header2_t header = pageHeader(595, 842);
+  zeru::PageHeader header = pageHeader(595, 842);
   ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
   EXPECT_EQ(settings.adjustFlags, 8);
   EXPECT_EQ(settings.densityCode, (std::array<int, 4>{0, 0, 0, 3}));
@@ -486,7 +487,7 @@ TEST(SettingsPpd, TonerModeKeepsThePreviousPageValueWhenUnmarked) {
   PaperTable table;
   JobSettings settings;
   settings.jobPaperIndex = 1;
-  cups_page_header2_t header = pageHeader(595, 842);
+  zeru::PageHeader header = pageHeader(595, 842);
   ASSERT_EQ(readPage(withToner, header, table, settings), PageSettingsResult::Ok);
   EXPECT_EQ(settings.tonerMode, 2);
   ASSERT_EQ(readPage(withoutToner, header, table, settings), PageSettingsResult::Ok);
@@ -501,17 +502,17 @@ TEST(SettingsPpd, CoversOverrideTheHeaderMediaType) {
   PaperTable table;
   JobSettings settings;
   settings.jobPaperIndex = 1;
-  cups_page_header2_t header = pageHeader(595, 842);
-  header.cupsMediaType = 4;
+  zeru::PageHeader header = pageHeader(595, 842);
+  header.mediaTypeCode = 4;
   ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
   EXPECT_EQ(settings.mediaCode, 3);
-  EXPECT_EQ(header.cupsMediaType, 2u);
+  EXPECT_EQ(header.mediaTypeCode, 2u);
 
   ppd.mark("MediaType=Plain");
-  header.cupsMediaType = 1;
+  header.mediaTypeCode = 1;
   ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
   EXPECT_EQ(settings.mediaCode, 2);
-  EXPECT_EQ(header.cupsMediaType, 1u);
+  EXPECT_EQ(header.mediaTypeCode, 1u);
 }
 
 TEST(SettingsPpd, RotationAndBlankSheetSaving) {
@@ -541,10 +542,10 @@ TEST(SettingsPpd, LandscapeA4HeaderIsExchangedInPlace) {
     PaperTable table;
     JobSettings settings;
     settings.jobPaperIndex = jobPaperIndex(ppd.ppd(), ppd.numOptions(), ppd.options());
-    cups_page_header2_t header = pageHeader(842, 595, resolution);
+    zeru::PageHeader header = pageHeader(842, 595, resolution);
     ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
-    EXPECT_EQ(header.PageSize[0], 595u);
-    EXPECT_EQ(header.PageSize[1], 842u);
+    EXPECT_EQ(header.pageSize[0], 595u);
+    EXPECT_EQ(header.pageSize[1], 842u);
     EXPECT_EQ(settings.paperIndex, 1);
     EXPECT_EQ(settings.paperCode, 2);
     EXPECT_EQ(settings.lineWidth, resolution == 600 ? 5120 : 10240);
@@ -560,9 +561,9 @@ TEST(SettingsPpd, A5LandscapeMatchesOnlyUnderA5LEF) {
     PaperTable table;
     JobSettings settings;
     settings.jobPaperIndex = jobPaperIndex(lef.ppd(), lef.numOptions(), lef.options());
-    cups_page_header2_t header = pageHeader(595, 420);
+    zeru::PageHeader header = pageHeader(595, 420);
     ASSERT_EQ(readPage(lef, header, table, settings), PageSettingsResult::Ok);
-    EXPECT_EQ(header.PageSize[0], 595u);
+    EXPECT_EQ(header.pageSize[0], 595u);
     EXPECT_EQ(settings.paperIndex, 8);
     EXPECT_EQ(settings.paperCode, 10);
     EXPECT_EQ(settings.lineWidth, 5120);
@@ -571,9 +572,9 @@ TEST(SettingsPpd, A5LandscapeMatchesOnlyUnderA5LEF) {
     PaperTable table;
     JobSettings settings;
     settings.jobPaperIndex = jobPaperIndex(a5.ppd(), a5.numOptions(), a5.options());
-    cups_page_header2_t header = pageHeader(595, 420);
+    zeru::PageHeader header = pageHeader(595, 420);
     ASSERT_EQ(readPage(a5, header, table, settings), PageSettingsResult::Ok);
-    EXPECT_EQ(header.PageSize[0], 595u);
+    EXPECT_EQ(header.pageSize[0], 595u);
     EXPECT_EQ(settings.paperIndex, 11);
     EXPECT_EQ(settings.paperCode, 0);
     EXPECT_EQ(settings.lineWidth, 5120);
@@ -585,10 +586,10 @@ TEST(SettingsPpd, A6LandscapeIsTurned) {
   PaperTable table;
   JobSettings settings;
   settings.jobPaperIndex = jobPaperIndex(ppd.ppd(), ppd.numOptions(), ppd.options());
-  cups_page_header2_t header = pageHeader(420, 297);
+  zeru::PageHeader header = pageHeader(420, 297);
   ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
-  EXPECT_EQ(header.PageSize[0], 297u);
-  EXPECT_EQ(header.PageSize[1], 420u);
+  EXPECT_EQ(header.pageSize[0], 297u);
+  EXPECT_EQ(header.pageSize[1], 420u);
   EXPECT_EQ(settings.paperIndex, 3);
   EXPECT_EQ(settings.paperCode, 4);
   EXPECT_EQ(settings.lineWidth, 2560);
@@ -599,7 +600,7 @@ TEST(SettingsPpd, CustomWidthPadsTheLineAndRewritesTheCustomRow) {
   PaperTable table;
   JobSettings settings;
   settings.jobPaperIndex = 1;
-  cups_page_header2_t header = pageHeader(300, 400);
+  zeru::PageHeader header = pageHeader(300, 400);
   ASSERT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
   EXPECT_EQ(settings.paperIndex, 11);
   EXPECT_EQ(settings.paperCode, 0);
@@ -615,7 +616,7 @@ TEST(SettingsPpd, EveryPageIsMatchedAgainstTheJobsPaperOnItsOwn) {
   settings.jobPaperIndex = jobPaperIndex(ppd.ppd(), ppd.numOptions(), ppd.options());
   ASSERT_EQ(settings.jobPaperIndex, 0);
 
-  cups_page_header2_t small = pageHeader(576, 720);
+  zeru::PageHeader small = pageHeader(576, 720);
   ASSERT_EQ(readPage(ppd, small, table, settings), PageSettingsResult::Ok);
   EXPECT_EQ(settings.paperIndex, 11);
   EXPECT_EQ(settings.paperCode, 0);
@@ -624,9 +625,9 @@ TEST(SettingsPpd, EveryPageIsMatchedAgainstTheJobsPaperOnItsOwn) {
 
   // The custom page before it leaves no trace: Letter is Letter again, and
   // a landscape Letter page is turned as on any Letter job.
-  for (cups_page_header2_t letter : {pageHeader(612, 792), pageHeader(792, 612)}) {
+  for (zeru::PageHeader letter : {pageHeader(612, 792), pageHeader(792, 612)}) {
     ASSERT_EQ(readPage(ppd, letter, table, settings), PageSettingsResult::Ok);
-    EXPECT_EQ(letter.PageSize[0], 612u);
+    EXPECT_EQ(letter.pageSize[0], 612u);
     EXPECT_EQ(settings.paperIndex, 0);
     EXPECT_EQ(settings.paperCode, 1);
     EXPECT_EQ(settings.printableWidth, 4902);
@@ -641,7 +642,7 @@ TEST(SettingsPpd, PageRegionAloneSatisfiesThePresenceCheck) {
   PaperTable table;
   JobSettings settings;
   settings.jobPaperIndex = 1;
-  cups_page_header2_t header = pageHeader(595, 842);
+  zeru::PageHeader header = pageHeader(595, 842);
   EXPECT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::Ok);
 }
 
@@ -651,10 +652,10 @@ TEST(SettingsPpd, PageWithoutAnyPageSizeIsRefused) {
   PaperTable table;
   JobSettings settings;
   settings.jobPaperIndex = 1;
-  cups_page_header2_t header = pageHeader(842, 595);
+  zeru::PageHeader header = pageHeader(842, 595);
   EXPECT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::NoPageSize);
   EXPECT_EQ(settings.tonerMode, 0);
-  EXPECT_EQ(header.PageSize[0], 842u);
+  EXPECT_EQ(header.pageSize[0], 842u);
   EXPECT_STREQ(pageSettingsError(PageSettingsResult::NoPageSize),
                "ERROR: Invalid <PageSize> option.\n");
 }
@@ -671,12 +672,12 @@ TEST(SettingsPpd, UnprintableHeaderIsRefusedBeforeAnythingChanges) {
     PaperTable table;
     JobSettings settings;
     settings.jobPaperIndex = settings.paperIndex = 1;
-    cups_page_header2_t header = pageHeader(c.width, c.height, c.resolution);
-    cups_page_header2_t before = header;
+    zeru::PageHeader header = pageHeader(c.width, c.height, c.resolution);
+    zeru::PageHeader before = header;
     EXPECT_EQ(readPage(ppd, header, table, settings), PageSettingsResult::BadGeometry);
-    EXPECT_EQ(header.PageSize[0], before.PageSize[0]);
-    EXPECT_EQ(header.PageSize[1], before.PageSize[1]);
-    EXPECT_EQ(header.cupsMediaType, before.cupsMediaType);
+    EXPECT_EQ(header.pageSize[0], before.pageSize[0]);
+    EXPECT_EQ(header.pageSize[1], before.pageSize[1]);
+    EXPECT_EQ(header.mediaTypeCode, before.mediaTypeCode);
     EXPECT_EQ(settings.paperIndex, 1);
     EXPECT_EQ(settings.tonerMode, 0);
     EXPECT_EQ(settings.lineWidth, 0);

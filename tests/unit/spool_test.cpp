@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "job/print_job.h"
+#include "job/page_spooler.h"
 #include "job/spool.h"
 #include "support/temp_dir.h"
 
@@ -73,9 +73,9 @@ TEST(PageSpool, FilesArePrivateUnpredictableAndInTheGivenDirectory) {
   JobServices services;
   services.spoolDirectory = dir.path();
   zeru::StringSink sink;
-  PrintJob job(sink, services);
+  PageSpooler job(sink, services);
   EXPECT_EQ(job.spool().directory(), dir.path());
-  EXPECT_EQ(PrintJob(sink, JobServices{}).spool().directory(), "/tmp");
+  EXPECT_EQ(PageSpooler(sink, JobServices{}).spool().directory(), "/tmp");
 }
 
 TEST(PageSpool, DirectoryThatCannotHoldTheFileFailsWithItsReason) {

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "imaging/compression.h"
-#include "imaging/stripe_stream.h"
+#include "jbig/compression.h"
+#include "jbig/stripe_stream.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ void fillLine(PlaneBuffers& planes, size_t y, std::mt19937& random) {
 // Places the page's lines as the four engine instances do, each on its own
 // thread (lines y mod 4, top down or bottom up), leaving out `skipped`: its
 // dots are written but never reported, as a line no engine placed.
-void placeLines(PlaneBuffers& planes, StripeStream& stream, bool bottomUp, size_t skipped) {
+void placeLines(PlaneBuffers& planes, StreamingCompression& stream, bool bottomUp, size_t skipped) {
   std::vector<std::thread> instances;
   for (size_t k = 0; k < 4; ++k) {
     instances.emplace_back([&, k] {

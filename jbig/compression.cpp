@@ -1,4 +1,4 @@
-#include "imaging/compression.h"
+#include "jbig/compression.h"
 
 #include <climits>
 #include <cstring>
@@ -12,8 +12,8 @@ extern "C" {
 #include <jbig.h>
 }
 
-#include "imaging/jbig_encoder.h"
-#include "imaging/stripe_stream.h"
+#include "jbig/jbig_encoder.h"
+#include "jbig/stripe_stream.h"
 #include "imaging/worker_thread.h"
 
 namespace {

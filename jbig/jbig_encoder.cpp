@@ -1,4 +1,4 @@
-#include "imaging/jbig_encoder.h"
+#include "jbig/jbig_encoder.h"
 
 #include <algorithm>
 #include <array>

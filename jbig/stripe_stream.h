@@ -25,11 +25,11 @@
 // Workers for a page's stripes: one per core, at most four (the planes).
 unsigned stripeWorkers();
 
-class StripeStream {
+class StripeStream : public StreamingCompression {
  public:
   // `workers` threads code the stripes (at least one).
   explicit StripeStream(unsigned workers = 2);
-  ~StripeStream();
+  ~StripeStream() override;
   StripeStream(const StripeStream&) = delete;
   StripeStream& operator=(const StripeStream&) = delete;
 
@@ -37,20 +37,20 @@ class StripeStream {
   // starts the workers; a page the encoder cannot take as it is (a width
   // that is not a whole number of bytes, no lines) leaves the stream
   // inactive. Ends what an earlier page left first.
-  void begin(const PlaneBuffers& planes);
-  bool active() const { return active_; }
+  void begin(const PlaneBuffers& planes) override;
+  bool active() const override { return active_; }
 
   // Plane line `line` has been written in every plane of the page. Called
   // from any thread, at most once per line (a line's placement is final).
-  void linePlaced(size_t line);
+  void linePlaced(size_t line) override;
 
   // Waits for the workers, codes the stripes they did not get, and puts
   // each plane's entity into `planes.compressed` with its length, and the
   // lengths and total into `record`, as compressPage does.
-  void finish(PlaneBuffers& planes, PageStartRecord& record);
+  void finish(PlaneBuffers& planes, PageStartRecord& record) override;
 
   // Stops the workers without putting anything together (a dropped page).
-  void abandon();
+  void abandon() override;
 
  private:
   struct Unit {

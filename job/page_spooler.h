@@ -1,23 +1,22 @@
-// One job of the printing core, from its rendered pages to its job stream:
-// each page with content is compressed and spooled on a thread of its own
-// while the front end renders the next one, and once every page is in, the
-// job header, the pages in their sending order and the trailer go to the
-// job's byte sink.
+// The page spooler behind rendering: each page with content is compressed
+// and spooled on a thread of its own while the front end renders the next
+// one, and once every page is in, the job header, the pages in their sending
+// order and the trailer go to the job's byte sink.
 //
-//   PrintJob job(sink, services);
+//   PageSpooler spooler(sink, services);
 //   for (each page) {
-//     std::unique_ptr<PlaneBuffers> planes = job.pageBuffers();
+//     std::unique_ptr<PlaneBuffers> planes = spooler.pageBuffers();
 //     ... render the page into *planes (PageRenderer) ...
-//     if (content) job.spoolPage(std::move(planes), record, slot, true);
-//     else job.returnBuffers(std::move(planes));
+//     if (content) spooler.spoolPage(std::move(planes), record, slot);
+//     else spooler.returnBuffers(std::move(planes));
 //   }
-//   job.settle();
-//   job.writeHeader(header, inputs);
-//   job.sendPages(SendOrder::simplex(pages, copies, collate), announce);
-//   job.writeTrailer(cancelled);
+//   spooler.settle();
+//   spooler.writeHeader(header, inputs);
+//   spooler.sendPages(SendOrder::simplex(pages, copies, collate), announce);
+//   spooler.writeTrailer(cancelled);
 //
-// A job holds at most two pages' buffers: the page in flight and the page
-// being rendered.
+// A spooler holds at most two pages' buffers: the page in flight and the
+// page being rendered.
 #pragma once
 
 #include <cstdint>
@@ -27,18 +26,17 @@
 #include <thread>
 #include <vector>
 
-#include <cups/raster.h>
-
 #include "settings/job_settings.h"
 #include "job/page_order.h"
 #include "job/spool.h"
-#include "imaging/compression.h"
+#include "jbig/compression.h"
 #include "imaging/plane_buffers.h"
 #include "stream/command_record.h"
 #include "job/page_stream.h"
 #include "stream/pjl.h"
 #include "zeru/byte_sink.h"
 #include "settings/job_services.h"
+#include "zeru/page_header.h"
 
 // How spooling a page went.
 struct SpoolResult {
@@ -52,15 +50,15 @@ struct SpoolResult {
   bool ok() const { return kind == Ok; }
 };
 
-class PrintJob {
+class PageSpooler {
  public:
   // `coder` compresses the planes: the own encoder stripe by stripe while
   // the page is rendered, JBIG-KIT after it.
-  PrintJob(zeru::ByteSink& out, JobServices services, JbigCoder coder = JbigCoder::Own);
+  PageSpooler(zeru::ByteSink& out, JobServices services, JbigCoder coder = JbigCoder::Own);
   // Waits for the page in flight and removes the spool files left.
-  ~PrintJob();
-  PrintJob(const PrintJob&) = delete;
-  PrintJob& operator=(const PrintJob&) = delete;
+  ~PageSpooler();
+  PageSpooler(const PageSpooler&) = delete;
+  PageSpooler& operator=(const PageSpooler&) = delete;
 
   // Buffers for the next page: those of the last page spooled or dropped,
   // or new ones; with the own encoder, they compress as they fill.
@@ -71,9 +69,9 @@ class PrintJob {
 
   // Spools a rendered page into `slot` (1-based): its file is made now, its
   // planes are compressed and written on a thread of its own, after the
-  // page before it is on disk. Without `writeRecord` the file stays empty.
+  // page before it is on disk.
   SpoolResult spoolPage(std::unique_ptr<PlaneBuffers> planes, const PageStartRecord& record,
-                        int slot, bool writeRecord);
+                        int slot);
   // The same on the calling thread (the filler page of a two-sided job).
   SpoolResult spoolPageNow(PlaneBuffers& planes, const PageStartRecord& record, int slot);
   // Waits for the page in flight and lets the spare buffers go; reports
@@ -84,7 +82,7 @@ class PrintJob {
   void abandon();
 
   // The job header (its geometry line goes to the log).
-  void writeHeader(const cups_page_header2_t& header, const JobHeaderInputs& inputs);
+  void writeHeader(const zeru::PageHeader& header, const JobHeaderInputs& inputs);
   // The spooled pages in `order`; `announce` gets each progress line.
   SendResult sendPages(SendOrder order, const std::function<void(const std::string&)>& announce);
   void writeTrailer(bool cancelled);
@@ -103,7 +101,6 @@ class PrintJob {
     std::unique_ptr<PlaneBuffers> planes;
     PageStartRecord record;
     int fd = -1;
-    bool writeRecord = false;
     int error = 0;  // errno of a failed spool write; 0 when the page is on disk
   };
 
@@ -119,11 +116,6 @@ class PrintJob {
   std::vector<uint8_t> copyBuffer_ = std::vector<uint8_t>(kCopyBufferSize);
 };
 
-// The page-start record fields known once the page's settings are read.
-void preparePageRecord(PageStartRecord& record, const JobSettings& settings,
-                       const cups_page_header2_t& header);
-
 // Compresses the page and writes its record and planes into the slot's file;
 // returns 0, or the errno of a failed write. The descriptor is closed.
-int compressAndWrite(PlaneBuffers& planes, PageStartRecord& record, int fd, bool writeRecord,
-                     JbigCoder coder);
+int compressAndWrite(PlaneBuffers& planes, PageStartRecord& record, int fd, JbigCoder coder);

@@ -1,4 +1,4 @@
-#include "imaging/stripe_stream.h"
+#include "jbig/stripe_stream.h"
 
 #include <algorithm>
 #include <climits>
@@ -6,8 +6,7 @@
 #include <new>
 #include <system_error>
 
-#include "imaging/compression.h"
-#include "imaging/jbig_encoder.h"
+#include "jbig/jbig_encoder.h"
 #include "imaging/worker_thread.h"
 
 unsigned stripeWorkers() {
