@@ -13,12 +13,13 @@
 
 #include <cups/raster.h>
 
-#include "printer-app/choices_map.h"
 #include "printer-app/device_turn.h"
 #include "printer-app/ghostscript_process.h"
-#include "printer-app/ghostscript_args.h"
-#include "printer-app/raster_job.h"
+#include "printer-app/job_options.h"
 #include "printer-app/log_number.h"
+#include "printer-app/mapping/choices_map.h"
+#include "printer-app/mapping/ghostscript_args.h"
+#include "printer-app/raster_job.h"
 
 namespace zeruapp {
 

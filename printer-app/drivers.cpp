@@ -4,12 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "printer-app/choices_map.h"
 #include "printer-app/file_devices.h"
-#include "printer-app/paper.h"
+#include "printer-app/mapping/choices_map.h"
+#include "printer-app/mapping/paper.h"
 #include "printer-app/printer_state.h"
 #include "printer-app/raster_job.h"
-#include "printer-app/test_page_file.h"
+#include "printer-app/raw_job.h"
+#include "printer-app/test_page.h"
 #include "printer-app/web_strings.h"
 
 namespace zeruapp {

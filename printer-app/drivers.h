@@ -3,7 +3,7 @@
 
 #include <pappl/pappl.h>
 
-#include "printer-app/models.h"
+#include "printer-app/mapping/models.h"
 
 namespace zeruapp {
 

@@ -11,7 +11,7 @@
 #include <png.h>
 
 #include "printer-app/device_turn.h"
-#include "printer-app/raster_job.h"
+#include "printer-app/raw_job.h"
 
 namespace zeruapp {
 

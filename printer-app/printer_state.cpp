@@ -8,8 +8,8 @@
 #include <mutex>
 #include <string>
 
-#include "printer-app/printer_status.h"
 #include "printer-app/log_number.h"
+#include "printer-app/mapping/device_answer.h"
 
 namespace zeruapp {
 

@@ -1,24 +1,20 @@
 #include "printer-app/raster_job.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
 
-#include "printer-app/choices_map.h"
-#include "printer-app/client_raster.h"
-#include "printer-app/colour.h"
+#include "printer-app/colour_library.h"
 #include "printer-app/device_sink.h"
 #include "printer-app/device_turn.h"
-#include "printer-app/drivers.h"
-#include "printer-app/job_messages.h"
-#include "printer-app/paper.h"
+#include "printer-app/job_options.h"
+#include "printer-app/mapping/choices_map.h"
+#include "printer-app/mapping/job_messages.h"
+#include "printer-app/mapping/models.h"
+#include "printer-app/mapping/paper.h"
+#include "printer-app/mapping/raster_geometry.h"
 #include "printer-app/printer_state.h"
-#include "printer-app/raster_geometry.h"
 #include "zeru/job.h"
 #include "zeru/page_header.h"
 #include "printer-app/log_number.h"
@@ -29,7 +25,6 @@ namespace {
 
 constexpr const char* kSendFailed = "Unable to send the job to the printer";
 constexpr const char* kNoModel = "The printer's driver is not one of this application's models";
-constexpr const char* kRawReadFailed = "Unable to read the job's file: %s";
 constexpr const char* kPageCounted = "Page %s, %s copies";
 constexpr const char* kJobStarted = "Printing as %s, %s";
 
@@ -95,57 +90,6 @@ bool failCore(RasterJob& rj) {
       reportRefusedJob(papplJobGetPrinter(rj.job));
   }
   return failJob(rj, message, PAPPL_JREASON_ABORTED_BY_SYSTEM);
-}
-
-Sides sidesOf(pappl_sides_t sides) {
-  if (sides == PAPPL_SIDES_TWO_SIDED_LONG_EDGE) return Sides::LongEdge;
-  if (sides == PAPPL_SIDES_TWO_SIDED_SHORT_EDGE) return Sides::ShortEdge;
-  return Sides::OneSided;
-}
-
-Quality qualityOf(ipp_quality_t quality) {
-  if (quality == IPP_QUALITY_DRAFT) return Quality::Draft;
-  if (quality == IPP_QUALITY_HIGH) return Quality::High;
-  return Quality::Normal;
-}
-
-// The job's printer-resolution, when it names one: 0 otherwise.
-int requestedResolution(pappl_job_t* job) {
-  ipp_attribute_t* attr = papplJobGetAttribute(job, "printer-resolution");
-  if (attr == nullptr) return 0;
-  int y = 0;
-  ipp_res_t units;
-  return ippGetResolution(attr, 0, &y, &units);
-}
-
-bool collateOf(pappl_job_t* job) {
-  ipp_attribute_t* attr = papplJobGetAttribute(job, "multiple-document-handling");
-  const char* value = attr ? ippGetString(attr, 0, nullptr) : nullptr;
-  return value == nullptr || strcmp(value, "separate-documents-uncollated-copies") != 0;
-}
-
-// PAPPL takes print-quality=normal as the middle resolution of the driver's
-// list (1200 dpi); the printers' Normal is 600 dpi. A client's raster keeps
-// its own. A JPEG or PNG image keeps PAPPL's: PAPPL has sized the image's
-// lines for it before the job starts, and lines of another resolution would
-// print a corner of the image, enlarged.
-void applyQualityResolution(pappl_job_t* job, pappl_pr_options_t* options) {
-  if (papplRendersImage(papplJobGetFormat(job))) return;
-  int resolution =
-      resolutionForQuality(qualityOf(options->print_quality), requestedResolution(job));
-  if (options->printer_resolution[0] == resolution && options->printer_resolution[1] == resolution)
-    return;
-  options->printer_resolution[0] = options->printer_resolution[1] = resolution;
-  const bool colour = options->print_color_mode == PAPPL_COLOR_MODE_COLOR;
-  static const char* const kSheetBack = "normal";
-  const char* sides = options->sides == PAPPL_SIDES_TWO_SIDED_LONG_EDGE    ? "two-sided-long-edge"
-                      : options->sides == PAPPL_SIDES_TWO_SIDED_SHORT_EDGE ? "two-sided-short-edge"
-                                                                           : "one-sided";
-  unsigned total = options->header.cupsInteger[CUPS_RASTER_PWG_TotalPageCount];
-  cupsRasterInitPWGHeader(&options->header, pwgMediaForPWG(options->media.size_name),
-                          colour ? "srgb_8" : "sgray_8", resolution, resolution, sides,
-                          kSheetBack);
-  options->header.cupsInteger[CUPS_RASTER_PWG_TotalPageCount] = total;
 }
 
 // The core's job, made when the first page shows what the job's raster is.
@@ -360,48 +304,6 @@ void rasterAbortJob(pappl_job_t* job, const char* message) {
   if (rj == nullptr) return;
   if (!rj->failed) failJob(*rj, message, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
   endJob(job);
-}
-
-int documentResolution(pappl_job_t* job, const pappl_pr_options_t* options) {
-  return resolutionForQuality(qualityOf(options->print_quality), requestedResolution(job));
-}
-
-bool printRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
-  if (cancelledBeforeStart(job)) return false;
-  DeviceTurn turn(job, device);
-  if (!turn.held()) return turn.duplicate();
-  readJobDeviceStatus(job, turn.device());
-  const char* filename = papplJobGetFilename(job);
-  int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
-  if (fd < 0) {
-    papplJobSetMessage(job, kRawReadFailed, strerror(errno));
-    return false;
-  }
-  DeviceSink sink(job, turn.device());
-  unsigned char buffer[65536];
-  bool ok = true;
-  for (;;) {
-    if (papplJobIsCanceled(job)) break;
-    ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      papplJobSetMessage(job, kRawReadFailed, strerror(errno));
-      ok = false;
-      break;
-    }
-    if (got == 0) break;
-    if (!sink.write(buffer, static_cast<size_t>(got))) break;
-  }
-  close(fd);
-  // What the device still buffers is sent here, where the write is
-  // watched, not in PAPPL's close. A cancelled job's connection may have
-  // been shut by the job itself: not the printer's refusal.
-  if (ok && (sink.failed() || !sink.flush())) {
-    if (!papplJobIsCanceled(job)) reportRefusedJob(papplJobGetPrinter(job));
-    papplJobSetMessage(job, "%s: %s", kSendFailed, strerror(errno ? errno : EIO));
-    ok = false;
-  }
-  return ok;
 }
 
 }  // namespace zeruapp

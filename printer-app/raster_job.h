@@ -6,9 +6,6 @@
 
 namespace zeruapp {
 
-// The printers' own job stream, printed as it is.
-inline constexpr const char* kRawFormat = "application/vnd.zemro-zeru";
-
 // Where the core spools a job's pages; "" for /tmp. Set at start-up.
 void setCoreSpoolDirectory(const char* directory);
 
@@ -22,10 +19,5 @@ bool rasterEndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
 bool rasterEndJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 // Ends a started job that cannot be finished, with `message` for its state.
 void rasterAbortJob(pappl_job_t* job, const char* message);
-// The resolution a document is rendered at: print-quality as the PPDs mean
-// it, or the job's printer-resolution for normal quality.
-int documentResolution(pappl_job_t* job, const pappl_pr_options_t* options);
-
-bool printRawFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 
 }  // namespace zeruapp

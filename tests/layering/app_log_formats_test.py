@@ -56,7 +56,7 @@ def joined(literals):
 def main():
     root = pathlib.Path(sys.argv[1]) / "printer-app"
     faults, calls = [], 0
-    for path in sorted(root.glob("*.cpp")):
+    for path in sorted(root.rglob("*.cpp")):
         text = path.read_text()
         for match in CALL.finditer(text):
             args = arguments(text, match.end())

@@ -56,6 +56,23 @@ for dir in settings status stream imaging jbig job filter printer-app; do
   done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' -r "$dir" /dev/null || true)
 done
 
+# The Printer Application's mapping stands on the public API alone, without
+# PAPPL.
+while IFS=: read -r file line text; do
+  target=$(sed -nE 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]+)".*/\1/p' <<<"$text")
+  case $target in
+    zeru/* | printer-app/mapping/*) ;;
+    *)
+      echo "$file:$line: printer-app/mapping/ includes $target; it may include only zeru/ and its own headers: $text" >&2
+      status=1
+      ;;
+  esac
+done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' -r printer-app/mapping /dev/null || true)
+while IFS= read -r line; do
+  echo "printer-app/mapping/ includes a PAPPL header: $line" >&2
+  status=1
+done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<pappl/' printer-app/mapping || true)
+
 # The public API stands on its own.
 while IFS= read -r line; do
   echo "public header includes a non-public header: $line" >&2

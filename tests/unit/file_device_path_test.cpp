@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "printer-app/file_device_path.h"
+#include "printer-app/mapping/file_device_path.h"
 
 namespace {
 

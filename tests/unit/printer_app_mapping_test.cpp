@@ -14,12 +14,12 @@
 #include <utility>
 #include <vector>
 
-#include "printer-app/choices_map.h"
-#include "printer-app/ghostscript_args.h"
-#include "printer-app/job_messages.h"
-#include "printer-app/models.h"
-#include "printer-app/paper.h"
-#include "printer-app/raster_geometry.h"
+#include "printer-app/mapping/choices_map.h"
+#include "printer-app/mapping/ghostscript_args.h"
+#include "printer-app/mapping/job_messages.h"
+#include "printer-app/mapping/models.h"
+#include "printer-app/mapping/paper.h"
+#include "printer-app/mapping/raster_geometry.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "printer-app/choices_map.h"
-#include "printer-app/option_texts.h"
-#include "printer-app/test_page.h"
+#include "printer-app/mapping/choices_map.h"
+#include "printer-app/mapping/option_texts.h"
+#include "printer-app/mapping/test_page_layout.h"
 
 namespace {
 

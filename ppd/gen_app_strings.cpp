@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "printer-app/choices_map.h"
-#include "printer-app/option_texts.h"
+#include "printer-app/mapping/choices_map.h"
+#include "printer-app/mapping/option_texts.h"
 
 using namespace zeruapp;
 

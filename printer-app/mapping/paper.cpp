@@ -1,4 +1,4 @@
-#include "printer-app/paper.h"
+#include "printer-app/mapping/paper.h"
 
 #include <cmath>
 #include <cstdlib>

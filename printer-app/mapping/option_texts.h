@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "printer-app/choices_map.h"
+#include "printer-app/mapping/choices_map.h"
 
 namespace zeruapp {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "printer-app/printer_status.h"
+#include "printer-app/mapping/device_answer.h"
 #include "zeru/status_block.h"
 
 namespace {

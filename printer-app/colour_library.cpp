@@ -1,6 +1,6 @@
-#include "printer-app/colour.h"
+#include "printer-app/colour_library.h"
 
-#include "printer-app/job_messages.h"
+#include "printer-app/mapping/job_messages.h"
 
 namespace zeruapp {
 

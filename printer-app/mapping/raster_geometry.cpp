@@ -1,9 +1,9 @@
-#include "printer-app/raster_geometry.h"
+#include "printer-app/mapping/raster_geometry.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "printer-app/paper.h"
+#include "printer-app/mapping/paper.h"
 
 namespace zeruapp {
 

@@ -1,4 +1,4 @@
-#include "printer-app/models.h"
+#include "printer-app/mapping/models.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "printer-app/file_device_path.h"
+#include "printer-app/mapping/file_device_path.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "printer-app/option_texts.h"
+#include "printer-app/mapping/option_texts.h"
 
 #include <cctype>
 

@@ -1,4 +1,4 @@
-#include "printer-app/printer_status.h"
+#include "printer-app/mapping/device_answer.h"
 
 #include <cstring>
 

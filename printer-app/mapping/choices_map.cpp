@@ -1,4 +1,4 @@
-#include "printer-app/choices_map.h"
+#include "printer-app/mapping/choices_map.h"
 
 #include <cctype>
 #include <cstring>

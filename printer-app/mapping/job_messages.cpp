@@ -1,4 +1,4 @@
-#include "printer-app/job_messages.h"
+#include "printer-app/mapping/job_messages.h"
 
 namespace zeruapp {
 

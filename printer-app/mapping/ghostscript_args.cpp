@@ -1,8 +1,8 @@
-#include "printer-app/ghostscript_args.h"
+#include "printer-app/mapping/ghostscript_args.h"
 
 #include <cmath>
 
-#include "printer-app/paper.h"
+#include "printer-app/mapping/paper.h"
 
 namespace zeruapp {
 
