@@ -122,7 +122,7 @@ void PrintJob::writeHeader(const cups_page_header2_t& header, const JobHeaderInp
 }
 
 SendResult PrintJob::sendPages(SendOrder order,
-                               const std::function<void(const std::string&)>& announce) {
+                               const std::function<void(const zeru::Sending&)>& announce) {
   return sendSpooledPages(out_, spool_, std::move(order), copyBuffer_, services_, announce);
 }
 

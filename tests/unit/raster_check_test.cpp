@@ -50,7 +50,7 @@ TEST(RasterHeaderCheck, RefusesHostileHeaders) {
     cups_page_header2_t header = a4Colour600();
     change(header);
     const char* problem = rasterHeaderProblem(header);
-    return problem && strncmp(problem, "ERROR: ", 7) == 0 && problem[strlen(problem) - 1] == '\n';
+    return problem && *problem != '\0' && strchr(problem, '\n') == nullptr;
   };
   EXPECT_TRUE(refused([](cups_page_header2_t& h) { h.cupsBitsPerPixel = 1; }));
   EXPECT_TRUE(refused([](cups_page_header2_t& h) { h.cupsBitsPerPixel = 32; }));
@@ -83,7 +83,7 @@ TEST(RasterHeaderCheck, PlanesBeyondTheMemoryLimitAreRefused) {
   huge.cupsWidth = huge.cupsHeight = 240000;
   huge.cupsBytesPerLine = 240000 * 3;
   ASSERT_NE(rasterHeaderProblem(huge), nullptr);
-  EXPECT_STREQ(rasterHeaderProblem(huge), "ERROR: Raster page is too large to print\n");
+  EXPECT_STREQ(rasterHeaderProblem(huge), "Raster page is too large to print");
 }
 
 TEST(RasterHeaderCheck, PixelsMustBeWhatTheColourLibraryConverts) {
@@ -100,8 +100,8 @@ TEST(RasterHeaderCheck, PixelsMustBeWhatTheColourLibraryConverts) {
   for (cups_cspace_t gray : {CUPS_CSPACE_W, CUPS_CSPACE_SW})
     EXPECT_EQ(problem(gray, CUPS_ORDER_CHUNKED, 8), nullptr) << gray;
   const char* expected =
-      "ERROR: Unsupported raster colour space or colour order: only chunky RGB and white-based "
-      "gray pages can be printed\n";
+      "Unsupported raster colour space or colour order: only chunky RGB and white-based "
+      "gray pages can be printed";
   // Black-based gray would print inverted, CMY as if it were RGB.
   EXPECT_STREQ(problem(CUPS_CSPACE_K, CUPS_ORDER_CHUNKED, 8), expected);
   EXPECT_STREQ(problem(CUPS_CSPACE_CMY, CUPS_ORDER_CHUNKED, 24), expected);
@@ -114,12 +114,12 @@ TEST(RasterHeaderCheck, PixelsMustBeWhatTheColourLibraryConverts) {
 TEST(RasterHeaderCheck, DotsMustBeSquareAndCopiesCountable) {
   cups_page_header2_t header = a4Colour600();
   header.HWResolution[1] = 1200;
-  EXPECT_STREQ(rasterHeaderProblem(header), "ERROR: Unsupported raster resolution\n");
+  EXPECT_STREQ(rasterHeaderProblem(header), "Unsupported raster resolution");
   header.HWResolution[0] = 1200;
   header.HWResolution[1] = 600;
-  EXPECT_STREQ(rasterHeaderProblem(header), "ERROR: Unsupported raster resolution\n");
+  EXPECT_STREQ(rasterHeaderProblem(header), "Unsupported raster resolution");
 
-  const char* tooMany = "ERROR: The raster asks for more copies than the printer can make\n";
+  const char* tooMany = "The raster asks for more copies than the printer can make";
   header = a4Colour600();
   for (unsigned copies : {0u, 1u, 65535u}) {
     header.NumCopies = copies;
@@ -161,7 +161,7 @@ TEST(CustomSizeCheck, PageMustFitThePaperPath) {
   EXPECT_EQ(problem(215, 359), nullptr);   // a point of rounding either way
   EXPECT_EQ(problem(613, 1009), nullptr);
   EXPECT_EQ(problem(576, 720), nullptr);
-  const char* outside = "ERROR: Custom page size is outside the range the printer can print\n";
+  const char* outside = "Custom page size is outside the range the printer can print";
   EXPECT_STREQ(problem(100, 400), outside);
   EXPECT_STREQ(problem(300, 300), outside);
   EXPECT_STREQ(problem(700, 800), outside);
@@ -218,7 +218,7 @@ TEST(LandscapeRasterCheck, RasterWiderThanItsSheetsLineIsRefused) {
       {"custom width, beyond rounding", kCustomPaperIndex, 553, 700, 1200, 9233, true},
   };
   const char* refusal =
-      "ERROR: Landscape raster pages cannot be printed: the raster is wider than the sheet\n";
+      "Landscape raster pages cannot be printed: the raster is wider than the sheet";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     PaperTable table;
