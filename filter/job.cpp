@@ -20,6 +20,7 @@
 #include "filter/ppd_choices.h"
 #include "filter/raster_page.h"
 #include "filter/signals.h"
+#include "filter/spool_files.h"
 #include "filter/status_probe.h"
 #include "zeru/byte_sink.h"
 #include "zeru/colour_library.h"
@@ -68,6 +69,8 @@ struct FilterJob {
   // until the job is cancelled.
   zeru::FileSink output{stdout, cancelled};
   DeviceStatusProbe statusProbe{[](const char* line) { logLine(line); }};
+  // The core's spool files, for the SIGPIPE handler; outlives the core.
+  SpoolFileTable spoolFiles;
   std::unique_ptr<zeru::Job> core;
 };
 
@@ -103,7 +106,7 @@ void settleJob() {
 struct JobRegistration {
   explicit JobRegistration(FilterJob& job) { runningJob = &job; }
   ~JobRegistration() {
-    setJobForSignals(nullptr);
+    setSpoolFilesForSignals(nullptr);
     runningJob = nullptr;
   }
 };
@@ -175,11 +178,13 @@ void startCoreJob(FilterJob& job) {
   events.sending = [](const zeru::Sending& sending) {
     fprintf(stderr, kInfoLine, zeru::progressText(sending).c_str());
   };
+  events.spoolFileMade = [&job](int slot, const char* path) { job.spoolFiles.made(slot, path); };
+  events.spoolFileRemoving = [&job](int slot) { job.spoolFiles.removing(slot); };
   events.statusProbe = [&job] {
     job.statusProbe.RequestDeviceStatus(twoSided(*job.core));
   };
   job.core = std::make_unique<zeru::Job>(job.output, std::move(options), std::move(events));
-  setJobForSignals(job.core.get());
+  setSpoolFilesForSignals(&job.spoolFiles);
 }
 
 // Phase 1: every page of the raster stream into the core's job.

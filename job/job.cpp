@@ -63,7 +63,8 @@ struct Job::Impl {
         events(std::move(jobEvents)),
         printJob(out,
                  JobServices{events.cancelled, events.log,
-                             options.spoolDirectory.empty() ? "/tmp" : options.spoolDirectory},
+                             options.spoolDirectory.empty() ? "/tmp" : options.spoolDirectory,
+                             events.spoolFileMade, events.spoolFileRemoving},
                  coderFor(options.compression)) {
     settings.rotate180 = 0;
     settings.colorMode = 0;
@@ -407,7 +408,5 @@ void Job::abandon() {
 }
 
 const Failure& Job::failure() const { return impl_->failure; }
-
-void Job::removeSpoolFilesFromSignal() const { impl_->printJob.spool().removeAllFromSignal(); }
 
 }  // namespace zeru

@@ -32,7 +32,7 @@ int compressAndWrite(PlaneBuffers& planes, PageStartRecord& record, int fd, bool
 }
 
 PrintJob::PrintJob(zeru::ByteSink& out, JobServices services, JbigCoder coder)
-    : out_(out), services_(std::move(services)), coder_(coder), spool_(services_.spoolDirectory) {}
+    : out_(out), services_(std::move(services)), coder_(coder), spool_(services_.spoolDirectory, services_.spoolFileMade, services_.spoolFileRemoving) {}
 
 PrintJob::~PrintJob() { abandon(); }
 

@@ -102,6 +102,13 @@ struct JobEvents {
   std::function<void(const Sending& sending)> sending = [](const Sending&) {};
   // During a colour page's set-up, where the printer's status is asked for.
   std::function<void()> statusProbe = [] {};
+  // A page's spool file has been made at `path`, and is about to be removed;
+  // `slot` names the file in between, and `path` stays valid and unchanged
+  // until then. For a front end that must remove the job's files where the
+  // job cannot (a signal handler). May be called from the job's own threads,
+  // one at a time.
+  std::function<void(int slot, const char* path)> spoolFileMade = [](int, const char*) {};
+  std::function<void(int slot)> spoolFileRemoving = [](int) {};
 };
 
 // What failed.
@@ -182,9 +189,6 @@ class Job {
   void abandon();
   // What the last failed step failed of.
   const Failure& failure() const;
-
-  // Removes the job's spool files with unlink() alone: for a signal handler.
-  void removeSpoolFilesFromSignal() const;
 
   struct Impl;
 
