@@ -84,8 +84,8 @@ struct Sending {
 std::string progressText(const Sending& sending);
 
 // What the job tells its front end while it works. Every event is called
-// on the thread that called the job's method, except `log` and `cancelled`,
-// which may be called from the job's own threads.
+// on the thread that called the job's method, except `log`, `cancelled` and
+// the spool file events, which may be called from the job's own threads.
 struct JobEvents {
   // True once the job is to stop. Read between pages, between lines of the
   // output and while waiting; must be cheap.
@@ -113,16 +113,16 @@ struct JobEvents {
 
 // What failed.
 enum class FailureKind {
-  None,                // nothing has failed
-  RasterHeader,        // the page's raster header cannot be printed
-  PageSettings,        // the page's size or resolution against the choices
-  ColourLibraryEntry,  // the colour library lacks an entry point a page needs
+  None,                  // nothing has failed
+  RasterHeader,          // the page's raster header cannot be printed
+  PageSettings,          // the page's size or resolution against the choices
+  ColourLibraryEntry,    // the colour library lacks an entry point a page needs
   ColourLibraryRefused,  // the colour library refused the page
-  ColourLibraryBusy,   // the colour library could not take the page
-  Memory,              // the page's buffers could not be allocated
-  SpoolCreate,         // no spool file could be made for a page
-  SpoolWrite,          // a spool file could not be written
-  OutputWrite,         // the job stream could not be written to the printer
+  ColourLibraryBusy,     // the colour library could not take the page
+  Memory,                // the page's buffers could not be allocated
+  SpoolCreate,           // no spool file could be made for a page
+  SpoolWrite,            // a spool file could not be written
+  OutputWrite,           // the job stream could not be written to the printer
 };
 
 // Why a step failed: what, and the human text (one line, no line end; ""
@@ -140,6 +140,7 @@ enum class Sides {
   TwoSidedLongEdge,
   TwoSidedShortEdge,
 };
+
 enum class PageStart {
   Render,  // hand over the page's lines, then endPage()
   Stop,    // the job was cancelled: read no more pages, finish()
