@@ -17,9 +17,10 @@
 
 #include "filter/descriptors.h"
 #include "filter/log.h"
-#include "filter/ppd_settings.h"
+#include "filter/ppd_choices.h"
 #include "filter/raster_page.h"
 #include "filter/signals.h"
+#include "filter/spool_files.h"
 #include "filter/status_probe.h"
 #include "zeru/byte_sink.h"
 #include "zeru/colour_library.h"
@@ -31,6 +32,11 @@ namespace {
 // at again (a SIGTERM taken by another thread does not interrupt the wait).
 constexpr int kInputWaitMs = 200;
 constexpr const char* kPageLine = "PAGE: %d %u\n";
+constexpr const char* kErrorLine = "ERROR: %s\n";
+constexpr const char* kInfoLine = "INFO: %s\n";
+// The exit status of a job whose page the colour library refused; every
+// other failure exits with 1.
+constexpr int kExitEngineRefused = 255;
 // The page has been rasterised; the line loop reports the steps before.
 constexpr const char* kPageRasterised = "ATTR: job-media-progress=100\n";
 // Something other than the filter's own log holds the log's name, and the
@@ -63,6 +69,8 @@ struct FilterJob {
   // until the job is cancelled.
   zeru::FileSink output{stdout, cancelled};
   DeviceStatusProbe statusProbe{[](const char* line) { logLine(line); }};
+  // The core's spool files, for the SIGPIPE handler; outlives the core.
+  SpoolFileTable spoolFiles;
   std::unique_ptr<zeru::Job> core;
 };
 
@@ -98,7 +106,7 @@ void settleJob() {
 struct JobRegistration {
   explicit JobRegistration(FilterJob& job) { runningJob = &job; }
   ~JobRegistration() {
-    setJobForSignals(nullptr);
+    setSpoolFilesForSignals(nullptr);
     runningJob = nullptr;
   }
 };
@@ -112,10 +120,19 @@ struct JobRegistration {
   _exit(status);
 }
 
-// The core's job failed: its line, its status.
-[[noreturn]] void failJob(const zeru::Failure& failure) {
-  fail(failure.exitStatus, failure.line.empty() ? nullptr : failure.line.c_str());
+int exitStatusOf(const zeru::Failure& failure) {
+  return failure.kind == zeru::FailureKind::ColourLibraryRefused ? kExitEngineRefused : 1;
 }
+
+// The core's job failed: its line (none when the job stream says it), its
+// status.
+[[noreturn]] void failJob(const zeru::Failure& failure) {
+  std::string line;
+  if (!failure.message.empty()) line = "ERROR: " + failure.message + "\n";
+  fail(exitStatusOf(failure), line.empty() ? nullptr : line.c_str());
+}
+
+bool twoSided(const zeru::Job& core) { return core.sides() != zeru::Sides::OneSided; }
 
 zeru::CustomSizeRange customSizeRangeOf(const ppd_file_t* ppd) {
   zeru::CustomSizeRange range;
@@ -153,30 +170,37 @@ void startCoreJob(FilterJob& job) {
   events.cancelled = cancelled;
   events.log = [](const char* line) { logLine(line); };
   events.pageCounted = [](int page, unsigned copies) { fprintf(stderr, kPageLine, page, copies); };
-  events.pageProgress = reportPageProgress;
+  // The job is made below, before any event can come.
+  events.pageProgress = [&job](int page, int percent) {
+    reportPageProgress(page, percent, twoSided(*job.core));
+  };
   events.pageRendered = [](int) { fputs(kPageRasterised, stderr); };
-  events.sending = [](const std::string& line) { fputs(line.c_str(), stderr); };
-  events.statusProbe = [&job](bool twoSided) {
-    job.statusProbe.RequestDeviceStatus(twoSided ? PageLoop::Duplex : PageLoop::Simplex);
+  events.sending = [](const zeru::Sending& sending) {
+    fprintf(stderr, kInfoLine, zeru::progressText(sending).c_str());
+  };
+  events.spoolFileMade = [&job](int slot, const char* path) { job.spoolFiles.made(slot, path); };
+  events.spoolFileRemoving = [&job](int slot) { job.spoolFiles.removing(slot); };
+  events.statusProbe = [&job] {
+    job.statusProbe.RequestDeviceStatus(twoSided(*job.core));
   };
   job.core = std::make_unique<zeru::Job>(job.output, std::move(options), std::move(events));
-  setJobForSignals(job.core.get());
+  setSpoolFilesForSignals(&job.spoolFiles);
 }
 
 // Phase 1: every page of the raster stream into the core's job.
 void runPageLoop(FilterJob& job) {
   zeru::Job& core = *job.core;
-  const bool twoSided = core.duplexMode() != 0;
+  const bool twoSidedJob = twoSided(core);
   cups_page_header2_t header;
   while (job.raster && cupsRasterReadHeader2(job.raster, &header)) {
     const zeru::PageHeader page = zeru::pageHeaderFrom(header);
     zeru::PageStart start = core.startPage(page);
     if (start == zeru::PageStart::Stop) break;
     if (start == zeru::PageStart::Failed) failJob(core.failure());
-    readRasterLines(job.raster, page, core.pageNumber(), twoSided, [&core] { return core.line(); },
+    readRasterLines(job.raster, page, core.pageNumber(), twoSidedJob, [&core] { return core.line(); },
                     [&core] { core.pushLine(); });
     zeru::PageEnd end = core.endPage();
-    if (end.kind == zeru::PageEnd::Failed) failJob(core.failure());
+    if (end.failed()) failJob(core.failure());
     if (end.stop) break;
   }
 }
@@ -194,8 +218,8 @@ void markOptions(FilterJob& job) {
 
 // The duplex choice is marked once more, so that its constraints are checked.
 void checkDuplexChoice(FilterJob& job) {
-  const char* option = job.core->duplexOption();
-  if (job.core->duplexMode() != 0 && ppdMarkOption(job.ppd, option, markedChoice(job.ppd, option)))
+  const char* option = duplexOption(job.ppd);
+  if (twoSided(*job.core) && ppdMarkOption(job.ppd, option, markedChoice(job.ppd, option)))
     fail(1, "ERROR: Option conflicts exist\n");
 }
 
@@ -241,12 +265,12 @@ int runFilter(int argc, char* argv[]) {
   }
 
   zeru::ColourLibrary::LoadResult loaded = job.library.load(zeru::ColourLibrary::installedPaths());
-  fputs(loaded.error.c_str(), stderr);
+  if (loaded.failed()) fprintf(stderr, kErrorLine, loaded.message.c_str());
   if (!loaded.notice.empty()) {
     fputs(loaded.notice.c_str(), stdout);
     fflush(stdout);
   }
-  if (!loaded.ok) return 1;
+  if (loaded.failed()) return 1;
   installTermHandler();
 
   job.numOptions = cupsParseOptions(argv[5], 0, &job.options);
@@ -268,7 +292,7 @@ int runFilter(int argc, char* argv[]) {
 
   runPageLoop(job);
   zeru::JobEnd end = job.core->finish();
-  if (!end.ok) failJob(job.core->failure());
+  if (end.failed()) failJob(job.core->failure());
 
   shutdown(job);
   return 0;

@@ -1,11 +1,10 @@
 #include "filter/raster_page.h"
 
 #include <algorithm>
-#include <cstdint>
+#include <cstddef>
 #include <cstdio>
 
 #include "filter/log.h"
-#include "filter/ppd_settings.h"
 
 namespace {
 
@@ -16,7 +15,6 @@ constexpr const char* kDuplexLineRead = "INFO: cupsRasterReadPixels ok...";
 constexpr const char* kSimplexProgress = "INFO: Printing page %d, %d%% complete...\n";
 constexpr const char* kDuplexProgress = "INFO: Processing page %d, %d%% complete...\n";
 constexpr const char* kMediaProgress = "ATTR: job-media-progress=%d\n";
-constexpr size_t kProgressEvery = 128;
 
 }  // namespace
 
@@ -42,34 +40,4 @@ void readRasterLines(cups_raster_t* raster, const zeru::PageHeader& header, int 
     if (twoSided) logPerLine(PerLineLog::RasterLineRead, kDuplexLineRead);
     push();
   }
-}
-
-RenderResult renderPage(const PageRenderRequest& request, PlaneBuffers& planes,
-                        bool& hasContent) {
-  hasContent = false;
-  const zeru::PageHeader& header = *request.header;
-
-  PageRenderOptions pageOptions = request;
-  pageOptions.saveBlankSheet = request.ppd && saveBlankSheet(request.ppd);
-
-  PageRenderer renderer;
-  RenderResult result = renderer.begin(pageOptions, planes);
-  if (result != RenderResult::Ok) return result;
-
-  const size_t lines = header.height;
-  const bool twoSided = request.loop == PageLoop::Duplex;
-  size_t y = 0;
-  readRasterLines(
-      request.raster, header, request.pageCount, twoSided,
-      [&] {
-        if (y % kProgressEvery == 0) {
-          int percent = static_cast<int>(static_cast<uint64_t>(y) * 100 / lines);
-          reportPageProgress(request.pageCount, percent, twoSided);
-        }
-        ++y;
-        return renderer.nextLine();
-      },
-      [&] { renderer.pushLine(); });
-  hasContent = renderer.end();
-  return RenderResult::Ok;
 }

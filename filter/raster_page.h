@@ -5,13 +5,8 @@
 #include <functional>
 #include <span>
 
-#include <cups/ppd.h>
 #include <cups/raster.h>
 
-#include "imaging/engine_loader.h"
-#include "imaging/page_renderer.h"
-#include "imaging/plane_buffers.h"
-#include "settings/job_settings.h"
 #include "zeru/page_header.h"
 
 // The spooler's progress lines for a page: "INFO: Printing page ..." (or
@@ -26,16 +21,3 @@ void reportPageProgress(int pageNumber, int percent, bool twoSided);
 void readRasterLines(cups_raster_t* raster, const zeru::PageHeader& header, int pageNumber,
                      bool twoSided, const std::function<std::span<unsigned char>()>& next,
                      const std::function<void()>& push);
-
-// The page as the renderer takes it, and where its lines and its
-// blank-sheet saving choice come from.
-struct PageRenderRequest : PageRenderOptions {
-  cups_raster_t* raster = nullptr;
-  ppd_file_t* ppd = nullptr;  // for blank-sheet saving
-};
-
-// Renders the page whose header was just read through the push renderer,
-// with the spooler's progress lines on standard error. `hasContent` is false
-// for a page to be dropped.
-RenderResult renderPage(const PageRenderRequest& request, PlaneBuffers& planes,
-                        bool& hasContent);

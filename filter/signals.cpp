@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "filter/log.h"
-#include "zeru/job.h"
+#include "filter/spool_files.h"
 
 volatile sig_atomic_t cancelRequested = 0;
 
@@ -15,9 +15,9 @@ namespace {
 
 constexpr int kTimerSeconds = 25;
 
-// The running job, for the SIGPIPE handler.
-std::atomic<const zeru::Job*> jobForSignals{nullptr};
-static_assert(std::atomic<const zeru::Job*>::is_always_lock_free, "read from a signal handler");
+// The running job's spool files, for the SIGPIPE handler.
+std::atomic<SpoolFileTable*> spoolFilesForSignals{nullptr};
+static_assert(std::atomic<SpoolFileTable*>::is_always_lock_free, "read from a signal handler");
 
 void writeStderr(const char* text) {
   ssize_t written = write(STDERR_FILENO, text, strlen(text));
@@ -26,7 +26,7 @@ void writeStderr(const char* text) {
 
 void onPipe(int) {
   writeStderr("ERROR: SIGPIPE Job Abort.\n");
-  if (const zeru::Job* job = jobForSignals.load()) job->removeSpoolFilesFromSignal();
+  if (SpoolFileTable* files = spoolFilesForSignals.load()) files->removeAllFromSignal();
   _exit(0);
 }
 
@@ -52,7 +52,7 @@ void install(int signalNumber, void (*handler)(int), int flags) {
 
 }  // namespace
 
-void setJobForSignals(const zeru::Job* job) { jobForSignals.store(job); }
+void setSpoolFilesForSignals(SpoolFileTable* files) { spoolFilesForSignals.store(files); }
 
 void installPipeHandler() { install(SIGPIPE, onPipe, 0); }
 

@@ -5,9 +5,7 @@
 
 #include <csignal>
 
-namespace zeru {
-class Job;
-}
+class SpoolFileTable;
 
 // Set to 1 by the SIGTERM handler, never cleared. Read by the driver between
 // pages and between sent pages; volatile so that no check is cached.
@@ -17,9 +15,9 @@ extern volatile sig_atomic_t cancelRequested;
 // job's spool are unlinked, exit status 0.
 void installPipeHandler();
 
-// The job whose spool files the SIGPIPE handler removes; nullptr for none.
-// The job must outlive its registration.
-void setJobForSignals(const zeru::Job* job);
+// The spool files the SIGPIPE handler removes; nullptr for none. The table
+// must outlive its registration.
+void setSpoolFilesForSignals(SpoolFileTable* files);
 
 // SIGALRM every 25 s (first after 25 s): two "dummy command" lines in the log.
 // Installed with SA_RESTART so that the timer never breaks a raster read.

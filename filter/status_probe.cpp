@@ -103,8 +103,8 @@ DeviceUriClass classifyDeviceUri(const char* uri) {
   return DeviceUriClass::NoScheme;
 }
 
-void DeviceStatusProbe::RequestDeviceStatus(PageLoop loop) {
-  const ProbeLines& lines = loop == PageLoop::Duplex ? kDuplexLines : kSimplexLines;
+void DeviceStatusProbe::RequestDeviceStatus(bool twoSided) {
+  const ProbeLines& lines = twoSided ? kDuplexLines : kSimplexLines;
   bool available = sideChannelAvailable(getenv("SOFTWARE"));
 
   DeviceUriClass uriClass = classifyDeviceUri(getenv("DEVICE_URI"));
@@ -136,8 +136,9 @@ void DeviceStatusProbe::RequestDeviceStatus(PageLoop loop) {
   }
   deviceIdBuffer_[deviceIdLength_] = '\0';
 
-  int decoded = DecodStatusFromDeviceID(deviceIdBuffer_, status_.data());
-  if (direct && decoded == 1) {
+  zeru::StatusBlock block = zeru::decodeStatusBlock(deviceIdBuffer_);
+  if (block.kind == zeru::StatusBlock::Valid) status_ = block.bytes;
+  if (direct && block.kind == zeru::StatusBlock::Valid) {
     log_(lines.statusDecoded[0]);
     log_(lines.statusDecoded[1]);
   }

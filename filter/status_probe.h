@@ -1,11 +1,15 @@
 // The per-page status probe through the CUPS side channel.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <functional>
 #include <utility>
 
-#include "settings/job_settings.h"
-#include "status/device_id.h"
+#include "zeru/status_block.h"
+
+// The printer's status block as the probe last read it.
+using DeviceStatus = std::array<uint8_t, zeru::kStatusBlockSize>;
 
 // The status probe of one job, with the job's DeviceStatus.
 class DeviceStatusProbe {
@@ -17,10 +21,10 @@ class DeviceStatusProbe {
   void clear() { status_.fill(0); }
 
   // Probes the printer for a colour page. Reads DEVICE_URI and SOFTWARE;
-  // writes only log lines (worded by `loop`) and the job's DeviceStatus;
+  // writes only log lines (worded for a one- or two-sided job) and the job's DeviceStatus;
   // never fails the job. SIGPIPE raised by a closed side channel is discarded.
   // A request is sent only when the side-channel descriptor is a socket.
-  void RequestDeviceStatus(PageLoop loop);
+  void RequestDeviceStatus(bool twoSided);
 
   // The job's last decoded status block.
   const DeviceStatus& deviceStatus() const { return status_; }

@@ -1,101 +1,99 @@
-// The whole page path over arbitrary raster streams: header checks, settings
-// and geometry, rasterisation through the test engine, compression.
+// The whole page path over arbitrary raster streams, through the printing
+// core's job as a front end drives it: header checks, settings and geometry,
+// rasterisation through the test engine, blank-sheet saving, spooling,
+// compression and the job stream.
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <string>
+#include <cstring>
+#include <span>
 
-#include <cups/ppd.h>
 #include <cups/raster.h>
 
-#include "settings/job_settings.h"
-#include "filter/ppd_settings.h"
-#include "job/raster_check.h"
-#include "jbig/compression.h"
-#include "imaging/engine_loader.h"
-#include "settings/paper_table.h"
-#include "filter/raster_page.h"
-#include "stream/command_record.h"
+#include "zeru/byte_sink.h"
+#include "zeru/choices.h"
+#include "zeru/colour_library.h"
+#include "zeru/job.h"
 #include "zeru/page_header.h"
 
 namespace {
 
-const char kPpd[] =
-    "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n"
-    "*LanguageVersion: English\n*LanguageEncoding: ISOLatin1\n"
-    "*PCFileName: \"FUZZ.PPD\"\n*Manufacturer: \"ZEMRO\"\n*Product: \"(ZEMRO TX 7M)\"\n"
-    "*ModelName: \"ZEMRO TX 7M\"\n*ShortNickName: \"ZEMRO TX 7M\"\n*NickName: \"ZEMRO TX 7M\"\n"
-    "*PSVersion: \"(3010.000) 0\"\n*ColorDevice: True\n*DefaultColorSpace: RGB\n"
-    "*OpenUI *PageSize: PickOne\n*OrderDependency: 10 AnySetup *PageSize\n"
-    "*DefaultPageSize: A4\n*PageSize A4: \"\"\n*PageSize Letter: \"\"\n*CloseUI: *PageSize\n"
-    "*OpenUI *AKSaveBlankSheet: PickOne\n*OrderDependency: 10 AnySetup *AKSaveBlankSheet\n"
-    "*DefaultAKSaveBlankSheet: true\n*AKSaveBlankSheet true: \"\"\n*AKSaveBlankSheet false: \"\"\n"
-    "*CloseUI: *AKSaveBlankSheet\n"
-    "*DefaultImageableArea: A4\n*ImageableArea A4: \"12 12 583 830\"\n"
-    "*ImageableArea Letter: \"12 12 600 780\"\n"
-    "*DefaultPaperDimension: A4\n*PaperDimension A4: \"595 842\"\n*PaperDimension Letter: \"612 792\"\n";
+// The pages of one input that reach the job, and the copies beyond which
+// the job is abandoned rather than sent (sending repeats the whole job).
+constexpr int kMaxPages = 3;
+constexpr unsigned kMaxSentCopies = 4;
 
-struct Context {
-  ppd_file_t* ppd = nullptr;
-  EngineLibrary library;
+// A4, blank sheets saved: every page renders, and a white one is dropped.
+class FuzzChoices : public zeru::Choices {
+ public:
+  const char* choice(const char* keyword) const override {
+    if (strcmp(keyword, "PageSize") == 0) return "A4";
+    if (strcmp(keyword, "AKSaveBlankSheet") == 0) return "true";
+    return nullptr;
+  }
 };
 
-Context* makeContext() {
-  auto* context = new Context;
-  char path[] = "/tmp/fuzz-ppd-XXXXXX";
-  int fd = mkstemp(path);
-  if (fd < 0) abort();
-  if (write(fd, kPpd, sizeof kPpd - 1) != static_cast<ssize_t>(sizeof kPpd - 1)) abort();
-  close(fd);
-  context->ppd = ppdOpenFile(path);
-  unlink(path);
-  if (!context->ppd) abort();
-  ppdMarkDefaults(context->ppd);
+// Counts the job stream and keeps none of it.
+class NullSink : public zeru::ByteSink {
+ public:
+  bool write(const void*, size_t length) override {
+    bytes += length;
+    return true;
+  }
+  size_t bytes = 0;
+};
 
-  const char* engine = ZERU_TEST_ENGINE;
-  EngineLibrary& lib = context->library;
-  if (!loadEngineLibraryFrom(&engine, 1, lib)) abort();
-  if (!lib.canRenderPages()) abort();
-  return context;
+const zeru::ColourLibrary& library() {
+  static zeru::ColourLibrary* instance = [] {
+    auto* loaded = new zeru::ColourLibrary;
+    if (loaded->load({ZERU_TEST_ENGINE}).failed()) abort();
+    return loaded;
+  }();
+  return *instance;
+}
+
+void runJob(cups_raster_t* raster) {
+  static const FuzzChoices choices;
+  NullSink sink;
+  zeru::JobOptions options;
+  options.title = "fuzz";
+  options.user = "fuzz";
+  options.choices = &choices;
+  options.product = "(ZEMRO TX 7M)";
+  options.library = &library();
+  zeru::Job job(sink, options, zeru::JobEvents{});
+
+  cups_page_header2_t header;
+  unsigned copies = 1;
+  for (int page = 1; page <= kMaxPages && cupsRasterReadHeader2(raster, &header); ++page) {
+    if (job.startPage(zeru::pageHeaderFrom(header)) != zeru::PageStart::Render) return;
+    copies = std::max(copies, header.NumCopies);
+    for (unsigned y = 0; y < header.cupsHeight; ++y) {
+      std::span<unsigned char> line = job.line();
+      size_t bytes = std::min<size_t>(line.size(), header.cupsBytesPerLine);
+      if (cupsRasterReadPixels(raster, line.data(), static_cast<unsigned>(bytes)) == 0)
+        std::fill(line.begin(), line.end(), 0xFF);
+      job.pushLine();
+    }
+    zeru::PageEnd end = job.endPage();
+    if (end.failed() || end.stop) return;
+  }
+  if (copies <= kMaxSentCopies) job.finish();
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static Context* context = makeContext();
-
   int fd = memfd_create("raster", 0);
   if (fd < 0) abort();
   if (size && write(fd, data, size) != static_cast<ssize_t>(size)) abort();
   lseek(fd, 0, SEEK_SET);
-  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
-  if (raster) {
-    JobSettings settings;
-    PaperTable table;
-    PageStartRecord record;
-    cups_page_header2_t rasterHeader;
-    for (int page = 1; page <= 3 && cupsRasterReadHeader2(raster, &rasterHeader); ++page) {
-      zeru::PageHeader header = zeru::pageHeaderFrom(rasterHeader);
-      if (rasterHeaderProblem(header)) break;
-      if (readPageSettings(context->ppd, header, table, settings, PageLoop::Simplex) !=
-          PageSettingsResult::Ok)
-        break;
-      PageRenderRequest request;
-      request.library = &context->library;
-      request.raster = raster;
-      request.header = &header;
-      request.ppd = context->ppd;
-      request.settings = &settings;
-      request.pageCount = page;
-      request.afterScreenThreads = [] {};
-      PlaneBuffers planes;
-      bool hasContent = false;
-      if (renderPage(request, planes, hasContent) != RenderResult::Ok) break;
-      if (hasContent) compressPage(planes, record);
-    }
+  if (cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_READ)) {
+    runJob(raster);
     cupsRasterClose(raster);
   }
   close(fd);

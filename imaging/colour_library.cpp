@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr const char* kOpenFailureLine = "ERROR: zarvelmac open fail:%s\n";
+constexpr const char* kOpenFailure = "zarvelmac open fail:%s";
 
 }  // namespace
 
@@ -31,8 +31,8 @@ ColourLibrary::LoadResult ColourLibrary::load(const std::vector<std::string>& pa
   for (const std::string& path : paths) names.push_back(path.c_str());
   EngineLoadResult loaded = loadEngineLibraryFrom(names.data(), names.size(), impl_->engine);
   LoadResult result;
-  result.ok = loaded.loaded;
-  if (!loaded) result.error = formatText(kOpenFailureLine, loaded.error.c_str());
+  result.kind = loaded.loaded ? LoadResult::Kind::Loaded : LoadResult::Kind::NotOpened;
+  if (!loaded) result.message = formatText(kOpenFailure, loaded.error.c_str());
   for (const std::string& notice : loaded.notices) result.notice += notice;
   return result;
 }

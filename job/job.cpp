@@ -22,15 +22,18 @@
 
 namespace {
 
-constexpr int kExitEngineRefused = 255;
-constexpr const char* kEngineRefusedLine = "ERROR: The colour library refused the page\n";
-constexpr const char* kAllocationLine = "ERROR: Unable to allocate memory for the page\n";
-constexpr const char* kNoTurnLine = "ERROR: The colour library could not take the page\n";
-constexpr const char* kMissingEntryLine = "ERROR: The colour library has no entry point %s\n";
-constexpr const char* kSpoolWriteLine = "ERROR: Unable to write the page spool file: %s\n";
-constexpr const char* kOutputLine = "ERROR: Unable to write the job to the printer: %s\n";
-constexpr const char* kSimplexSpoolLine = "ERROR: Collating enabled mkstemp [/tmp/] -> %s\n";
-constexpr const char* kDuplexSpoolLine = "ERROR: Duplex enabled mkstemp -> %s\n";
+constexpr const char* kEngineRefused = "The colour library refused the page";
+constexpr const char* kAllocation = "Unable to allocate memory for the page";
+constexpr const char* kNoTurn = "The colour library could not take the page";
+constexpr const char* kMissingEntry = "The colour library has no entry point %s";
+constexpr const char* kSpoolWrite = "Unable to write the page spool file: %s";
+constexpr const char* kOutput = "Unable to write the job to the printer: %s";
+constexpr const char* kSimplexSpool = "Collating enabled mkstemp [/tmp/] -> %s";
+constexpr const char* kDuplexSpool = "Duplex enabled mkstemp -> %s";
+constexpr const char* kSide1Collated = "Printing side-1 page %d... (%u/%u)";
+constexpr const char* kSide2Collated = "Printing side-2 page %d... (%u/%u)";
+constexpr const char* kSide1 = "Printing side-1 page %d ...";
+constexpr const char* kSide2 = "Printing side-2 page %d ...";
 // Written into the job stream when a two-sided job cannot spool a page.
 constexpr const char* kSpoolTemplate = "/tmp/tmp-XXXXXX";
 constexpr const char* kZeroCopiesLine = "INFO: The page header asks for 0 copies; 1 copy is printed";
@@ -44,6 +47,13 @@ JbigCoder coderFor(zeru::Compression compression) {
 
 namespace zeru {
 
+std::string progressText(const Sending& sending) {
+  if (sending.copies > 1)
+    return formatText(sending.side == 1 ? kSide1Collated : kSide2Collated, sending.page,
+                      sending.copy, sending.copies);
+  return formatText(sending.side == 1 ? kSide1 : kSide2, sending.page);
+}
+
 struct Job::Impl {
   Impl(ByteSink& sink, JobOptions jobOptions, JobEvents jobEvents)
       : out(sink),
@@ -51,7 +61,8 @@ struct Job::Impl {
         events(std::move(jobEvents)),
         spooler(out,
                 JobServices{events.cancelled, events.log,
-                            options.spoolDirectory.empty() ? "/tmp" : options.spoolDirectory},
+                            options.spoolDirectory.empty() ? "/tmp" : options.spoolDirectory,
+                            events.spoolFileMade, events.spoolFileRemoving},
                 coderFor(options.compression)) {
     settings.rotate180 = 0;
     settings.colorMode = 0;
@@ -59,9 +70,8 @@ struct Job::Impl {
                          options.pageSizeOption ? options.pageSizeOption->c_str() : nullptr,
                          settings);
     heldPaperIndex = settings.paperIndex;
-    duplexOptionKeyword = ::duplexOption(*options.choices);
-    settings.duplexMode =
-        duplexModeFor(duplexOptionKeyword, options.choices->choice(duplexOptionKeyword));
+    const char* duplexKeyword = ::duplexOption(*options.choices);
+    settings.duplexMode = duplexModeFor(duplexKeyword, options.choices->choice(duplexKeyword));
     settings.collate = collateFromChoice(options.choices->choice("Collate"));
     loop = settings.duplexMode == 0 ? PageLoop::Simplex : PageLoop::Duplex;
     customRange.offered = options.customSizes.offered;
@@ -73,12 +83,12 @@ struct Job::Impl {
 
   bool cancelled() const { return events.cancelled(); }
 
-  void fail(int status, std::string line) {
-    failure.exitStatus = status;
-    failure.line = std::move(line);
+  void fail(FailureKind kind, std::string message) {
+    failure.kind = kind;
+    failure.message = std::move(message);
   }
-  void failWithErrno(const char* format, int error) {
-    fail(1, formatText(format, strerror(error)));
+  void failWithErrno(FailureKind kind, const char* format, int error) {
+    fail(kind, formatText(format, strerror(error)));
   }
 
   PageStart startPage(const PageHeader& pageHeader);
@@ -96,7 +106,6 @@ struct Job::Impl {
   ::CustomSizeRange customRange;
   PageStartRecord pageRecord;
   const char* modelPath = nullptr;
-  const char* duplexOptionKeyword = nullptr;
   PageLoop loop = PageLoop::Simplex;
   Failure failure;
 
@@ -145,24 +154,24 @@ PageStart Job::Impl::startPage(const PageHeader& pageHeader) {
   if (!mayBeDropped) events.pageCounted(pageCount, header.numCopies);
 
   if (const char* problem = rasterHeaderProblem(currentHeader)) {
-    fail(1, problem);
+    fail(FailureKind::RasterHeader, problem);
     return PageStart::Failed;
   }
   PageSettingsResult result =
       readPageSettings(*options.choices, currentHeader, paperTable, settings, loop, events.log);
   if (result != PageSettingsResult::Ok) {
-    fail(1, pageSettingsError(result));
+    fail(FailureKind::PageSettings, pageSettingsError(result));
     return PageStart::Failed;
   }
   // A raster wider than its sheet is refused rather than cut: its lines would
   // lose their right part, and the page would be recorded on a portrait sheet.
   if (const char* problem = landscapeRasterProblem(currentHeader, settings.lineWidth)) {
-    fail(1, problem);
+    fail(FailureKind::RasterHeader, problem);
     return PageStart::Failed;
   }
   if (settings.paperIndex == kCustomPaperIndex)
     if (const char* problem = customSizeProblem(currentHeader, customRange)) {
-      fail(1, problem);
+      fail(FailureKind::RasterHeader, problem);
       return PageStart::Failed;
     }
 
@@ -170,7 +179,7 @@ PageStart Job::Impl::startPage(const PageHeader& pageHeader) {
 
   const EngineLibrary& library = engineOf(*options.library);
   if (!library.canRenderPages()) {
-    fail(1, formatText(kMissingEntryLine, library.firstMissingEntry()));
+    fail(FailureKind::ColourLibraryEntry, formatText(kMissingEntry, library.firstMissingEntry()));
     return PageStart::Failed;
   }
   modelPath = modelPathFor(options.product.empty() ? nullptr : options.product.c_str(), loop,
@@ -186,7 +195,7 @@ PageStart Job::Impl::startPage(const PageHeader& pageHeader) {
   pageOptions.saveBlankSheet = mayBeDropped;
   pageOptions.cancelled = events.cancelled;
   pageOptions.afterScreenThreads = [this] {
-    if (settings.colorMode) events.statusProbe(loop == PageLoop::Duplex);
+    if (settings.colorMode) events.statusProbe();
     readRotate180(*options.choices, settings);
   };
 
@@ -196,16 +205,16 @@ PageStart Job::Impl::startPage(const PageHeader& pageHeader) {
     case RenderResult::Ok:
       break;
     case RenderResult::EngineRefused:
-      fail(kExitEngineRefused, kEngineRefusedLine);
+      fail(FailureKind::ColourLibraryRefused, kEngineRefused);
       return PageStart::Failed;
     case RenderResult::AllocationFailed:
-      fail(1, kAllocationLine);
+      fail(FailureKind::Memory, kAllocation);
       return PageStart::Failed;
     case RenderResult::Busy:
     case RenderResult::Cancelled:
       // Other pages held the colour library for the whole wait, or the job
       // was cancelled while this page waited for its turn.
-      fail(1, kNoTurnLine);
+      fail(FailureKind::ColourLibraryBusy, kNoTurn);
       return PageStart::Failed;
   }
   lineIndex = 0;
@@ -221,26 +230,26 @@ PageEnd Job::Impl::endPage() {
   if (!hasContent) {
     --pageCount;  // the next page takes this number
     spooler.returnBuffers(std::move(planes));
-    end.kind = PageEnd::Dropped;
+    end.kind = PageEnd::Kind::Dropped;
     return end;
   }
 
   SpoolResult spooled = spooler.spoolPage(std::move(planes), pageRecord, pageCount);
   if (spooled.kind == SpoolResult::WriteFailed) {
-    failWithErrno(kSpoolWriteLine, spooled.error);
-    end.kind = PageEnd::Failed;
+    failWithErrno(FailureKind::SpoolWrite, kSpoolWrite, spooled.error);
+    end.kind = PageEnd::Kind::Failed;
     return end;
   }
   if (spooled.kind == SpoolResult::CreateFailed) {
     if (loop == PageLoop::Simplex) {
       spooler.spool().removeAll();
-      failWithErrno(kSimplexSpoolLine, spooled.error);
+      failWithErrno(FailureKind::SpoolCreate, kSimplexSpool, spooled.error);
     } else {
       WritePjlComment(out, kSpoolTemplate);
       spooler.spool().removeAll();
-      failWithErrno(kDuplexSpoolLine, spooled.error);
+      failWithErrno(FailureKind::SpoolCreate, kDuplexSpool, spooled.error);
     }
-    end.kind = PageEnd::Failed;
+    end.kind = PageEnd::Kind::Failed;
     return end;
   }
 
@@ -266,25 +275,26 @@ bool Job::Impl::addBlankBack() {
   PageSettingsResult result =
       readPageSettings(*options.choices, header, paperTable, settings, PageLoop::Duplex, events.log);
   if (result != PageSettingsResult::Ok) {
-    fail(1, pageSettingsError(result));
+    fail(FailureKind::PageSettings, pageSettingsError(result));
     return false;
   }
   preparePageRecord(pageRecord, settings, header);
 
   PlaneBuffers blank;
   if (!allocatePlaneBuffers(blank, settings.colorMode, settings.lineWidth, header.height)) {
-    fail(1, kAllocationLine);
+    fail(FailureKind::Memory, kAllocation);
     return false;
   }
 
   SpoolResult spooled = spooler.spoolPageNow(blank, pageRecord, pageCount);
   if (spooled.kind == SpoolResult::CreateFailed) {
     WritePjlComment(out, kSpoolTemplate);
-    fail(1, "");
+    // The job stream says it; the failure has no text of its own.
+    fail(FailureKind::SpoolCreate, "");
     return false;
   }
   if (spooled.kind == SpoolResult::WriteFailed) {
-    failWithErrno(kSpoolWriteLine, spooled.error);
+    failWithErrno(FailureKind::SpoolWrite, kSpoolWrite, spooled.error);
     return false;
   }
   return true;
@@ -303,7 +313,7 @@ bool Job::Impl::writeJobHeader() {
   spooler.writeHeader(currentHeader, inputs);
   events.log("STATE: Setup");
   if (!out.flush()) {
-    failWithErrno(kOutputLine, errno);
+    failWithErrno(FailureKind::OutputWrite, kOutput, errno);
     return false;
   }
   return true;
@@ -315,8 +325,8 @@ JobEnd Job::Impl::finish() {
   // buffers outlive the pages.
   SpoolResult settled = spooler.settle();
   if (!settled.ok()) {
-    failWithErrno(kSpoolWriteLine, settled.error);
-    end.ok = false;
+    failWithErrno(FailureKind::SpoolWrite, kSpoolWrite, settled.error);
+    end.kind = JobEnd::Kind::Failed;
     return end;
   }
   // A raster without pages is still announced to the printer as a job, of
@@ -326,13 +336,13 @@ JobEnd Job::Impl::finish() {
 
   if (loop == PageLoop::Duplex) {
     if (!cancelled() && !addBlankBack()) {
-      end.ok = false;
+      end.kind = JobEnd::Kind::Failed;
       return end;
     }
     events.log("INFO: IPC done, start setup()");
   }
   if (!writeJobHeader()) {
-    end.ok = false;
+    end.kind = JobEnd::Kind::Failed;
     return end;
   }
 
@@ -343,8 +353,8 @@ JobEnd Job::Impl::finish() {
           : SendOrder::simplex(pageCount, header.numCopies, static_cast<int>(header.collate));
   SendResult sent = spooler.sendPages(std::move(order), events.sending);
   if (sent == SendResult::OutputFailed) {
-    failWithErrno(kOutputLine, errno);
-    end.ok = false;
+    failWithErrno(FailureKind::OutputWrite, kOutput, errno);
+    end.kind = JobEnd::Kind::Failed;
     return end;
   }
   end.cancelled = cancelled();
@@ -357,9 +367,13 @@ Job::Job(ByteSink& out, JobOptions options, JobEvents events)
 
 Job::~Job() { abandon(); }
 
-int Job::duplexMode() const { return impl_->settings.duplexMode; }
-
-const char* Job::duplexOption() const { return impl_->duplexOptionKeyword; }
+Sides Job::sides() const {
+  switch (impl_->settings.duplexMode) {
+    case 1: return Sides::TwoSidedLongEdge;
+    case 2: return Sides::TwoSidedShortEdge;
+    default: return Sides::OneSided;
+  }
+}
 
 PageStart Job::startPage(const PageHeader& header) { return impl_->startPage(header); }
 
@@ -370,7 +384,7 @@ std::span<unsigned char> Job::line() {
   const size_t lines = job.currentHeader.height;
   if (job.lineIndex % kProgressEvery == 0) {
     int percent = static_cast<int>(static_cast<uint64_t>(job.lineIndex) * 100 / lines);
-    job.events.pageProgress(job.pageCount, percent, job.loop == PageLoop::Duplex);
+    job.events.pageProgress(job.pageCount, percent);
   }
   return job.renderer->nextLine();
 }
@@ -390,7 +404,5 @@ void Job::abandon() {
 }
 
 const Failure& Job::failure() const { return impl_->failure; }
-
-void Job::removeSpoolFilesFromSignal() const { impl_->spooler.spool().removeAllFromSignal(); }
 
 }  // namespace zeru

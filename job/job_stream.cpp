@@ -4,7 +4,7 @@
 
 SendResult sendSpooledPages(zeru::ByteSink& out, PageSpool& spool, SendOrder order,
                             std::vector<uint8_t>& copyBuffer, const JobServices& services,
-                            const std::function<void(const std::string&)>& announce) {
+                            const std::function<void(const zeru::Sending&)>& announce) {
   SendResult outcome = SendResult::Sent;
   SendStep step;
   while (order.next(step)) {
@@ -12,7 +12,7 @@ SendResult sendSpooledPages(zeru::ByteSink& out, PageSpool& spool, SendOrder ord
       outcome = SendResult::Cancelled;
       break;
     }
-    if (!step.message.empty()) announce(step.message);
+    if (step.sending) announce(*step.sending);
     SendResult result = SendSpooledPage(out, spool.name(step.page), copyBuffer, services.cancelled);
     if (result == SendResult::OutputFailed) {
       int error = errno;

@@ -15,9 +15,9 @@
 // Sends the spooled pages in `order`, each followed by its page-end record,
 // and removes each file after its last sending; whatever is left (a
 // cancelled job, no pass at all for zero collated copies) is removed at the
-// end. `announce` gets each step's progress line, if it has one, before the
+// end. `announce` gets each two-sided step's sending before the
 // page goes. Returns Sent, Cancelled once the job's services say so, or
 // OutputFailed (errno set) when the sink refused a page for good.
 SendResult sendSpooledPages(zeru::ByteSink& out, PageSpool& spool, SendOrder order,
                             std::vector<uint8_t>& copyBuffer, const JobServices& services,
-                            const std::function<void(const std::string&)>& announce);
+                            const std::function<void(const zeru::Sending&)>& announce);

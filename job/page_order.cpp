@@ -1,13 +1,6 @@
 #include "job/page_order.h"
 
-#include "settings/text_format.h"
-
 namespace {
-
-constexpr const char* kSide1Collated = "INFO: Printing side-1 page %d... (%d/%d)\n";
-constexpr const char* kSide2Collated = "INFO: Printing side-2 page %d... (%d/%d)\n";
-constexpr const char* kSide1 = "INFO: Printing side-1 page %d ...\n";
-constexpr const char* kSide2 = "INFO: Printing side-2 page %d ...\n";
 
 std::vector<SendStep> listOf(SendOrder order) {
   std::vector<SendStep> steps;
@@ -64,14 +57,17 @@ bool SendOrder::next(SendStep& step) {
     step.copy = static_cast<int>(copy);
     step.removeAfter = copy == copies_;
     step.startsCopy = page == first;
-    step.message.clear();
+    step.sending.reset();
     if (duplex_) {
+      // The even run's pages are side 2 of separate copies but side 1 of
+      // collated ones: the printer's progress texts have always said so.
       bool evenRun = run_ < copies_;
-      if (collatedDuplex_)
-        step.message = formatText(evenRun ? kSide1Collated : kSide2Collated, page,
-                                  static_cast<int>(copy), static_cast<int>(copies_));
-      else
-        step.message = formatText(evenRun ? kSide2 : kSide1, page);
+      zeru::Sending sending;
+      sending.page = page;
+      sending.side = evenRun == collatedDuplex_ ? 1 : 2;
+      sending.copy = copy;
+      sending.copies = copies_;
+      step.sending = sending;
     }
     int following = page - (duplex_ ? 2 : 1);
     if (following >= 1) {

@@ -1,15 +1,17 @@
 // The order in which spooled pages are sent to the printer.
 #pragma once
 
-#include <string>
+#include <optional>
 #include <vector>
+
+#include "zeru/job.h"
 
 // One sending of one page.
 struct SendStep {
   int page = 0;            // spool slot, 1-based
   int copy = 1;            // 1-based copy (pass) number
   bool removeAfter = false;  // the page's last sending
-  std::string message;     // progress line for standard error, or empty
+  std::optional<zeru::Sending> sending;  // what a two-sided job reports of it
   bool startsCopy = false; // first page of a pass / copy (a cancel check point)
 };
 

@@ -21,7 +21,10 @@ int compressAndWrite(PlaneBuffers& planes, PageStartRecord& record, int fd, Jbig
 }
 
 PageSpooler::PageSpooler(zeru::ByteSink& out, JobServices services, JbigCoder coder)
-    : out_(out), services_(std::move(services)), coder_(coder), spool_(services_.spoolDirectory) {}
+    : out_(out),
+      services_(std::move(services)),
+      coder_(coder),
+      spool_(services_.spoolDirectory, services_.spoolFileMade, services_.spoolFileRemoving) {}
 
 PageSpooler::~PageSpooler() { abandon(); }
 
@@ -109,7 +112,7 @@ void PageSpooler::writeHeader(const zeru::PageHeader& header, const JobHeaderInp
 }
 
 SendResult PageSpooler::sendPages(SendOrder order,
-                                  const std::function<void(const std::string&)>& announce) {
+                                  const std::function<void(const zeru::Sending&)>& announce) {
   return sendSpooledPages(out_, spool_, std::move(order), copyBuffer_, services_, announce);
 }
 

@@ -83,8 +83,8 @@ class PageSpooler {
 
   // The job header (its geometry line goes to the log).
   void writeHeader(const zeru::PageHeader& header, const JobHeaderInputs& inputs);
-  // The spooled pages in `order`; `announce` gets each progress line.
-  SendResult sendPages(SendOrder order, const std::function<void(const std::string&)>& announce);
+  // The spooled pages in `order`; `announce` gets each two-sided page's sending.
+  SendResult sendPages(SendOrder order, const std::function<void(const zeru::Sending&)>& announce);
   void writeTrailer(bool cancelled);
 
   PageSpool& spool() { return spool_; }

@@ -20,20 +20,20 @@ constexpr uint64_t kLineDotsMultiple = 512;
 constexpr float kCustomSizeSlack = 1.0f;
 
 constexpr const char* kFormatError =
-    "ERROR: Unsupported raster format: only 8-bit gray and 24-bit colour pages can be printed\n";
+    "Unsupported raster format: only 8-bit gray and 24-bit colour pages can be printed";
 constexpr const char* kColourSpaceError =
-    "ERROR: Unsupported raster colour space or colour order: only chunky RGB and white-based gray pages can be printed\n";
-constexpr const char* kResolutionError = "ERROR: Unsupported raster resolution\n";
-constexpr const char* kCopiesError = "ERROR: The raster asks for more copies than the printer can make\n";
+    "Unsupported raster colour space or colour order: only chunky RGB and white-based gray pages can be printed";
+constexpr const char* kResolutionError = "Unsupported raster resolution";
+constexpr const char* kCopiesError = "The raster asks for more copies than the printer can make";
 // A raster line may run this many dots past its device line: producers round
 // a page width to whole dots either way, and the device line of a custom size
 // is the width truncated before it is padded.
 constexpr uint64_t kLineRoundingDots = 16;
 
 constexpr const char* kLandscapeError =
-    "ERROR: Landscape raster pages cannot be printed: the raster is wider than the sheet\n";
+    "Landscape raster pages cannot be printed: the raster is wider than the sheet";
 constexpr const char* kCustomSizeError =
-    "ERROR: Custom page size is outside the range the printer can print\n";
+    "Custom page size is outside the range the printer can print";
 
 // The colour library converts chunky RGB lines on colour pages and
 // white-based gray lines (255 is paper) on grayscale pages; a black-based
@@ -69,7 +69,7 @@ const char* rasterHeaderProblem(const zeru::PageHeader& header, unsigned maxCopi
   unsigned width = header.pageSize[0];
   unsigned height = header.pageSize[1];
   if (width == 0 || height == 0 || width > kMaxPagePoints || height > kMaxPagePoints)
-    return "ERROR: Invalid page size in the raster\n";
+    return "Invalid page size in the raster";
   // Before the page geometry the raster is only held to a square of the
   // page's longer side, plus a few dots of rounding; a raster wider than the
   // sheet the geometry then chooses is refused as landscape.
@@ -77,16 +77,16 @@ const char* rasterHeaderProblem(const zeru::PageHeader& header, unsigned maxCopi
   uint64_t maxLines = longSide * yRes / 72 + 16;
   uint64_t maxDots = longSide * xRes / 72 + 16;
   if (header.height > maxLines || header.width > maxDots)
-    return "ERROR: Raster page is larger than its page size\n";
+    return "Raster page is larger than its page size";
   uint64_t bytesPerPixel = header.bitsPerPixel / 8;
   if (header.bytesPerLine > maxDots * bytesPerPixel + 16)
-    return "ERROR: Raster line is longer than its page width\n";
+    return "Raster line is longer than its page width";
   // The planes are sized from the device line and the raster height.
   uint64_t lineDots = (longSide * xRes / 72 + kLineDotsMultiple - 1) / kLineDotsMultiple *
                       kLineDotsMultiple;
   uint64_t planes = header.bitsPerPixel == 24 ? 4 : 1;
   if (planes * (lineDots / 8) * header.height > kMaxPagePlaneBytes)
-    return "ERROR: Raster page is too large to print\n";
+    return "Raster page is too large to print";
   return nullptr;
 }
 

@@ -7,7 +7,7 @@
 inline constexpr unsigned kRecordCopiesLimit = 65535;
 
 // Returns nullptr for a header the filter can print, otherwise the
-// "ERROR: ...\n" line that refuses it: a pixel format other than chunky 8-bit
+// refusal (one line, no line end): a pixel format other than chunky 8-bit
 // white-based gray or 24-bit RGB, a resolution other than 600 or 1200 dpi in
 // both directions, a raster larger than its own page size at its resolution
 // (with a little slack), a page whose bit planes would take more than
@@ -28,7 +28,7 @@ struct CustomSizeRange {
 };
 
 // Returns nullptr when a page printed as a custom size fits the range (or
-// the PPD declares none), otherwise the "ERROR: ...\n" line that refuses it.
+// the PPD declares none), otherwise the refusal (one line, no line end).
 // The size is the header's page size as the page will be printed.
 const char* customSizeProblem(const zeru::PageHeader& header, const CustomSizeRange& range);
 
@@ -42,6 +42,6 @@ const char* customSizeProblem(const zeru::PageHeader& header, const CustomSizeRa
 // So does a landscape raster under a portrait page size. Printed, every line
 // would lose its part beyond the device line. Portrait rasters, the wide
 // sizes fed as they are (A5LEF, B6LEF) and custom sizes fit their line.
-// Returns nullptr when the lines fit, otherwise the "ERROR: ...\n" line that
+// Returns nullptr when the lines fit, otherwise the refusal (one line, no line end) that
 // refuses the page. The header is the one after the page geometry.
 const char* landscapeRasterProblem(const zeru::PageHeader& header, int lineWidth);

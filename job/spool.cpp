@@ -26,8 +26,13 @@ struct PageSpool::Chunk {
   Slot slots[kSlotsPerChunk];
 };
 
-PageSpool::PageSpool(std::string directory)
-    : directory_(std::move(directory)), chunks_(new std::atomic<Chunk*>[kMaxChunks]) {
+PageSpool::PageSpool(std::string directory,
+                     std::function<void(int slot, const char* path)> made,
+                     std::function<void(int slot)> removing)
+    : directory_(std::move(directory)),
+      made_(std::move(made)),
+      removing_(std::move(removing)),
+      chunks_(new std::atomic<Chunk*>[kMaxChunks]) {
   for (size_t i = 0; i < kMaxChunks; ++i) chunks_[i].store(nullptr, std::memory_order_relaxed);
 }
 
@@ -72,6 +77,7 @@ int PageSpool::create(int slot) {
   }
   s->onDisk.store(true, std::memory_order_release);
   if (slot > highestSlot_.load()) highestSlot_.store(slot);
+  if (made_) made_(slot, s->name);
   return fd;
 }
 
@@ -82,7 +88,10 @@ const char* PageSpool::name(int slot) const {
 
 void PageSpool::remove(int slot) {
   Slot* s = slotFor(slot, false);
-  if (s && s->onDisk.exchange(false)) ::remove(s->name);
+  if (s && s->onDisk.exchange(false)) {
+    if (removing_) removing_(slot);
+    ::remove(s->name);
+  }
 }
 
 void PageSpool::removeAll() {

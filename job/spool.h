@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,7 +17,12 @@ inline constexpr size_t kSpoolNameSize = 1024;
 class PageSpool {
  public:
   // Spool files are made in `directory` (no trailing slash needed).
-  explicit PageSpool(std::string directory = "/tmp");
+  // `made` hears of each file once it is made (its name stays put until the
+  // file is removed), `removing` before it is removed (not from
+  // removeAllFromSignal).
+  explicit PageSpool(std::string directory = "/tmp",
+                     std::function<void(int slot, const char* path)> made = {},
+                     std::function<void(int slot)> removing = {});
   // Removes the files still on disk.
   ~PageSpool();
   PageSpool(const PageSpool&) = delete;
@@ -46,6 +52,8 @@ class PageSpool {
   // Chunks are never moved or freed while the job runs; the chunk table is
   // fixed, so a signal handler can walk it while the job adds.
   std::string directory_;
+  std::function<void(int slot, const char* path)> made_;
+  std::function<void(int slot)> removing_;
   std::unique_ptr<std::atomic<Chunk*>[]> chunks_;
   std::atomic<int> highestSlot_{0};
 };

@@ -1,6 +1,6 @@
 #include "printer-app/colour_library.h"
 
-#include "printer-app/mapping/job_messages.h"
+#include <string>
 
 namespace zeruapp {
 
@@ -23,8 +23,8 @@ std::string& loadError() {
 bool loadColourLibrary(std::string& error) {
   if (library().loaded()) return true;
   zeru::ColourLibrary::LoadResult loaded = library().load(zeru::ColourLibrary::installedPaths());
-  if (!loaded.ok) {
-    loadError() = "The colour library cannot be loaded: " + stateMessageOf(loaded.error);
+  if (loaded.failed()) {
+    loadError() = "The colour library cannot be loaded: " + loaded.message;
     error = loadError();
     return false;
   }

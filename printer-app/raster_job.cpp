@@ -10,7 +10,6 @@
 #include "printer-app/device_turn.h"
 #include "printer-app/job_options.h"
 #include "printer-app/mapping/choices_map.h"
-#include "printer-app/mapping/job_messages.h"
 #include "printer-app/mapping/models.h"
 #include "printer-app/mapping/paper.h"
 #include "printer-app/mapping/raster_geometry.h"
@@ -82,7 +81,7 @@ bool failJob(RasterJob& rj, const std::string& message, pappl_jreason_t reason) 
 
 // The core's own reason, or the device's when the core gave none.
 bool failCore(RasterJob& rj) {
-  std::string message = stateMessageOf(rj.core->failure().line);
+  std::string message = rj.core->failure().message;
   if (message.empty() || rj.sink.failed()) {
     if (message.empty()) message = kSendFailed;
     // A cancelled job's connection may have been shut by the job itself.
@@ -128,8 +127,8 @@ void startCore(RasterJob& rj, const char* pageSize, int resolution) {
                 logNumber(copies).c_str());
     if (copies > 1) papplJobSetImpressionsCompleted(job, static_cast<int>(copies - 1));
   };
-  events.sending = [job](const std::string& line) {
-    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "%s", stateMessageOf(line).c_str());
+  events.sending = [job](const zeru::Sending& sending) {
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "%s", zeru::progressText(sending).c_str());
   };
   rj.core = std::make_unique<zeru::Job>(rj.sink, std::move(options), std::move(events));
 }
@@ -268,8 +267,8 @@ bool rasterEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsig
   }
   rj->pageOpen = false;
   zeru::PageEnd end = rj->core->endPage();
-  if (end.kind == zeru::PageEnd::Failed) return failCore(*rj);
-  if (end.kind == zeru::PageEnd::Kept) ++rj->pagesKept;
+  if (end.failed()) return failCore(*rj);
+  if (end.kind == zeru::PageEnd::Kind::Kept) ++rj->pagesKept;
   if (end.stop) rj->stopped = true;
   return true;
 }
@@ -289,7 +288,7 @@ bool rasterEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
     if (!rj->core) startCore(*rj, rj->request.pageSize ? rj->request.pageSize : "A4",
                              rj->request.resolution);
     zeru::JobEnd end = rj->core->finish();
-    if (!end.ok) ok = failCore(*rj);
+    if (end.failed()) ok = failCore(*rj);
     else if (!rj->sink.flush()) {
       reportRefusedJob(papplJobGetPrinter(job));
       ok = failJob(*rj, kSendFailed, PAPPL_JREASON_ABORTED_BY_SYSTEM);

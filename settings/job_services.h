@@ -17,4 +17,7 @@ struct JobServices {
   std::function<void(const char* line)> log = [](const char*) {};
   // The directory the job's page spool files are made in.
   std::string spoolDirectory = "/tmp";
+  // A page's spool file has been made, and is about to be removed.
+  std::function<void(int slot, const char* path)> spoolFileMade = [](int, const char*) {};
+  std::function<void(int slot)> spoolFileRemoving = [](int) {};
 };

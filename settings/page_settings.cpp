@@ -21,9 +21,9 @@ constexpr const char* kDensityKeywords[12] = {
     "AKColorDensityYellowHigh",  "AKColorDensityYellowMid",  "AKColorDensityYellowLow",
 };
 
-constexpr const char* kNoPageSizeError = "ERROR: Invalid <PageSize> option.\n";
+constexpr const char* kNoPageSizeError = "Invalid <PageSize> option.";
 constexpr const char* kBadGeometryError =
-    "ERROR: Page size or resolution of the raster page cannot be printed.\n";
+    "Page size or resolution of the raster page cannot be printed.";
 
 }  // namespace
 

@@ -40,7 +40,7 @@ PageSettingsResult readPageSettings(const zeru::Choices& choices, zeru::PageHead
                                     PaperTable& paperTable, JobSettings& settings, PageLoop loop,
                                     const std::function<void(const char*)>& log);
 
-// The "ERROR: ...\n" line for a failed page.
+// Why a page failed, as one line without line end.
 const char* pageSettingsError(PageSettingsResult result);
 
 // ImageRotation, read after the engine's page set-up.

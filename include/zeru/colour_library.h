@@ -3,7 +3,7 @@
 //
 //   zeru::ColourLibrary library;
 //   zeru::ColourLibrary::LoadResult loaded = library.load(zeru::ColourLibrary::installedPaths());
-//   if (!loaded.ok) ... report loaded.error ...
+//   if (loaded.failed()) ... report loaded.message ...
 #pragma once
 
 #include <memory>
@@ -15,13 +15,20 @@ namespace zeru {
 class ColourLibrary {
  public:
   struct LoadResult {
-    bool ok = false;
-    // Why nothing could be opened: "ERROR: zarvelmac open fail:...\n".
-    std::string error;
+    enum class Kind {
+      Loaded,
+      NotOpened,  // none of the paths opened
+    };
+    Kind kind = Kind::NotOpened;
+    // Why nothing could be opened, one line without line end:
+    // "zarvelmac open fail:" and the loader's reason for the last path tried.
+    std::string message;
     // What the load has to say although it worked (a missing entry point),
-    // written where the CUPS filter has always written it: its standard
-    // output, ahead of the job stream.
+    // without line end; "" for nothing. The CUPS filter writes it where it
+    // has always written it: its standard output, ahead of the job stream.
     std::string notice;
+
+    bool failed() const { return kind != Kind::Loaded; }
   };
 
   ColourLibrary();

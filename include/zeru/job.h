@@ -14,11 +14,12 @@
 //       job.pushLine();
 //     }
 //     zeru::PageEnd end = job.endPage();
-//     if (end.kind == zeru::PageEnd::Failed || end.stop) break;
+//     if (end.failed() || end.stop) break;
 //   }
 //   zeru::JobEnd end = job.finish();   // filler page, header, pages, trailer
 //
-// On any failure the front end reports `job.failure()` and calls abandon(),
+// On any failure the front end reports `job.failure()` (what failed and why,
+// as a value it words for its own world) and calls abandon(),
 // which removes what the job has on disk; nothing of the job is left once
 // the Job is destroyed. The job never ends the process and writes nothing
 // but the job stream to its sink; everything else reaches the front end
@@ -69,9 +70,22 @@ struct JobOptions {
   std::string spoolDirectory;
 };
 
+// One page of a two-sided job on its way to the printer.
+struct Sending {
+  int page = 0;
+  int side = 1;         // the side number the progress text gives the page: 1 or 2
+  unsigned copy = 1;    // the pass, 1-based
+  unsigned copies = 1;  // passes of collated copies; 1 when the copies are not collated
+};
+
+// The progress text of a sending, without line end:
+// "Printing side-2 page 4 ..." or, for collated copies,
+// "Printing side-1 page 4... (1/2)".
+std::string progressText(const Sending& sending);
+
 // What the job tells its front end while it works. Every event is called
-// on the thread that called the job's method, except `log` and `cancelled`,
-// which may be called from the job's own threads.
+// on the thread that called the job's method, except `log`, `cancelled` and
+// the spool file events, which may be called from the job's own threads.
 struct JobEvents {
   // True once the job is to stop. Read between pages, between lines of the
   // output and while waiting; must be cheap.
@@ -81,19 +95,50 @@ struct JobEvents {
   // The page counts as printed, with its copies (CUPS's "PAGE:" line).
   std::function<void(int page, unsigned copies)> pageCounted = [](int, unsigned) {};
   // How far the page's raster lines are, every 128 lines from the first.
-  std::function<void(int page, int percent, bool twoSided)> pageProgress = [](int, int, bool) {};
+  std::function<void(int page, int percent)> pageProgress = [](int, int) {};
   // Every raster line of the page has been rendered.
   std::function<void(int page)> pageRendered = [](int) {};
-  // Before a page is sent: its progress line for the spooler, when it has one.
-  std::function<void(const std::string& line)> sending = [](const std::string&) {};
+  // Before each page of a two-sided job is sent (see progressText).
+  std::function<void(const Sending& sending)> sending = [](const Sending&) {};
   // During a colour page's set-up, where the printer's status is asked for.
-  std::function<void(bool twoSided)> statusProbe = [](bool) {};
+  std::function<void()> statusProbe = [] {};
+  // A page's spool file has been made at `path`, and is about to be removed;
+  // `slot` names the file in between, and `path` stays valid and unchanged
+  // until then. For a front end that must remove the job's files where the
+  // job cannot (a signal handler). May be called from the job's own threads,
+  // one at a time.
+  std::function<void(int slot, const char* path)> spoolFileMade = [](int, const char*) {};
+  std::function<void(int slot)> spoolFileRemoving = [](int) {};
 };
 
-// Why a step failed, and how a front end that reports by exit status ends.
+// What failed.
+enum class FailureKind {
+  None,                  // nothing has failed
+  RasterHeader,          // the page's raster header cannot be printed
+  PageSettings,          // the page's size or resolution against the choices
+  ColourLibraryEntry,    // the colour library lacks an entry point a page needs
+  ColourLibraryRefused,  // the colour library refused the page
+  ColourLibraryBusy,     // the colour library could not take the page
+  Memory,                // the page's buffers could not be allocated
+  SpoolCreate,           // no spool file could be made for a page
+  SpoolWrite,            // a spool file could not be written
+  OutputWrite,           // the job stream could not be written to the printer
+};
+
+// Why a step failed: what, and the human text (one line, no line end; ""
+// when the job stream already says it).
 struct Failure {
-  int exitStatus = 1;   // 255: the colour library refused the page
-  std::string line;     // the "ERROR: ...\n" line, or "" when it was reported already
+  FailureKind kind = FailureKind::None;
+  std::string message;
+
+  bool failed() const { return kind != FailureKind::None; }
+};
+
+// Two-sided printing as the choices ask for it.
+enum class Sides {
+  OneSided,
+  TwoSidedLongEdge,
+  TwoSidedShortEdge,
 };
 
 enum class PageStart {
@@ -103,15 +148,20 @@ enum class PageStart {
 };
 
 struct PageEnd {
-  enum Kind { Kept, Dropped, Failed };
-  Kind kind = Kept;
+  enum class Kind { Kept, Dropped, Failed };
+  Kind kind = Kind::Kept;
   // Read no more pages: the job was cancelled and this page ends it.
   bool stop = false;
+
+  bool failed() const { return kind == Kind::Failed; }  // see failure()
 };
 
 struct JobEnd {
-  bool ok = true;          // false: see failure()
+  enum class Kind { Printed, Failed };
+  Kind kind = Kind::Printed;
   bool cancelled = false;  // the trailer carries the cancel mark
+
+  bool failed() const { return kind == Kind::Failed; }  // see failure()
 };
 
 class Job {
@@ -122,10 +172,8 @@ class Job {
   Job(const Job&) = delete;
   Job& operator=(const Job&) = delete;
 
-  // Two-sided printing as the choices ask for it: 0 one-sided, 1 long edge,
-  // 2 short edge; and the keyword of the option that says so.
-  int duplexMode() const;
-  const char* duplexOption() const;
+  // Two-sided printing as the choices ask for it.
+  Sides sides() const;
 
   PageStart startPage(const PageHeader& header);
   // The number of the page being rendered (1-based; a dropped page's number
@@ -142,9 +190,6 @@ class Job {
   void abandon();
   // What the last failed step failed of.
   const Failure& failure() const;
-
-  // Removes the job's spool files with unlink() alone: for a signal handler.
-  void removeSpoolFilesFromSignal() const;
 
   struct Impl;
 

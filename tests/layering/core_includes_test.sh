@@ -10,9 +10,11 @@
 # A file may include headers of its own layer and the layers below it, and
 # the public API (include/zeru/) that it implements or uses. The public
 # headers include no internal header and no CUPS header. The front ends'
-# folders are not included by the core. The Printer Application stands on the
-# public API alone: it includes zeru/ and its own headers, nothing else of the
-# project, and nothing includes it.
+# folders are not included by the core. Both front ends, the CUPS filter and
+# the Printer Application, stand on the public API alone: each includes
+# zeru/ and its own headers, nothing else of the project; nothing includes the
+# Printer Application. Test code (tests/, fuzz/, bench/) may include anything;
+# no product folder includes test code.
 set -euo pipefail
 src=${1:?usage: core_includes_test.sh SOURCE_DIR}
 cd "$src"
@@ -39,8 +41,8 @@ for dir in settings status stream imaging jbig job filter printer-app; do
     [ -n "$target" ] || continue
     [ "$target" = zeru ] && continue
     other=$(rank "$target")
-    if [ "$dir" = printer-app ] && [ "$target" != printer-app ]; then
-      echo "$file:$line: printer-app/ includes $target/; it may include only zeru/ and its own headers: $text" >&2
+    if { [ "$dir" = filter ] || [ "$dir" = printer-app ]; } && [ "$target" != "$dir" ]; then
+      echo "$file:$line: $dir/ includes $target/; it may include only zeru/ and its own headers: $text" >&2
       status=1
       continue
     fi
@@ -72,6 +74,14 @@ while IFS= read -r line; do
   echo "printer-app/mapping/ includes a PAPPL header: $line" >&2
   status=1
 done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<pappl/' printer-app/mapping || true)
+# Test support stays with the tests.
+for dir in settings status stream imaging jbig job filter printer-app engine tools include; do
+  [ -d "$dir" ] || continue
+  while IFS= read -r line; do
+    echo "product code includes test code: $line" >&2
+    status=1
+  done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"(support|tests|fuzz|bench)/' "$dir" || true)
+done
 
 # The public API stands on its own.
 while IFS= read -r line; do

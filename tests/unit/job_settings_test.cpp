@@ -6,7 +6,7 @@
 #include <string>
 
 #include "settings/job_settings.h"
-#include "filter/ppd_settings.h"
+#include "support/ppd_settings.h"
 #include "stream/pjl.h"
 #include "zeru/page_header.h"
 
@@ -251,8 +251,8 @@ TEST(JobSettingsRules, JobWithoutPagesIsAnnouncedWithItsOwnValues) {
 
 TEST(JobSettingsRules, PageErrorLines) {
   EXPECT_STREQ(pageSettingsError(PageSettingsResult::NoPageSize),
-               "ERROR: Invalid <PageSize> option.\n");
+               "Invalid <PageSize> option.");
   std::string bad = pageSettingsError(PageSettingsResult::BadGeometry);
-  EXPECT_EQ(bad.rfind("ERROR: ", 0), 0u);
-  EXPECT_EQ(bad.back(), '\n');
+  EXPECT_FALSE(bad.empty());
+  EXPECT_EQ(bad.find('\n'), std::string::npos);
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "job/page_order.h"
@@ -12,6 +13,11 @@ std::vector<int> pages(const std::vector<SendStep>& order) {
   std::vector<int> result;
   for (const SendStep& step : order) result.push_back(step.page);
   return result;
+}
+
+// The spooler's line for a step, as the CUPS filter writes it; "" for none.
+std::string progressLine(const SendStep& step) {
+  return step.sending ? "INFO: " + zeru::progressText(*step.sending) + "\n" : "";
 }
 
 // Every page is removed exactly once, at its last sending.
@@ -39,6 +45,7 @@ TEST(SimplexOrder, LastPageFirstOncePerCollatedCopy) {
   auto uncollated = simplexOrder(3, 2, 0);
   EXPECT_EQ(pages(uncollated), (std::vector<int>{3, 2, 1}));
   expectEachRemovedOnceAtLastSending(uncollated);
+  for (const SendStep& step : uncollated) EXPECT_EQ(progressLine(step), "");
 
   EXPECT_TRUE(simplexOrder(0, 1, 0).empty());
   EXPECT_TRUE(simplexOrder(3, 0, 1).empty());
@@ -47,10 +54,10 @@ TEST(SimplexOrder, LastPageFirstOncePerCollatedCopy) {
 TEST(DuplexOrder, EvenSidesFirstThenOddSides) {
   auto single = duplexOrder(4, 1, 0);
   EXPECT_EQ(pages(single), (std::vector<int>{4, 2, 3, 1}));
-  EXPECT_EQ(single[0].message, "INFO: Printing side-2 page 4 ...\n");
-  EXPECT_EQ(single[1].message, "INFO: Printing side-2 page 2 ...\n");
-  EXPECT_EQ(single[2].message, "INFO: Printing side-1 page 3 ...\n");
-  EXPECT_EQ(single[3].message, "INFO: Printing side-1 page 1 ...\n");
+  EXPECT_EQ(progressLine(single[0]), "INFO: Printing side-2 page 4 ...\n");
+  EXPECT_EQ(progressLine(single[1]), "INFO: Printing side-2 page 2 ...\n");
+  EXPECT_EQ(progressLine(single[2]), "INFO: Printing side-1 page 3 ...\n");
+  EXPECT_EQ(progressLine(single[3]), "INFO: Printing side-1 page 1 ...\n");
   expectEachRemovedOnceAtLastSending(single);
 
   // Uncollated copies go to the printer: still one run.
@@ -61,10 +68,10 @@ TEST(DuplexOrder, EvenSidesFirstThenOddSides) {
 TEST(DuplexOrder, CollatedCopiesRepeatEachRunPerCopy) {
   auto order = duplexOrder(4, 2, 1);
   EXPECT_EQ(pages(order), (std::vector<int>{4, 2, 4, 2, 3, 1, 3, 1}));
-  EXPECT_EQ(order[0].message, "INFO: Printing side-1 page 4... (1/2)\n");
-  EXPECT_EQ(order[1].message, "INFO: Printing side-1 page 2... (1/2)\n");
-  EXPECT_EQ(order[6].message, "INFO: Printing side-2 page 3... (2/2)\n");
-  EXPECT_EQ(order[7].message, "INFO: Printing side-2 page 1... (2/2)\n");
+  EXPECT_EQ(progressLine(order[0]), "INFO: Printing side-1 page 4... (1/2)\n");
+  EXPECT_EQ(progressLine(order[1]), "INFO: Printing side-1 page 2... (1/2)\n");
+  EXPECT_EQ(progressLine(order[6]), "INFO: Printing side-2 page 3... (2/2)\n");
+  EXPECT_EQ(progressLine(order[7]), "INFO: Printing side-2 page 1... (2/2)\n");
   expectEachRemovedOnceAtLastSending(order);
   EXPECT_TRUE(order[2].removeAfter && order[3].removeAfter);
   EXPECT_FALSE(order[0].removeAfter);
@@ -78,7 +85,7 @@ TEST(SendOrder, HugeCollatedJobsAreWalkedStepByStep) {
   SendStep step;
   ASSERT_TRUE(duplex.next(step));
   EXPECT_EQ(step.page, 2048);
-  EXPECT_EQ(step.message, "INFO: Printing side-1 page 2048... (1/65535)\n");
+  EXPECT_EQ(progressLine(step), "INFO: Printing side-1 page 2048... (1/65535)\n");
   for (int i = 1; i < 1024; ++i) ASSERT_TRUE(duplex.next(step));
   EXPECT_EQ(step.page, 2);
   EXPECT_FALSE(step.removeAfter);

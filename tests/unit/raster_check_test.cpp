@@ -56,7 +56,7 @@ TEST(RasterHeaderCheck, RefusesHostileHeaders) {
     zeru::PageHeader header = a4Colour600();
     change(header);
     const char* problem = rasterHeaderProblem(header);
-    return problem && strncmp(problem, "ERROR: ", 7) == 0 && problem[strlen(problem) - 1] == '\n';
+    return problem && *problem != '\0' && strchr(problem, '\n') == nullptr;
   };
   EXPECT_TRUE(refused([](zeru::PageHeader& h) { h.bitsPerPixel = 1; }));
   EXPECT_TRUE(refused([](zeru::PageHeader& h) { h.bitsPerPixel = 32; }));
@@ -89,7 +89,7 @@ TEST(RasterHeaderCheck, PlanesBeyondTheMemoryLimitAreRefused) {
   huge.width = huge.height = 240000;
   huge.bytesPerLine = 240000 * 3;
   ASSERT_NE(rasterHeaderProblem(huge), nullptr);
-  EXPECT_STREQ(rasterHeaderProblem(huge), "ERROR: Raster page is too large to print\n");
+  EXPECT_STREQ(rasterHeaderProblem(huge), "Raster page is too large to print");
 }
 
 TEST(RasterHeaderCheck, PixelsMustBeWhatTheColourLibraryConverts) {
@@ -106,8 +106,8 @@ TEST(RasterHeaderCheck, PixelsMustBeWhatTheColourLibraryConverts) {
   for (unsigned gray : {zeru::kColorSpaceW, zeru::kColorSpaceSW})
     EXPECT_EQ(problem(gray, zeru::kColorOrderChunky, 8), nullptr) << gray;
   const char* expected =
-      "ERROR: Unsupported raster colour space or colour order: only chunky RGB and white-based "
-      "gray pages can be printed\n";
+      "Unsupported raster colour space or colour order: only chunky RGB and white-based "
+      "gray pages can be printed";
   // Black-based gray would print inverted, CMY as if it were RGB.
   EXPECT_STREQ(problem(kColorSpaceK, zeru::kColorOrderChunky, 8), expected);
   EXPECT_STREQ(problem(kColorSpaceCMY, zeru::kColorOrderChunky, 24), expected);
@@ -120,12 +120,12 @@ TEST(RasterHeaderCheck, PixelsMustBeWhatTheColourLibraryConverts) {
 TEST(RasterHeaderCheck, DotsMustBeSquareAndCopiesCountable) {
   zeru::PageHeader header = a4Colour600();
   header.hwResolution[1] = 1200;
-  EXPECT_STREQ(rasterHeaderProblem(header), "ERROR: Unsupported raster resolution\n");
+  EXPECT_STREQ(rasterHeaderProblem(header), "Unsupported raster resolution");
   header.hwResolution[0] = 1200;
   header.hwResolution[1] = 600;
-  EXPECT_STREQ(rasterHeaderProblem(header), "ERROR: Unsupported raster resolution\n");
+  EXPECT_STREQ(rasterHeaderProblem(header), "Unsupported raster resolution");
 
-  const char* tooMany = "ERROR: The raster asks for more copies than the printer can make\n";
+  const char* tooMany = "The raster asks for more copies than the printer can make";
   header = a4Colour600();
   for (unsigned copies : {0u, 1u, 65535u}) {
     header.numCopies = copies;
@@ -167,7 +167,7 @@ TEST(CustomSizeCheck, PageMustFitThePaperPath) {
   EXPECT_EQ(problem(215, 359), nullptr);   // a point of rounding either way
   EXPECT_EQ(problem(613, 1009), nullptr);
   EXPECT_EQ(problem(576, 720), nullptr);
-  const char* outside = "ERROR: Custom page size is outside the range the printer can print\n";
+  const char* outside = "Custom page size is outside the range the printer can print";
   EXPECT_STREQ(problem(100, 400), outside);
   EXPECT_STREQ(problem(300, 300), outside);
   EXPECT_STREQ(problem(700, 800), outside);
@@ -224,7 +224,7 @@ TEST(LandscapeRasterCheck, RasterWiderThanItsSheetsLineIsRefused) {
       {"custom width, beyond rounding", kCustomPaperIndex, 553, 700, 1200, 9233, true},
   };
   const char* refusal =
-      "ERROR: Landscape raster pages cannot be printed: the raster is wider than the sheet\n";
+      "Landscape raster pages cannot be printed: the raster is wider than the sheet";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     PaperTable table;

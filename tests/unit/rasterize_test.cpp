@@ -18,6 +18,7 @@
 
 #include "filter/log.h"
 #include "filter/raster_page.h"
+#include "support/render_page.h"
 #include "zeru/page_header.h"
 
 namespace {

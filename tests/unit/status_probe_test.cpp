@@ -21,6 +21,7 @@
 
 #include "filter/log.h"
 #include "filter/status_probe.h"
+#include "status/device_id.h"
 
 namespace {
 
@@ -248,7 +249,7 @@ private:
 TEST_F(StatusProbe, UsbUriWithGoodStatusWritesTheFiveSimplexLines) {
   std::vector<uint8_t> bytes = statusBytes(11);
   answer(CUPS_SC_STATUS_OK, deviceIdWithStatus(bytes));
-  probe_.RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(false);
   joinBackend();
 
   EXPECT_EQ(readLog(), kSimplexGoodUsb);
@@ -261,7 +262,7 @@ TEST_F(StatusProbe, UsbUriWithGoodStatusWritesTheFiveSimplexLines) {
 TEST_F(StatusProbe, UsbUriWithGoodStatusWritesTheDuplexWording) {
   std::vector<uint8_t> bytes = statusBytes(12);
   answer(CUPS_SC_STATUS_OK, deviceIdWithStatus(bytes));
-  probe_.RequestDeviceStatus(PageLoop::Duplex);
+  probe_.RequestDeviceStatus(true);
   joinBackend();
 
   EXPECT_EQ(readLog(), kDuplexGoodUsb);
@@ -276,7 +277,7 @@ TEST_F(StatusProbe, HalUriAndUsbAnywhereAreDirect) {
     setenv("DEVICE_URI", uri, 1);
     logTruncate();
     answer(CUPS_SC_STATUS_OK, deviceIdWithStatus(statusBytes(13)));
-    probe_.RequestDeviceStatus(PageLoop::Simplex);
+    probe_.RequestDeviceStatus(false);
     joinBackend();
     EXPECT_EQ(readLog(), kSimplexGoodUsb) << uri;
   }
@@ -285,7 +286,7 @@ TEST_F(StatusProbe, HalUriAndUsbAnywhereAreDirect) {
 
 TEST_F(StatusProbe, UsbUriWithoutStatusKeyWritesNoDecodedLines) {
   answer(CUPS_SC_STATUS_OK, "MFG:ZEMRO;MDL:Test Colour;CMD:PJL;");
-  probe_.RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(false);
   joinBackend();
   EXPECT_EQ(readLog(), Lines(kSimplexGoodUsb.begin(), kSimplexGoodUsb.begin() + 3));
 }
@@ -298,7 +299,7 @@ TEST_F(StatusProbe, DiscoveryUriWritesOnlyNotBonjourAndMakesTheRequest) {
     probe_.clear();
     std::vector<uint8_t> bytes = statusBytes(14);
     answer(CUPS_SC_STATUS_OK, deviceIdWithStatus(bytes));
-    probe_.RequestDeviceStatus(PageLoop::Simplex);
+    probe_.RequestDeviceStatus(false);
     joinBackend();
     EXPECT_EQ(readLog(), Lines{"INFO: Is Not Bonjour URI. "}) << uri;
     EXPECT_TRUE(statusIs(bytes)) << "the status is decoded, only not reported";
@@ -309,7 +310,7 @@ TEST_F(StatusProbe, DiscoveryUriWritesOnlyNotBonjourAndMakesTheRequest) {
 TEST_F(StatusProbe, DiscoveryUriInTheDuplexLoopWritesNothingButAsks) {
   setenv("DEVICE_URI", "dnssd://Test._ipp._tcp.local/", 1);
   answer(CUPS_SC_STATUS_OK, deviceIdWithStatus(statusBytes(15)));
-  probe_.RequestDeviceStatus(PageLoop::Duplex);
+  probe_.RequestDeviceStatus(true);
   joinBackend();
   EXPECT_EQ(readLog(), Lines{});
   EXPECT_EQ(requests_, 1);
@@ -317,12 +318,12 @@ TEST_F(StatusProbe, DiscoveryUriInTheDuplexLoopWritesNothingButAsks) {
 
 TEST_F(StatusProbe, SocketUriWritesOnlyTheNoSchemeLineAndMakesNoRequest) {
   setenv("DEVICE_URI", "socket://192.0.2.1:9100", 1);
-  probe_.RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(false);
   EXPECT_EQ(readLog(), Lines{"INFO: Is Bonjour URI. "});
   EXPECT_TRUE(noRequestWaiting());
 
   logTruncate();
-  probe_.RequestDeviceStatus(PageLoop::Duplex);
+  probe_.RequestDeviceStatus(true);
   EXPECT_EQ(readLog(), Lines{"if(isBonjour==0) "});
   EXPECT_TRUE(noRequestWaiting());
 }
@@ -330,15 +331,15 @@ TEST_F(StatusProbe, SocketUriWritesOnlyTheNoSchemeLineAndMakesNoRequest) {
 TEST_F(StatusProbe, EmptyUriWritesTheNoSchemeLineEvenWithoutSideChannel) {
   setenv("DEVICE_URI", "", 1);
   unsetenv("SOFTWARE");
-  probe_.RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(false);
   EXPECT_EQ(readLog(), Lines{"INFO: Is Bonjour URI. "});
   EXPECT_TRUE(noRequestWaiting());
 }
 
 TEST_F(StatusProbe, UnsetUriDoesNothing) {
   unsetenv("DEVICE_URI");
-  probe_.RequestDeviceStatus(PageLoop::Simplex);
-  probe_.RequestDeviceStatus(PageLoop::Duplex);
+  probe_.RequestDeviceStatus(false);
+  probe_.RequestDeviceStatus(true);
   EXPECT_EQ(readLog(), Lines{});
   EXPECT_TRUE(noRequestWaiting());
 }
@@ -349,15 +350,15 @@ TEST_F(StatusProbe, OlderSpoolerOrUnsetSoftwareMakesNoRequest) {
       setenv("SOFTWARE", software, 1);
     else
       unsetenv("SOFTWARE");
-    probe_.RequestDeviceStatus(PageLoop::Simplex);
-    probe_.RequestDeviceStatus(PageLoop::Duplex);
+    probe_.RequestDeviceStatus(false);
+    probe_.RequestDeviceStatus(true);
     EXPECT_EQ(readLog(), Lines{}) << (software ? software : "(unset)");
     EXPECT_TRUE(noRequestWaiting()) << (software ? software : "(unset)");
   }
 
   setenv("SOFTWARE", "CUPS/1.4.3", 1);
   answer(CUPS_SC_STATUS_OK, deviceIdWithStatus(statusBytes(16)));
-  probe_.RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(false);
   joinBackend();
   EXPECT_EQ(requests_, 1);
   EXPECT_EQ(readLog(), kSimplexGoodUsb);
@@ -365,7 +366,7 @@ TEST_F(StatusProbe, OlderSpoolerOrUnsetSoftwareMakesNoRequest) {
 
 TEST_F(StatusProbe, OkAnswerOfZeroBytesWritesTheFailedLine) {
   answer(CUPS_SC_STATUS_OK, "");
-  probe_.RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(false);
   joinBackend();
   EXPECT_EQ(readLog(), (Lines{"INFO: Is Not Bonjour URI. ", "INFO: cupsSideChannelDoRequest START",
                               "INFO: cupsSideChannelDoRequest done",
@@ -373,7 +374,7 @@ TEST_F(StatusProbe, OkAnswerOfZeroBytesWritesTheFailedLine) {
 
   logTruncate();
   answer(CUPS_SC_STATUS_OK, "");
-  probe_.RequestDeviceStatus(PageLoop::Duplex);
+  probe_.RequestDeviceStatus(true);
   joinBackend();
   EXPECT_EQ(readLog(), (Lines{"cupsSideChannelDoRequest START", "cupsSideChannelDoRequest done",
                               "cupsSideChannelDoRequest failed"}));
@@ -381,7 +382,7 @@ TEST_F(StatusProbe, OkAnswerOfZeroBytesWritesTheFailedLine) {
   logTruncate();
   setenv("DEVICE_URI", "dnssd://Test._ipp._tcp.local/", 1);
   answer(CUPS_SC_STATUS_OK, "");
-  probe_.RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(false);
   joinBackend();
   EXPECT_EQ(readLog(),
             (Lines{"INFO: Is Not Bonjour URI. ", "INFO: cupsSideChannelDoRequest failed"}));
@@ -390,14 +391,14 @@ TEST_F(StatusProbe, OkAnswerOfZeroBytesWritesTheFailedLine) {
 TEST_F(StatusProbe, RefusedRequestIsNotDecodedAndKeepsTheLastStatus) {
   std::vector<uint8_t> first = statusBytes(17);
   answer(CUPS_SC_STATUS_OK, deviceIdWithStatus(first));
-  probe_.RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(false);
   joinBackend();
   ASSERT_TRUE(statusIs(first));
 
   // A backend that does not implement the command, with data all the same.
   logTruncate();
   answer(CUPS_SC_STATUS_NOT_IMPLEMENTED, deviceIdWithStatus(statusBytes(18)));
-  probe_.RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(false);
   joinBackend();
   EXPECT_EQ(readLog(), (Lines{"INFO: Is Not Bonjour URI. ", "INFO: cupsSideChannelDoRequest START",
                               "INFO: cupsSideChannelDoRequest done",
@@ -411,14 +412,14 @@ TEST_F(StatusProbe, RefusedRequestIsNotDecodedAndKeepsTheLastStatus) {
 TEST_F(StatusProbe, ShorterAnswerIsNotCompletedByTheOneBefore) {
   std::string full = "STS:" + encodeBase64(statusBytes(19)) + ";";
   answer(CUPS_SC_STATUS_OK, full);
-  probe_.RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(false);
   joinBackend();
   ASSERT_EQ(readLog(), kSimplexGoodUsb);
 
   // Only the first 100 characters of the value: decoded alone, 75 bytes.
   logTruncate();
   answer(CUPS_SC_STATUS_OK, full.substr(0, 4 + 100));
-  probe_.RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(false);
   joinBackend();
   EXPECT_EQ(readLog(), Lines(kSimplexGoodUsb.begin(), kSimplexGoodUsb.begin() + 3));
 }
@@ -429,7 +430,7 @@ TEST_F(StatusProbe, DeviceIdOfFullCapacityDecodes) {
   std::string id = "MFG:ZEMRO;DES:" + std::string(2048 - 14 - tail.size(), 'x') + tail;
   ASSERT_EQ(id.size(), 2048u);
   answer(CUPS_SC_STATUS_OK, id);
-  probe_.RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(false);
   joinBackend();
   EXPECT_EQ(readLog(), kSimplexGoodUsb);
   EXPECT_TRUE(statusIs(bytes));
@@ -437,7 +438,7 @@ TEST_F(StatusProbe, DeviceIdOfFullCapacityDecodes) {
 
 TEST_F(StatusProbe, ClosedBackendRaisesNoSigpipeAndTheRequestFails) {
   closeBackend();
-  probe_.RequestDeviceStatus(PageLoop::Simplex);
+  probe_.RequestDeviceStatus(false);
 
   EXPECT_EQ(pipeSignals, 0);
   EXPECT_EQ(readLog(), (Lines{"INFO: Is Not Bonjour URI. ", "INFO: cupsSideChannelDoRequest START",
@@ -461,7 +462,7 @@ TEST_F(StatusProbe, CallersPendingSigpipeIsKept) {
   ASSERT_TRUE(pipePending());
 
   closeBackend();
-  probe_.RequestDeviceStatus(PageLoop::Duplex);
+  probe_.RequestDeviceStatus(true);
   EXPECT_TRUE(pipeBlocked()) << "the caller's mask is restored";
   EXPECT_TRUE(pipePending()) << "a signal the probe did not raise is not taken";
 

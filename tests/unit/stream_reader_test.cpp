@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "tools/preview.h"
-#include "tools/sample_stream.h"
+#include "support/sample_stream.h"
 #include "tools/stream_reader.h"
 
 using namespace zerudump;

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "tools/preview.h"
-#include "tools/sample_stream.h"
+#include "support/sample_stream.h"
 #include "tools/stream_reader.h"
 #include "tools/stream_report.h"
 

@@ -1,35 +1,17 @@
-// The job's settings read from the PPD's marked choices, the job's options,
-// the command line and each page's raster header, by the job settings rules.
+// The job settings rules read straight from a PPD's marked choices, the
+// job's options and a page's raster header: the rules as the printing core
+// applies them, for tests and fuzzers that drive them without a job.
 #pragma once
-
-#include <string>
 
 #include <cups/cups.h>
 #include <cups/ppd.h>
 #include <cups/raster.h>
 
+#include "filter/ppd_choices.h"
 #include "settings/job_settings.h"
 #include "settings/page_settings.h"
 #include "settings/paper_table.h"
-#include "zeru/choices.h"
 #include "zeru/page_header.h"
-
-// The marked choice keyword of a PPD option, or nullptr.
-const char* markedChoice(ppd_file_t* ppd, const char* keyword);
-
-// The PPD's marked choices, as the printing core reads the job's choices.
-class PpdChoices : public zeru::Choices {
- public:
-  explicit PpdChoices(ppd_file_t* ppd) : ppd_(ppd) {}
-  const char* choice(const char* keyword) const override;
-
- private:
-  ppd_file_t* ppd_;
-};
-
-// The option that says two-sided printing: DrvDuplex when it has a marked
-// choice, else the standard Duplex.
-const char* duplexOption(ppd_file_t* ppd);
 
 // The job's paper index: the marked PageSize keyword, else the job's
 // "PageSize" option (11 when there is none); a keyword naming no row gives 0.
@@ -40,15 +22,6 @@ int jobPaperIndex(ppd_file_t* ppd, int numOptions, cups_option_t* options);
 // settings dump to the log.
 void readJobSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options,
                      int argc, char* argv[], JobSettings& settings);
-
-// The text of the settings dump: one "INFO: ...\n" line per entry, marked
-// choices only. argv needs at least six entries (argv[1], argv[3], argv[5] are shown).
-std::string settingsDumpText(ppd_file_t* ppd, int numOptions, cups_option_t* options,
-                             char* argv[]);
-
-// The settings dump, as one block of log lines.
-void dumpSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options,
-                  char* argv[]);
 
 // True when any of PageSize, Media or PageRegion has a marked choice.
 bool pageSizeMarked(ppd_file_t* ppd);

@@ -1,10 +1,10 @@
-#include "filter/ppd_settings.h"
+#include "filter/ppd_choices.h"
 
+#include <cstdarg>
 #include <cstdio>
-#include <cstring>
+#include <string>
 
 #include "filter/log.h"
-#include "settings/text_format.h"
 
 namespace {
 
@@ -12,6 +12,24 @@ constexpr const char* kDuplexingOption = "com.apple.print.PrintSettings.PMDuplex
 
 const char* argOrEmpty(char* argv[], int index) {
   return (argv != nullptr && argv[index] != nullptr) ? argv[index] : "";
+}
+
+// Appends printf-formatted text.
+__attribute__((format(printf, 2, 3))) void appendFormat(std::string& text, const char* format,
+                                                        ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  int length = vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  if (length > 0) {
+    size_t start = text.size();
+    text.resize(start + static_cast<size_t>(length) + 1);
+    vsnprintf(&text[start], static_cast<size_t>(length) + 1, format, again);
+    text.resize(start + static_cast<size_t>(length));
+  }
+  va_end(again);
 }
 
 }  // namespace
@@ -24,17 +42,8 @@ const char* markedChoice(ppd_file_t* ppd, const char* keyword) {
 
 const char* PpdChoices::choice(const char* keyword) const { return markedChoice(ppd_, keyword); }
 
-const char* duplexOption(ppd_file_t* ppd) { return duplexOption(PpdChoices(ppd)); }
-
-int jobPaperIndex(ppd_file_t* ppd, int numOptions, cups_option_t* options) {
-  return jobPaperIndex(PpdChoices(ppd), cupsGetOption("PageSize", numOptions, options));
-}
-
-void readJobSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options,
-                     int /*argc*/, char* argv[], JobSettings& settings) {
-  readJobLevelSettings(PpdChoices(ppd), cupsGetOption("PageSize", numOptions, options), settings);
-
-  dumpSettings(ppd, numOptions, options, argv);
+const char* duplexOption(ppd_file_t* ppd) {
+  return markedChoice(ppd, "DrvDuplex") != nullptr ? "DrvDuplex" : "Duplex";
 }
 
 std::string settingsDumpText(ppd_file_t* ppd, int numOptions, cups_option_t* options,
@@ -108,18 +117,3 @@ std::string settingsDumpText(ppd_file_t* ppd, int numOptions, cups_option_t* opt
 void dumpSettings(ppd_file_t* ppd, int numOptions, cups_option_t* options, char* argv[]) {
   logBlock(settingsDumpText(ppd, numOptions, options, argv));
 }
-
-bool pageSizeMarked(ppd_file_t* ppd) { return pageSizeMarked(PpdChoices(ppd)); }
-
-PageSettingsResult readPageSettings(ppd_file_t* ppd, zeru::PageHeader& header,
-                                    PaperTable& paperTable, JobSettings& settings,
-                                    PageLoop loop) {
-  return readPageSettings(PpdChoices(ppd), header, paperTable, settings, loop,
-                          [](const char* line) { logLine(line); });
-}
-
-void readRotate180(ppd_file_t* ppd, JobSettings& settings) {
-  readRotate180(PpdChoices(ppd), settings);
-}
-
-bool saveBlankSheet(ppd_file_t* ppd) { return saveBlankSheet(PpdChoices(ppd)); }

@@ -1,5 +1,5 @@
 // Job streams built by hand, for tests of the reader and of the tools.
-#include "tools/sample_stream.h"
+#include "support/sample_stream.h"
 
 #include <cstring>
 
