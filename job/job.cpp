@@ -178,8 +178,17 @@ PageStart Job::Impl::startPage(const PageHeader& sheetHeader) {
     fail(1, problem);
     return PageStart::Failed;
   }
+  // A full-sheet page is printed on its own sheet, whichever size the
+  // choices name: its raster was drawn for that sheet, and as a custom size
+  // it would be printed on none.
+  const int choicesPaperIndex = settings.jobPaperIndex;
+  if (sheetCut)
+    if (const Paper* paper =
+            paperForPoints(sheetCut->sheetWidthPoints, sheetCut->sheetHeightPoints))
+      settings.jobPaperIndex = paperIndexFromKeyword(paper->keyword);
   PageSettingsResult result =
       readPageSettings(*options.choices, currentHeader, paperTable, settings, loop, events.log);
+  settings.jobPaperIndex = choicesPaperIndex;
   if (result != PageSettingsResult::Ok) {
     fail(1, pageSettingsError(result));
     return PageStart::Failed;
