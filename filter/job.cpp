@@ -18,6 +18,7 @@
 #include "filter/descriptors.h"
 #include "filter/log.h"
 #include "filter/ppd_choices.h"
+#include "filter/product_model.h"
 #include "filter/raster_page.h"
 #include "filter/signals.h"
 #include "filter/spool_files.h"
@@ -159,8 +160,10 @@ void startCoreJob(FilterJob& job) {
   options.choices = job.choices.get();
   if (const char* pageSize = cupsGetOption("PageSize", job.numOptions, job.options))
     options.pageSizeOption = pageSize;
-  if (const char* product = productOf(job.ppd)) options.product = product;
+  options.model = modelForProduct(productOf(job.ppd));
   options.customSizes = customSizeRangeOf(job.ppd);
+  // Ghostscript renders the PPD's imageable area, from its top-left corner.
+  options.rasterArea = zeru::RasterArea::AsGiven;
   options.library = &job.library;
   options.spoolDirectory = spoolDirectory();
   const char* coder = getenv("ZERU_JBIG");

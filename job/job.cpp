@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "imaging/colour_library.h"
 #include "imaging/engine_setup.h"
@@ -125,13 +127,37 @@ struct Job::Impl {
 
   // The page in flight between startPage() and endPage().
   PageHeader readHeader{};  // as read, for its "PAGE:" count
+  // A page whose raster covers its whole sheet is cut to the imageable
+  // area: its lines are taken in `sheetLine`, and those of the cut go on.
+  std::optional<PageCut> sheetCut;
+  std::vector<unsigned char> sheetLine;
+  unsigned sheetBytesPerPixel = 0;
+  unsigned sheetWidth = 0;
+  unsigned sheetHeight = 0;
+  size_t sheetRow = 0;
   bool mayBeDropped = false;
   std::unique_ptr<PlaneBuffers> planes;
   std::unique_ptr<PageRenderer> renderer;
   size_t lineIndex = 0;
 };
 
-PageStart Job::Impl::startPage(const PageHeader& pageHeader) {
+PageStart Job::Impl::startPage(const PageHeader& sheetHeader) {
+  // The core prints the imageable area of the sheet; a full-sheet raster is
+  // cut to it here, so that it prints on its sheet, in the same place as a
+  // page the front end cut itself.
+  sheetCut.reset();
+  if (options.rasterArea == RasterArea::FullSheet) sheetCut = fullSheetCut(sheetHeader);
+  sheetRow = 0;
+  if (sheetCut) {
+    sheetBytesPerPixel = sheetHeader.bitsPerPixel / 8;
+    sheetWidth = sheetHeader.width;
+    sheetHeight = sheetHeader.height;
+    sheetLine.assign(sheetHeader.bytesPerLine, 0);
+  } else {
+    sheetLine = {};
+  }
+  const PageHeader pageHeader =
+      sheetCut ? cutPageHeader(sheetHeader, *sheetCut, false) : sheetHeader;
   PageHeader header = pageHeader;
   if (takeZeroCopiesAsOne(header)) events.log(kZeroCopiesLine);
   // The Collate choice decides for every page, and so does the job's for a
@@ -157,8 +183,17 @@ PageStart Job::Impl::startPage(const PageHeader& pageHeader) {
     fail(FailureKind::RasterHeader, problem);
     return PageStart::Failed;
   }
+  // A full-sheet page is printed on its own sheet, whichever size the
+  // choices name: its raster was drawn for that sheet, and as a custom size
+  // it would be printed on none.
+  const int choicesPaperIndex = settings.jobPaperIndex;
+  if (sheetCut)
+    if (const Paper* paper =
+            paperForPoints(sheetCut->sheetWidthPoints, sheetCut->sheetHeightPoints))
+      settings.jobPaperIndex = paperIndexFromKeyword(paper->keyword);
   PageSettingsResult result =
       readPageSettings(*options.choices, currentHeader, paperTable, settings, loop, events.log);
+  settings.jobPaperIndex = choicesPaperIndex;
   if (result != PageSettingsResult::Ok) {
     fail(FailureKind::PageSettings, pageSettingsError(result));
     return PageStart::Failed;
@@ -182,8 +217,10 @@ PageStart Job::Impl::startPage(const PageHeader& pageHeader) {
     fail(FailureKind::ColourLibraryEntry, formatText(kMissingEntry, library.firstMissingEntry()));
     return PageStart::Failed;
   }
-  modelPath = modelPathFor(options.product.empty() ? nullptr : options.product.c_str(), loop,
-                           modelPath);
+  if (options.model) {
+    const ModelDescription& model = describe(*options.model);
+    modelPath = loop == PageLoop::Duplex ? model.twoSidedModelPath : model.oneSidedModelPath;
+  }
 
   PageRenderOptions pageOptions;
   pageOptions.library = &library;
@@ -223,6 +260,12 @@ PageStart Job::Impl::startPage(const PageHeader& pageHeader) {
 
 PageEnd Job::Impl::endPage() {
   PageEnd end;
+  // The cut's lines below a raster that ends above them are white.
+  if (sheetCut && sheetRow >= sheetHeight)
+    for (; lineIndex < sheetCut->height; ++lineIndex) {
+      whiteLine(*sheetCut, sheetBytesPerPixel, renderer->nextLine().data());
+      renderer->pushLine();
+    }
   const bool hasContent = renderer->end();
   renderer.reset();
   events.pageRendered(pageCount);
@@ -381,17 +424,27 @@ int Job::pageNumber() const { return impl_->pageCount; }
 
 std::span<unsigned char> Job::line() {
   Impl& job = *impl_;
-  const size_t lines = job.currentHeader.height;
-  if (job.lineIndex % kProgressEvery == 0) {
-    int percent = static_cast<int>(static_cast<uint64_t>(job.lineIndex) * 100 / lines);
+  const size_t lines = job.sheetCut ? job.sheetHeight : job.currentHeader.height;
+  const size_t row = job.sheetCut ? job.sheetRow : job.lineIndex;
+  if (row % kProgressEvery == 0) {
+    int percent = static_cast<int>(static_cast<uint64_t>(row) * 100 / lines);
     job.events.pageProgress(job.pageCount, percent);
   }
+  if (job.sheetCut) return job.sheetLine;
   return job.renderer->nextLine();
 }
 
 void Job::pushLine() {
-  impl_->renderer->pushLine();
-  ++impl_->lineIndex;
+  Impl& job = *impl_;
+  if (job.sheetCut) {
+    // Lines above and below the imageable area are not printed.
+    const size_t row = job.sheetRow++;
+    if (row < job.sheetCut->top || job.lineIndex >= job.sheetCut->height) return;
+    cutLine(job.sheetLine.data(), job.sheetWidth, job.sheetBytesPerPixel, *job.sheetCut,
+            job.sheetBytesPerPixel, job.renderer->nextLine().data());
+  }
+  job.renderer->pushLine();
+  ++job.lineIndex;
 }
 
 PageEnd Job::endPage() { return impl_->endPage(); }

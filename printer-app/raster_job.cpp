@@ -104,10 +104,10 @@ void startCore(RasterJob& rj, const char* pageSize, int resolution) {
   options.title = title ? title : "";
   options.user = user ? user : "";
   options.choices = &rj.choices;
-  options.product = rj.model.product;
-  options.customSizes = {true, static_cast<float>(kCustomMinWidth),
-                         static_cast<float>(kCustomMinHeight), static_cast<float>(kCustomMaxWidth),
-                         static_cast<float>(kCustomMaxHeight)};
+  options.model = rj.model.model;
+  options.customSizes = zeru::kCustomSizes;
+  // The pages are cut to the imageable area before they reach the core.
+  options.rasterArea = zeru::RasterArea::AsGiven;
   options.library = colourLibrary();
   options.spoolDirectory = spoolDirectory();
 

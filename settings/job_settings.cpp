@@ -7,7 +7,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <span>
 
+#include "zeru/printer.h"
 
 namespace {
 
@@ -30,10 +32,6 @@ int lookupIgnoringCase(const ChoiceValue (&table)[N], const char* choice, int fa
     if (strcasecmp(entry.keyword, choice) == 0) return entry.value;
   return fallback;
 }
-
-constexpr const char* kPageSizeKeywords[kPaperRows] = {
-    "Letter", "A4", "A5", "A6", "B5", "B6", "Executive", "16K", "A5LEF", "B6LEF", "Legal", "Custom",
-};
 
 constexpr ChoiceValue kTonerModes[] = {{"3", 3}, {"2", 2}, {"1", 1}};
 
@@ -75,8 +73,10 @@ constexpr int kDraftTonerMode = 2;
 
 int paperIndexFromKeyword(const char* keyword) {
   if (keyword == nullptr) return -1;
-  for (int index = 0; index < kPaperRows; ++index)
-    if (strcmp(kPageSizeKeywords[index], keyword) == 0) return index;
+  std::span<const zeru::Paper> papers = zeru::papers();
+  for (size_t index = 0; index < papers.size(); ++index)
+    if (strcmp(papers[index].keyword, keyword) == 0) return static_cast<int>(index);
+  if (strcmp(keyword, "Custom") == 0) return kCustomPaperIndex;
   return -1;
 }
 

@@ -2,6 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+
+#include "zeru/printer.h"
 
 namespace {
 
@@ -15,22 +18,6 @@ constexpr unsigned kLetterWidthPoints = 612;
 constexpr int kA6PaperIndex = 3;
 
 constexpr int64_t kLinePadding = 512;
-
-constexpr std::array<PaperRow, kPaperRows> kPaperRowsAtStart = {{
-    {"Letter", 1, 5120, 4902, 6600},
-    {"A4", 2, 5120, 4760, 7016},
-    {"A5", 3, 3584, 3302, 4958},
-    {"A6", 4, 2560, 2277, 3500},
-    {"B5", 5, 4608, 4102, 6075},
-    {"B6", 6, 3072, 2827, 4300},
-    {"Executive", 7, 4608, 4152, 6300},
-    {"16K", 8, 4608, 4168, 6141},
-    {"A5LEF", 10, 5120, 4760, 3500},
-    {"B6LEF", 11, 4608, 4102, 3025},
-    {"Legal", 9, 5120, 4902, 8400},
-    // Rewritten by every custom page; a sheet height of 0 never matches.
-    {"Custom", 0, 0, 0, 0},
-}};
 
 // Points to 600-dpi dots, truncating.
 int64_t pointsToDots600(unsigned points) {
@@ -48,7 +35,22 @@ int64_t customLineWidth(unsigned widthPoints, unsigned hwResolution) {
 
 }  // namespace
 
-PaperTable::PaperTable() : rows(kPaperRowsAtStart) {}
+// The printers' paper table, in the order of its paper indexes, and the
+// custom row, rewritten by every custom page; its sheet height of 0 never
+// matches.
+PaperTable::PaperTable() {
+  static_assert(kCustomPaperIndex == kPaperRows - 1);
+  std::span<const zeru::Paper> papers = zeru::papers();
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (i >= papers.size()) {
+      rows[i] = {"Custom", 0, 0, 0, 0};
+      continue;
+    }
+    const zeru::Paper& paper = papers[i];
+    rows[i] = {paper.keyword, paper.paperCode, paper.lineWidth600, paper.printableWidth600,
+               paper.sheetHeight600};
+  }
+}
 
 bool computePageGeometry(PaperTable& table, int paperIndex,
                          unsigned pageWidth, unsigned pageHeight,

@@ -36,19 +36,26 @@
 #include "zeru/choices.h"
 #include "zeru/colour_library.h"
 #include "zeru/page_header.h"
+#include "zeru/printer.h"
 
 namespace zeru {
-
-// The custom page sizes the printer's paper path takes, in points.
-struct CustomSizeRange {
-  bool offered = false;  // false: the printer declares no custom sizes
-  float minWidth = 0, minHeight = 0, maxWidth = 0, maxHeight = 0;
-};
 
 // The JBIG encoder of the planes.
 enum class Compression {
   Own,      // the core's own encoder, stripe by stripe while the page renders
   JbigKit,  // JBIG-KIT, after the page
+};
+
+// What a page's raster covers.
+enum class RasterArea {
+  // The whole sheet, as a PWG raster does: a page whose size is one of the
+  // paper table's sheets is cut to the sheet's imageable area (see
+  // fullSheetCut), so that it prints on that sheet in its place.
+  FullSheet,
+  // The area the page's header gives, printed from the top-left corner of
+  // the sheet's printable area as it is: the CUPS raster of a PPD's
+  // imageable area, or a page the front end cut itself.
+  AsGiven,
 };
 
 struct JobOptions {
@@ -59,10 +66,11 @@ struct JobOptions {
   const Choices* choices = nullptr;
   // The job's own page size keyword, for a job whose choices name none.
   std::optional<std::string> pageSizeOption;
-  // The printer model's product name ("(ZEMRO TX 7M)", ...): it picks the
-  // model path handed to the colour library.
-  std::string product;
+  // The printer model: it picks the model path handed to the colour
+  // library. None: the colour library is given no model path.
+  std::optional<Model> model;
   CustomSizeRange customSizes;
+  RasterArea rasterArea = RasterArea::FullSheet;
   // The colour library; must outlive the job.
   const ColourLibrary* library = nullptr;
   Compression compression = Compression::Own;

@@ -1,7 +1,12 @@
 #include "printer-app/mapping/choices_map.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <span>
+
+#include "zeru/printer.h"
 
 namespace zeruapp {
 
@@ -9,33 +14,44 @@ namespace {
 
 using Values = std::vector<std::pair<std::string, std::string>>;
 
-// Steps from -limit to +limit; the choice keyword of a step is `choiceOf(step)`.
-template <class ChoiceOf>
-Values steps(int limit, int step, ChoiceOf choiceOf) {
+// The IPP values of a numeric option: each of the core's choices read as a
+// number, less `offset`.
+Values integers(const char* ppdKeyword, int offset) {
   Values values;
-  for (int v = -limit; v <= limit; v += step) values.emplace_back(std::to_string(v), choiceOf(v));
+  for (const char* choice : zeru::optionFor(ppdKeyword)->choices)
+    values.emplace_back(std::to_string(atoi(choice) - offset), choice);
   return values;
 }
 
 Values booleans(const char* yes, const char* no) { return {{"true", yes}, {"false", no}}; }
 
+// A vendor option whose default is the IPP value of the core's default choice.
+VendorOption vendorOption(std::string name, const char* ppdKeyword, VendorOption::Type type,
+                          Values values) {
+  std::string defaultValue;
+  const char* defaultChoice = zeru::optionFor(ppdKeyword)->defaultChoice;
+  for (const auto& [value, choice] : values)
+    if (choice == defaultChoice) defaultValue = value;
+  return {std::move(name), ppdKeyword, type, std::move(values), std::move(defaultValue)};
+}
+
 std::vector<VendorOption> makeVendorOptions() {
   using T = VendorOption::Type;
   std::vector<VendorOption> options;
-  options.push_back({"toner-saving", "TonerMode", T::Keyword,
-                     {{"off", "Off"}, {"level-1", "1"}, {"level-2", "2"}, {"level-3", "3"}},
-                     "off"});
-  // The PPD's brightness keywords are the step plus 200.
-  options.push_back({"brightness", "StpBrightness", T::Integer,
-                     steps(100, 10, [](int v) { return std::to_string(v + 200); }), "0"});
+  options.push_back(vendorOption(
+      "toner-saving", "TonerMode", T::Keyword,
+      {{"off", "Off"}, {"level-1", "1"}, {"level-2", "2"}, {"level-3", "3"}}));
+  // The brightness keywords are the step plus 200.
+  options.push_back(vendorOption("brightness", "StpBrightness", T::Integer,
+                                 integers("StpBrightness", 200)));
   static const char* const kKinds[][2] = {
       {"background", "background"}, {"image", "image"}, {"graphics", "graphic"}, {"text", "text"}};
   for (const char* what : {"contrast", "chroma"})
     for (const auto& kind : kKinds) {
       std::string ppd = std::string(what) + kind[1];
       ppd[0] = static_cast<char>(toupper(static_cast<unsigned char>(ppd[0])));
-      options.push_back({std::string(what) + "-" + kind[0], ppd, T::Integer,
-                         steps(100, 25, [](int v) { return std::to_string(v); }), "0"});
+      options.push_back(vendorOption(std::string(what) + "-" + kind[0], ppd.c_str(), T::Integer,
+                                     integers(ppd.c_str(), 0)));
     }
   static const char* const kColours[] = {"Black", "Cyan", "Magenta", "Yellow"};
   static const char* const kLevels[] = {"High", "Mid", "Low"};
@@ -43,34 +59,28 @@ std::vector<VendorOption> makeVendorOptions() {
     for (const char* level : kLevels) {
       std::string ipp = std::string("density-") + colour + "-" + level;
       for (char& c : ipp) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-      options.push_back({ipp, std::string("AKColorDensity") + colour + level, T::Integer,
-                         steps(3, 1,
-                               [](int v) {
-                                 return v > 0 ? "+" + std::to_string(v) : std::to_string(v);
-                               }),
-                         "0"});
+      std::string ppd = std::string("AKColorDensity") + colour + level;
+      options.push_back(vendorOption(ipp, ppd.c_str(), T::Integer, integers(ppd.c_str(), 0)));
     }
-  options.push_back({"image-type", "ImageType", T::Keyword,
-                     {{"text-and-photo", "TextPhoto"},
-                      {"photo", "Photo"},
-                      {"web-pages", "WebPages"},
-                      {"graphics", "Graphics"},
-                      {"posters", "POP"}},
-                     "text-and-photo"});
-  options.push_back({"color-matching", "IAM", T::Keyword,
-                     {{"standard", "Standard"}, {"complementary", "Complementary"}},
-                     "standard"});
-  options.push_back({"pure-gray", "GrayGuarantee", T::Boolean, booleans("ON", "OFF"), "false"});
-  options.push_back({"screening", "Screen", T::Keyword,
-                     {{"auto", "Auto"},
-                      {"standard", "Standard"},
-                      {"gradation", "Gradation"},
-                      {"fineness", "Fineness"}},
-                     "auto"});
+  options.push_back(vendorOption("image-type", "ImageType", T::Keyword,
+                                 {{"text-and-photo", "TextPhoto"},
+                                  {"photo", "Photo"},
+                                  {"web-pages", "WebPages"},
+                                  {"graphics", "Graphics"},
+                                  {"posters", "POP"}}));
+  options.push_back(vendorOption("color-matching", "IAM", T::Keyword,
+                                 {{"standard", "Standard"}, {"complementary", "Complementary"}}));
   options.push_back(
-      {"rotate-180", "ImageRotation", T::Boolean, booleans("True", "False"), "false"});
+      vendorOption("pure-gray", "GrayGuarantee", T::Boolean, booleans("ON", "OFF")));
+  options.push_back(vendorOption("screening", "Screen", T::Keyword,
+                                 {{"auto", "Auto"},
+                                  {"standard", "Standard"},
+                                  {"gradation", "Gradation"},
+                                  {"fineness", "Fineness"}}));
   options.push_back(
-      {"skip-blank-pages", "AKSaveBlankSheet", T::Boolean, booleans("True", "False"), "false"});
+      vendorOption("rotate-180", "ImageRotation", T::Boolean, booleans("True", "False")));
+  options.push_back(
+      vendorOption("skip-blank-pages", "AKSaveBlankSheet", T::Boolean, booleans("True", "False")));
   return options;
 }
 
@@ -87,16 +97,14 @@ const VendorOption* findOption(const std::string& name) {
   return nullptr;
 }
 
-struct MediaTypeRow {
-  const char* ipp;
-  MediaTypeChoice choice;
+// The IPP media types of the core's MediaType choices, in their order.
+constexpr const char* kIppMediaTypes[] = {
+    "stationery", "stationery-heavyweight", "cardstock", "labels", "envelope",
 };
-// The PPD's media types, numbered as its MediaType choices number them.
-const MediaTypeRow kMediaTypes[] = {
-    {"stationery", {"Plain", 0}},  {"stationery-heavyweight", {"Thick", 1}},
-    {"cardstock", {"Covers", 2}},  {"labels", {"Labels", 3}},
-    {"envelope", {"Envelope", 4}},
-};
+
+MediaTypeChoice choiceOf(const zeru::MediaTypeDescription& type) {
+  return {type.keyword, type.code};
+}
 
 }  // namespace
 
@@ -111,18 +119,16 @@ const std::vector<VendorOption>& vendorOptions() {
 }
 
 MediaTypeChoice mediaTypeChoice(const char* ippMediaType) {
+  std::span<const zeru::MediaTypeDescription> types = zeru::mediaTypes();
   if (ippMediaType != nullptr)
-    for (const MediaTypeRow& row : kMediaTypes)
-      if (strcmp(row.ipp, ippMediaType) == 0) return row.choice;
-  return kMediaTypes[0].choice;
+    for (size_t i = 0; i < types.size() && i < std::size(kIppMediaTypes); ++i)
+      if (strcmp(kIppMediaTypes[i], ippMediaType) == 0) return choiceOf(types[i]);
+  return choiceOf(types[0]);
 }
 
 const std::vector<const char*>& ippMediaTypes() {
-  static const std::vector<const char*> types = [] {
-    std::vector<const char*> list;
-    for (const MediaTypeRow& row : kMediaTypes) list.push_back(row.ipp);
-    return list;
-  }();
+  static const std::vector<const char*> types(std::begin(kIppMediaTypes),
+                                              std::end(kIppMediaTypes));
   return types;
 }
 
@@ -134,15 +140,6 @@ bool papplRendersImage(const char* documentFormat) {
 unsigned coreCopies(const char* documentFormat, int copies) {
   if (papplRendersImage(documentFormat)) return 1;
   return copies > 0 ? static_cast<unsigned>(copies) : 1;
-}
-
-int resolutionForQuality(Quality quality, int requestedResolution) {
-  switch (quality) {
-    case Quality::High: return 1200;
-    case Quality::Draft: return 600;
-    case Quality::Normal: break;
-  }
-  return requestedResolution == 1200 ? 1200 : 600;
 }
 
 bool mapJobChoices(const JobRequest& request, ChoiceMap& map, std::string& error) {

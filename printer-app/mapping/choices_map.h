@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "zeru/choices.h"
+#include "zeru/printer.h"
 
 namespace zeruapp {
 
@@ -39,7 +40,7 @@ struct VendorOption {
 const std::vector<VendorOption>& vendorOptions();
 
 enum class Sides { OneSided, LongEdge, ShortEdge };
-enum class Quality { Draft, Normal, High };
+using Quality = zeru::PrintQuality;
 
 // What a job asks for, from its IPP attributes.
 struct JobRequest {
@@ -65,7 +66,7 @@ const std::vector<const char*>& ippMediaTypes();
 
 // The resolution a job prints at: High 1200 dpi, Draft 600 dpi, Normal the
 // printer-resolution the job names or else 600 dpi.
-int resolutionForQuality(Quality quality, int requestedResolution);
+using zeru::resolutionForQuality;
 
 // PAPPL renders JPEG and PNG images itself: at the resolution it picks for
 // the job, sized before the driver sees the job, and each copy as pages of

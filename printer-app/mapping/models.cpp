@@ -4,26 +4,9 @@
 
 namespace zeruapp {
 
-namespace {
-
-constexpr Model kModels[] = {
-    {"zemro_tx7m", "ztx7m", "ZEMRO TX 7M",
-     "MFG:ZEMRO;CMD:PJL,ZERU;MDL:TX 7M;CLS:PRINTER;DES:ZEMRO TX 7M;", "(ZEMRO TX 7M)"},
-    {"zemro_tx7", "ztx7", "ZEMRO TX 7",
-     "MFG:ZEMRO;CMD:PJL,ZERU;MDL:TX 7;CLS:PRINTER;DES:ZEMRO TX 7;", "(ZEMRO TX 7)"},
-    {"zemro_tx7mn", "ztx7mn", "ZEMRO TX 7MN",
-     "MFG:ZEMRO;CMD:PJL,ZERU;MDL:TX 7MN;CLS:PRINTER;DES:ZEMRO TX 7MN;", "(ZEMRO TX 7MN)"},
-    {"zemro_tx7n", "ztx7n", "ZEMRO TX 7N",
-     "MFG:ZEMRO;CMD:PJL,ZERU;MDL:TX 7N;CLS:PRINTER;DES:ZEMRO TX 7N;", "(ZEMRO TX 7N)"},
-};
-
-}  // namespace
-
-std::span<const Model> models() { return kModels; }
-
 const Model* modelForDriver(const char* driverName) {
   if (driverName == nullptr) return nullptr;
-  for (const Model& model : kModels)
+  for (const Model& model : models())
     if (strcmp(model.driverName, driverName) == 0) return &model;
   return nullptr;
 }
@@ -49,7 +32,7 @@ const Model* modelForDeviceId(const char* deviceId) {
   std::string model = deviceIdValue(deviceId, "MDL");
   if (model.empty()) model = deviceIdValue(deviceId, "MODEL");
   if (manufacturer != "ZEMRO" || model.empty()) return nullptr;
-  for (const Model& candidate : kModels)
+  for (const Model& candidate : models())
     if (deviceIdValue(candidate.deviceId, "MDL") == model) return &candidate;
   return nullptr;
 }

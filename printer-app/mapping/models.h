@@ -1,20 +1,18 @@
-// The four printer models, as their PPDs describe them.
+// The four printer models, as the core describes them.
 #pragma once
 
 #include <span>
 #include <string>
 
+#include "zeru/printer.h"
+
 namespace zeruapp {
 
-struct Model {
-  const char* driverName;    // "zemro_tx7m"
-  const char* ppdName;       // "ztx7m": the model's PPD
-  const char* makeAndModel;  // the PPD's ModelName
-  const char* deviceId;      // the PPD's 1284DeviceID
-  const char* product;       // the PPD's Product, which picks the colour library's model path
-};
+// A model as the core describes it: driver name, PPD name, make and model,
+// device ID.
+using Model = zeru::ModelDescription;
 
-std::span<const Model> models();
+using zeru::models;
 const Model* modelForDriver(const char* driverName);
 // The model a printer's 1284 device ID names, or nullptr.
 const Model* modelForDeviceId(const char* deviceId);

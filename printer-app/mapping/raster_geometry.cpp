@@ -14,33 +14,13 @@ unsigned pointsToDots(unsigned points, unsigned resolution) {
   return static_cast<unsigned>((uint64_t{points} * resolution * 2 + 72) / 144);
 }
 
-constexpr unsigned char kWhite = 0xff;
-
 }  // namespace
-
-PageCut imageableCut(unsigned sheetWidthPoints, unsigned sheetHeightPoints, unsigned xResolution,
-                     unsigned yResolution) {
-  PageCut cut;
-  cut.sheetWidthPoints = sheetWidthPoints;
-  cut.sheetHeightPoints = sheetHeightPoints;
-  const unsigned margins = 2 * kMarginPoints;
-  cut.left = pointsToDots(kMarginPoints, xResolution);
-  cut.top = pointsToDots(kMarginPoints, yResolution);
-  cut.width = sheetWidthPoints > margins ? pointsToDots(sheetWidthPoints - margins, xResolution) : 0;
-  cut.height =
-      sheetHeightPoints > margins ? pointsToDots(sheetHeightPoints - margins, yResolution) : 0;
-  return cut;
-}
 
 void sheetForRaster(unsigned rasterWidthPoints, unsigned rasterHeightPoints,
                     unsigned& widthPoints, unsigned& heightPoints) {
-  if (const Paper* paper = paperForPoints(rasterWidthPoints, rasterHeightPoints)) {
-    widthPoints = paper->widthPoints;
-    heightPoints = paper->heightPoints;
-  } else {
-    widthPoints = rasterWidthPoints;
-    heightPoints = rasterHeightPoints;
-  }
+  const zeru::Sheet sheet = zeru::sheetForRaster(rasterWidthPoints, rasterHeightPoints);
+  widthPoints = sheet.widthPoints;
+  heightPoints = sheet.heightPoints;
 }
 
 const char* rasterPageProblem(const zeru::PageHeader& raster) {
@@ -96,43 +76,11 @@ std::string rasterSizeProblem(const zeru::PageHeader& raster) {
 
 zeru::PageHeader cutPageHeader(const zeru::PageHeader& raster, const PageCut& cut, bool toGray,
                                unsigned copies, bool collate, unsigned mediaTypeCode) {
-  zeru::PageHeader page = raster;
-  page.pageSize[0] = cut.sheetWidthPoints;
-  page.pageSize[1] = cut.sheetHeightPoints;
-  page.margins[0] = kMarginPoints;
-  page.margins[1] = kMarginPoints;
-  page.width = cut.width;
-  page.height = cut.height;
-  if (toGray && raster.bitsPerPixel == 24) {
-    page.bitsPerPixel = 8;
-    page.colorSpace = raster.colorSpace == zeru::kColorSpaceSRGB ? zeru::kColorSpaceSW
-                                                                 : zeru::kColorSpaceW;
-  }
-  page.bytesPerLine = cut.width * (page.bitsPerPixel / 8);
+  zeru::PageHeader page = zeru::cutPageHeader(raster, cut, toGray);
   page.numCopies = copies == 0 ? 1 : copies;
   page.collate = collate ? 1 : 0;
   page.mediaTypeCode = mediaTypeCode;
   return page;
-}
-
-void cutLine(const unsigned char* source, unsigned sourceWidth, unsigned sourceBytesPerPixel,
-             const PageCut& cut, unsigned bytesPerPixel, unsigned char* out) {
-  unsigned kept = 0;
-  if (cut.left < sourceWidth) kept = sourceWidth - cut.left < cut.width ? sourceWidth - cut.left
-                                                                          : cut.width;
-  const unsigned char* from = source + size_t{cut.left} * sourceBytesPerPixel;
-  if (bytesPerPixel == sourceBytesPerPixel) {
-    memcpy(out, from, size_t{kept} * bytesPerPixel);
-  } else {
-    // sRGB to gray with the weights CUPS's own colour conversions use.
-    for (unsigned x = 0; x < kept; ++x, from += 3)
-      out[x] = static_cast<unsigned char>((from[0] * 31 + from[1] * 61 + from[2] * 8) / 100);
-  }
-  memset(out + size_t{kept} * bytesPerPixel, kWhite, size_t{cut.width - kept} * bytesPerPixel);
-}
-
-void whiteLine(const PageCut& cut, unsigned bytesPerPixel, unsigned char* out) {
-  memset(out, kWhite, size_t{cut.width} * bytesPerPixel);
 }
 
 }  // namespace zeruapp

@@ -10,22 +10,15 @@
 #include <string>
 
 #include "zeru/page_header.h"
+#include "zeru/printer.h"
 
 namespace zeruapp {
 
-struct PageCut {
-  unsigned sheetWidthPoints = 0;  // the core's page size
-  unsigned sheetHeightPoints = 0;
-  unsigned left = 0;              // first column and row of the client's raster kept
-  unsigned top = 0;
-  unsigned width = 0;             // dots and lines kept
-  unsigned height = 0;
-};
-
-// The imageable area of a sheet at a resolution, in dots rounded to the
-// nearest as Ghostscript renders it (A4 at 600 dpi: 4758 x 6817 from dot 100).
-PageCut imageableCut(unsigned sheetWidthPoints, unsigned sheetHeightPoints, unsigned xResolution,
-                     unsigned yResolution);
+// The cut of a full-sheet raster, as the core describes it.
+using zeru::cutLine;
+using zeru::imageableCut;
+using zeru::PageCut;
+using zeru::whiteLine;
 
 // The sheet a raster page is printed on: the paper table's size in the PPD's
 // points when the raster's page size is one of them, else the raster's own.
@@ -45,15 +38,5 @@ std::string rasterSizeProblem(const zeru::PageHeader& raster);
 // gray when `toGray`, the job's copies, collation and media type.
 zeru::PageHeader cutPageHeader(const zeru::PageHeader& raster, const PageCut& cut, bool toGray,
                                unsigned copies, bool collate, unsigned mediaTypeCode);
-
-// One line of the cut: the kept columns of the client's line `source`
-// (`sourceWidth` dots of `sourceBytesPerPixel` bytes), white where the
-// client's line is shorter, turned to gray when the core's line has one byte a
-// dot and the client's three.
-void cutLine(const unsigned char* source, unsigned sourceWidth, unsigned sourceBytesPerPixel,
-             const PageCut& cut, unsigned bytesPerPixel, unsigned char* out);
-
-// A white line of the cut.
-void whiteLine(const PageCut& cut, unsigned bytesPerPixel, unsigned char* out);
 
 }  // namespace zeruapp

@@ -15,7 +15,7 @@ constexpr size_t kProgressEvery = 128;
 RenderResult renderPage(const PageRenderRequest& request, PlaneBuffers& planes,
                         bool& hasContent) {
   hasContent = false;
-  const cups_page_header2_t& header = *request.header;
+  const zeru::PageHeader& header = *request.header;
 
   PageRenderOptions pageOptions = request;
   pageOptions.saveBlankSheet = request.ppd && saveBlankSheet(request.ppd);
@@ -24,7 +24,7 @@ RenderResult renderPage(const PageRenderRequest& request, PlaneBuffers& planes,
   RenderResult result = renderer.begin(pageOptions, planes);
   if (result != RenderResult::Ok) return result;
 
-  const size_t lines = header.cupsHeight;
+  const size_t lines = header.height;
   const bool twoSided = request.loop == PageLoop::Duplex;
   size_t y = 0;
   readRasterLines(

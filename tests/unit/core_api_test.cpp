@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <regex>
 #include <span>
 #include <string>
@@ -23,6 +24,7 @@
 #include "zeru/colour_library.h"
 #include "zeru/job.h"
 #include "zeru/page_header.h"
+#include "zeru/printer.h"
 
 using namespace zerutest;
 
@@ -76,6 +78,13 @@ class DefaultChoices : public zeru::Choices {
   ppd_file_t* ppd_;
 };
 
+// The model whose PPD has this Product.
+std::optional<zeru::Model> modelOf(const std::string& product) {
+  for (const zeru::ModelDescription& model : zeru::models())
+    if (product == model.product) return model.model;
+  return std::nullopt;
+}
+
 // The job as a front end prints it with the core: the PPD's defaults as its
 // choices, lines read from the raster and pushed, the stream written to
 // memory. With `cancelAfterLastPage` the job is cancelled once its last page
@@ -89,7 +98,8 @@ std::string printThroughCore(const zeru::ColourLibrary& library, const std::stri
   options.title = kTitle;
   options.user = kUser;
   options.choices = &choices;
-  options.product = choices.product();
+  options.model = modelOf(choices.product());
+  options.rasterArea = zeru::RasterArea::AsGiven;
   options.library = &library;
   std::atomic<bool> cancelled{false};
   zeru::JobEvents events;
