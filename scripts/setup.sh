@@ -40,6 +40,12 @@ packages=(
   debootstrap qemu-user-static binfmt-support
 )
 
+# systemd's pkg-config file, which says where the release keeps its units:
+# in systemd-dev from Debian 13 on, in systemd itself before.
+if apt-cache show systemd-dev >/dev/null 2>&1; then
+  packages+=(systemd-dev)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
