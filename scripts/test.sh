@@ -11,11 +11,11 @@
 #      Application's tests of its threads (two printers at once, spooled and
 #      streamed formats, the web pages and test page);
 #   5. libFuzzer: a short run of every fuzz target over its corpus;
-#   6. other platforms (scripts/platforms.sh): a fresh Debian 13 root with
-#      the plain build, its whole suite and the package stage; the arm64 and
+#   6. other platforms (scripts/platforms.sh): a Debian 13 root with the
+#      plain build, its whole suite and the package stage; the arm64 and
 #      armhf cross builds with their unit and integration tests under qemu.
-#      ZERU_PLATFORMS lists which ("trixie arm64 armhf" for all); none
-#      by default until their times on a fresh machine are known.
+#      ZERU_PLATFORMS lists which: "trixie" when unset, "trixie arm64 armhf"
+#      for all, "" for none.
 # Exits non-zero on the first stage that fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -53,7 +53,7 @@ CC=clang CXX=clang++ BUILD_DIR="$root/build-fuzz" BUILD_TYPE=RelWithDebInfo \
   "$root/scripts/build.sh" -DZERU_SANITIZE=fuzzer
 (cd "$root/build-fuzz" && ctest --output-on-failure -j"$jobs" -L fuzz)
 
-for platform in ${ZERU_PLATFORMS:-}; do
+for platform in ${ZERU_PLATFORMS-trixie}; do
   stage "platform: $platform"
   platform_start=$SECONDS
   "$root/scripts/platforms.sh" "$platform"
