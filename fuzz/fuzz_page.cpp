@@ -19,6 +19,7 @@
 #include "zeru/colour_library.h"
 #include "zeru/job.h"
 #include "zeru/page_header.h"
+#include "zeru/printer.h"
 
 namespace {
 
@@ -63,7 +64,7 @@ void runJob(cups_raster_t* raster) {
   options.title = "fuzz";
   options.user = "fuzz";
   options.choices = &choices;
-  options.product = "(ZEMRO TX 7M)";
+  options.model = zeru::Model::Tx7M;
   options.library = &library();
   zeru::Job job(sink, options, zeru::JobEvents{});
 
