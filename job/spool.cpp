@@ -98,12 +98,4 @@ void PageSpool::removeAll() {
   for (int slot = 1; slot <= highestSlot_.load(); ++slot) remove(slot);
 }
 
-void PageSpool::removeAllFromSignal() {
-  int highest = highestSlot_.load();
-  for (int slot = 1; slot <= highest; ++slot) {
-    Slot* s = slotFor(slot, false);
-    if (s && s->onDisk.exchange(false)) unlink(s->name);
-  }
-}
-
 int PageSpool::slotCount() const { return highestSlot_.load(); }

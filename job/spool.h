@@ -18,8 +18,7 @@ class PageSpool {
  public:
   // Spool files are made in `directory` (no trailing slash needed).
   // `made` hears of each file once it is made (its name stays put until the
-  // file is removed), `removing` before it is removed (not from
-  // removeAllFromSignal).
+  // file is removed), `removing` before it is removed.
   explicit PageSpool(std::string directory = "/tmp",
                      std::function<void(int slot, const char* path)> made = {},
                      std::function<void(int slot)> removing = {});
@@ -39,8 +38,6 @@ class PageSpool {
   void remove(int slot);
   // Removes every spool file still on disk.
   void removeAll();
-  // Async-signal-safe removal of every spool file still on disk.
-  void removeAllFromSignal();
   // Number of slots that have had a file (the highest slot used).
   int slotCount() const;
 
