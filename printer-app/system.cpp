@@ -1,11 +1,14 @@
 #include "printer-app/system.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include <pappl/pappl.h>
@@ -77,6 +80,85 @@ bool saveState(pappl_system_t* system, void*) {
   return papplSystemSaveState(system, stateFile().c_str());
 }
 
+// The log file the server writes and the size at which it is rotated (0:
+// never); set once here, before the server runs.
+struct LogRotation {
+  std::string path;
+  off_t maxSize = 0;
+};
+LogRotation& logRotation() {
+  static LogRotation rotation;
+  return rotation;
+}
+constexpr off_t kDefaultLogMaxSize = 1024 * 1024;
+
+// The log's size limit from -o log-max-size=BYTES: a whole number, 0 for no
+// limit; the default for anything else.
+off_t logMaxSizeOf(const char* value) {
+  if (value == nullptr || *value == '\0' || *value == '-') return kDefaultLogMaxSize;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long size = strtoull(value, &end, 10);
+  if (errno != 0 || *end != '\0' || size > (1ULL << 40)) return kDefaultLogMaxSize;
+  return static_cast<off_t>(size);
+}
+
+// Writes everything from `from` to `to`; false on a read or write error.
+bool copyAll(int from, int to) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = read(from, buffer, sizeof buffer);
+    if (got == 0) return true;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put = write(to, buffer + done, static_cast<size_t>(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) return false;
+      done += put;
+    }
+  }
+}
+
+// PAPPL 1.3.1 rotates its log file by opening a new one and closing the old
+// descriptor while other threads still write to that descriptor: their
+// lines go to whatever the number is given to next, a client's socket or a
+// job's output among them (seen as clients that time out, and a server that
+// crashed, once a busy server's debug log passed 1 MiB). The app turns
+// PAPPL's rotation off and rotates the file itself, under PAPPL's
+// descriptor: the log is copied to "<log>.O", as PAPPL names it, and then
+// emptied. PAPPL writes it with O_APPEND, so its next line starts the file;
+// only a line written between the copy's end and the emptying is lost.
+bool rotateLog(pappl_system_t*, void*) {
+  const LogRotation& rotation = logRotation();
+  struct stat info {};
+  if (stat(rotation.path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      info.st_size < rotation.maxSize)
+    return true;
+  const int log = open(rotation.path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+  if (log < 0) return true;
+  const std::string backup = rotation.path + ".O";
+  unlink(backup.c_str());
+  const int copy =
+      open(backup.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  const bool copied = copy >= 0 && copyAll(log, copy);
+  if (copy >= 0) close(copy);
+  // A log that could not be kept is not emptied.
+  if (copied && ftruncate(log, 0) != 0) unlink(backup.c_str());
+  close(log);
+  return true;
+}
+
+void watchLogSize(pappl_system_t* system, const char* logFile, const char* maxSize) {
+  papplSystemSetMaxLogSize(system, 0);
+  if (logFile == nullptr || !strcmp(logFile, "-") || !strcmp(logFile, "syslog")) return;
+  logRotation() = LogRotation{logFile, logMaxSizeOf(maxSize)};
+  if (logRotation().maxSize > 0)
+    papplSystemAddTimerCallback(system, time(nullptr) + 1, 1, rotateLog, nullptr);
+}
+
 pappl_loglevel_t logLevelOf(const char* value) {
   if (value == nullptr) return PAPPL_LOGLEVEL_WARN;
   if (!strcmp(value, "fatal")) return PAPPL_LOGLEVEL_FATAL;
@@ -107,6 +189,7 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
   const char* serverHost = cupsGetOption("server-hostname", numOptions, options);
   const char* logFile = cupsGetOption("log-file", numOptions, options);
   const char* logLevel = cupsGetOption("log-level", numOptions, options);
+  const char* logMaxSize = cupsGetOption("log-max-size", numOptions, options);
   const char* spool = cupsGetOption("spool-directory", numOptions, options);
   const char* state = cupsGetOption("state-file", numOptions, options);
   const char* privateServer = cupsGetOption("private-server", numOptions, options);
@@ -138,6 +221,7 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
       papplSystemCreate(soptions, kSystemName, port ? atoi(port) : 0, "_print,_universal", spool,
                         logFile ? logFile : "-", logLevelOf(logLevel), authService, false);
   if (system == nullptr) return nullptr;
+  watchLogSize(system, logFile, logMaxSize);
   if (adminGroup) papplSystemSetAdminGroup(system, adminGroup);
   if (authService != nullptr) {
     accessPolicy() = AccessPolicy{authService, adminGroup};

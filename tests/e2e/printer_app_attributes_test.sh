@@ -4,7 +4,8 @@
 # connections at once, each hold printer-strings-languages-supported once
 # and are all of one size, and the server's resident memory stays within
 # 1 MiB of what it was after the first 200 (the plain build; a sanitizer
-# build keeps freed memory in quarantine, and is not measured).
+# build keeps freed memory in quarantine, and is not measured). Its log is
+# rotated every few KiB meanwhile, and no request goes astray for it.
 # Usage: printer_app_attributes_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 
@@ -14,7 +15,7 @@ source "${2:?}/tests/e2e/common.sh"
 source "$2/tests/e2e/app_common.sh"
 app_test_begin "$@"
 
-start_app
+start_app -o log-max-size=16384
 add_printer office tx7m
 sleep 1
 repeat() {
@@ -32,6 +33,7 @@ head -n 5 "$work/repeat.out"
 read -r copies size requests <"$work/repeat.out"
 [ "$copies" = 1 ] && [ "$requests" = 2000 ] ||
   fail "$requests responses hold printer-strings-languages-supported $copies times"
+[ -s "$work/app.log.O" ] && [ -s "$work/app.log" ] || fail "the log was not rotated"
 note "2000 responses of $size bytes; resident memory $before KiB, then $after KiB"
 if ! ldd "$app" | grep -Eq 'lib[at]san'; then
   [ $((after - before)) -le 1024 ] || fail "resident memory grew by $((after - before)) KiB"
