@@ -2,8 +2,9 @@
 # A running Printer Application with a D-Bus system bus and avahi-daemon, as
 # on a desktop, all in the test's own namespaces: a printer added while the
 # server runs is advertised within seconds on the server's port with the
-# TXT keys clients choose on, a deleted printer's records
-# go, and a restart on another port advertises that port. The command
+# TXT keys clients choose on (added with the command line or IPP's
+# Create-Printer), a printer's new DNS-SD name replaces its old record, a
+# deleted printer's records go, and a restart on another port advertises that port. The command
 # line's printer sub-commands (default, modify, pause, resume, delete,
 # shutdown) act on the running server, and shutdown ends it cleanly
 # (status 0, no sanitizer report) after printers were added and deleted,
@@ -43,7 +44,12 @@ attribute() {
 
 note "printers added on the running server are advertised"
 add_printer desk tx7m
-add_printer hall tx7
+mkdir -p "$work/out/hall"
+timeout "$(scaled 30)" python3 "$2/tests/e2e/ipp_post.py" "ipp://127.0.0.1:$port/ipp/system" \
+  Create-Printer op.keyword.printer-service-type=print printer.name.printer-name=hall \
+  op.keyword.smi55357-driver=zemro_tx7 "op.uri.smi55357-device-uri=file://$work/out/hall?ext=zeru" \
+  >"$work/create.out" || fail "Create-Printer of hall failed"
+grep -q '^HTTP 200 IPP 0x000[0-2]$' "$work/create.out" || fail "Create-Printer of hall: $(cat "$work/create.out")"
 for name in desk hall; do
   wait_for 10 has_record "$name" || fail "$name is not advertised as _ipp._tcp: $(browse _ipp._tcp)"
   record=$(advertised "$name")
@@ -61,6 +67,17 @@ for name in desk hall; do
 done
 record_says desk '"Duplex=T"' || fail "desk (two-sided) is not advertised Duplex=T"
 
+note "a printer's new DNS-SD name (its web page's configuration) replaces its old record"
+config=http://127.0.0.1:$port/desk/config
+timeout "$(scaled 30)" curl -sS --fail -o "$work/config.html" "$config" || fail "cannot fetch $config"
+session=$(sed -n 's/.*name="session" value="\([^"]*\)".*/\1/p' "$work/config.html" | head -n 1)
+[ -n "$session" ] || fail "no session key in desk's configuration page"
+timeout "$(scaled 30)" curl -sS --fail -o /dev/null --data-urlencode "session=$session" \
+  --data-urlencode "dns_sd_name=desk-upstairs" "$config" || fail "cannot post to $config"
+wait_for 10 has_record desk-upstairs || fail "the new name desk-upstairs is not advertised: $(browse _ipp._tcp)"
+wait_for 10 no_record desk || fail "desk's old name is still advertised"
+[ "$(advertised desk-upstairs | cut -d';' -f9)" = "$port" ] || fail "desk-upstairs is not on port $port"
+
 note "the command line's sub-commands act on the running server"
 client default -d hall || fail "default -d hall failed"
 [ "$(client default)" = hall ] || fail "the default printer is not hall: $(client default)"
@@ -72,7 +89,7 @@ client resume -d desk || fail "resume -d desk failed"
 [ "$(attribute desk printer-state)" = idle ] || fail "desk is not idle after resume"
 client delete -d desk || fail "delete -d desk failed"
 if client printers | grep -qx desk; then fail "desk is still listed after delete"; fi
-wait_for 10 no_record desk || fail "the deleted desk is still advertised"
+wait_for 10 no_record desk-upstairs || fail "the deleted desk is still advertised"
 if client delete -d nowhere 2>"$work/delete.err"; then fail "delete of an unknown printer succeeded"; fi
 grep -q nowhere "$work/delete.err" || fail "delete of an unknown printer does not say which"
 
