@@ -5,27 +5,11 @@
 
 namespace {
 
-// The model paths handed to the engine, one per model family and page loop.
-constexpr const char* kModelPath7MSimplex = "/Library/Printers/ZEMRO/lib/ZEMRO TX 7M";
-constexpr const char* kModelPath7Simplex = "/Library/Printers/ZEMRO/lib/ZEMRO TX 7";
-constexpr const char* kModelPath7MDuplex = "/Library/Printers/ZEMRO/ZEMRO TX 7M";
-constexpr const char* kModelPath7Duplex = "/Library/Printers/ZEMRO/ZEMRO TX 7";
-
 constexpr uint32_t kScaleOne = 10000;
 constexpr uint32_t kScreen600 = 0x101;
 constexpr uint32_t kScreen1200 = 0x401;
 
 }  // namespace
-
-const char* modelPathFor(const char* product, PageLoop loop, const char* previous) {
-  if (!product) return previous;
-  bool duplex = loop == PageLoop::Duplex;
-  if (strcmp(product, "(ZEMRO TX 7MN)") == 0 || strcmp(product, "(ZEMRO TX 7M)") == 0)
-    return duplex ? kModelPath7MDuplex : kModelPath7MSimplex;
-  if (strcmp(product, "(ZEMRO TX 7N)") == 0 || strcmp(product, "(ZEMRO TX 7)") == 0)
-    return duplex ? kModelPath7Duplex : kModelPath7Simplex;
-  return previous;
-}
 
 EngineSetup buildEngineSetup(const JobSettings& settings, unsigned hwResolution,
                              const char* modelPath, GetOutputLineFn getOutputLine,

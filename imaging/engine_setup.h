@@ -11,9 +11,6 @@
 
 inline constexpr int kEngineInstances = 4;
 
-// Model path from the PPD's "Product" value; other values keep `previous`.
-const char* modelPathFor(const char* product, PageLoop loop, const char* previous);
-
 // Instance 0's set-up block (instances 1..3 differ only in the callbacks).
 EngineSetup buildEngineSetup(const JobSettings& settings, unsigned hwResolution,
                              const char* modelPath, GetOutputLineFn getOutputLine,

@@ -4,9 +4,11 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "filter/product_model.h"
 #include "imaging/engine_setup.h"
 
 namespace {
@@ -137,6 +139,8 @@ const std::array<LineReadyFn, 4> kLineReadys = {lineReadyOf<0>, lineReadyOf<1>, 
 
 // ---- Model path ----
 
+// The PPD's Product names the model, whose paths the engine is handed: the
+// 7M family's colour models for 7M and 7MN, the 7 family's for 7 and 7N.
 TEST(EngineModelPath, ProductSelectsThePathOfEachLoop) {
   struct Case {
     const char* product;
@@ -150,23 +154,18 @@ TEST(EngineModelPath, ProductSelectsThePathOfEachLoop) {
       {"(ZEMRO TX 7)", "/Library/Printers/ZEMRO/lib/ZEMRO TX 7", "/Library/Printers/ZEMRO/ZEMRO TX 7"},
   };
   for (const Case& c : cases) {
-    EXPECT_STREQ(modelPathFor(c.product, PageLoop::Simplex, nullptr), c.simplex) << c.product;
-    EXPECT_STREQ(modelPathFor(c.product, PageLoop::Duplex, nullptr), c.duplex) << c.product;
+    const std::optional<zeru::Model> model = modelForProduct(c.product);
+    ASSERT_TRUE(model.has_value()) << c.product;
+    EXPECT_STREQ(zeru::describe(*model).oneSidedModelPath, c.simplex) << c.product;
+    EXPECT_STREQ(zeru::describe(*model).twoSidedModelPath, c.duplex) << c.product;
   }
 }
 
-TEST(EngineModelPath, UnknownProductKeepsThePreviousPath) {
-  const char* previous = "/some/earlier/path";
-  EXPECT_EQ(modelPathFor("(ZEMRO TX 9)", PageLoop::Simplex, previous), previous);
-  EXPECT_EQ(modelPathFor(nullptr, PageLoop::Duplex, previous), previous);
+TEST(EngineModelPath, OtherProductsNameNoModel) {
   // Compared exactly: no case folding, the parentheses belong to the value.
-  EXPECT_EQ(modelPathFor("(zemro tx 7m)", PageLoop::Simplex, previous), previous);
-  EXPECT_EQ(modelPathFor("ZEMRO TX 7M", PageLoop::Simplex, previous), previous);
-}
-
-TEST(EngineModelPath, UnknownProductBeforeAnyPageGivesNull) {
-  EXPECT_EQ(modelPathFor("(Other)", PageLoop::Simplex, nullptr), nullptr);
-  EXPECT_EQ(modelPathFor(nullptr, PageLoop::Simplex, nullptr), nullptr);
+  for (const char* product : {"(ZEMRO TX 9)", "(zemro tx 7m)", "ZEMRO TX 7M", "(Other)", ""})
+    EXPECT_FALSE(modelForProduct(product).has_value()) << product;
+  EXPECT_FALSE(modelForProduct(nullptr).has_value());
 }
 
 // ---- EngineSetup ----

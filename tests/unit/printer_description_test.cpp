@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "imaging/engine_setup.h"
+#include "filter/product_model.h"
 #include "settings/job_settings.h"
 #include "settings/paper_table.h"
 #include "zeru/printer.h"
@@ -47,13 +47,13 @@ TEST(PrinterDescription, PaperTableIsThePageRecordsTable) {
   EXPECT_STREQ(zeru::defaultPaper().keyword, "A4");
 }
 
-TEST(PrinterDescription, EachModelHasTheColourLibrarysModelPathOfItsProduct) {
+// The model paths of each product are checked in engine_setup_test.
+TEST(PrinterDescription, EachModelIsTheOneItsProductNames) {
   ASSERT_EQ(zeru::models().size(), 4u);
   for (const zeru::ModelDescription& model : zeru::models()) {
     SCOPED_TRACE(model.product);
     EXPECT_EQ(&zeru::describe(model.model), &model);
-    EXPECT_STREQ(model.oneSidedModelPath, modelPathFor(model.product, PageLoop::Simplex, nullptr));
-    EXPECT_STREQ(model.twoSidedModelPath, modelPathFor(model.product, PageLoop::Duplex, nullptr));
+    EXPECT_EQ(modelForProduct(model.product), model.model);
   }
 }
 
