@@ -353,8 +353,13 @@ bool Job::Impl::writeJobHeader() {
   inputs.pageCount = pageCount;
   inputs.blankBackAdded = blankBackAdded;
   readSystemJobAttributes(inputs);
-  spooler.writeHeader(currentHeader, inputs);
+  const bool written = spooler.writeHeader(currentHeader, inputs);
+  const int writeError = errno;
   events.log("STATE: Setup");
+  if (!written) {
+    failWithErrno(FailureKind::OutputWrite, kOutput, writeError);
+    return false;
+  }
   if (!out.flush()) {
     failWithErrno(FailureKind::OutputWrite, kOutput, errno);
     return false;
@@ -401,7 +406,12 @@ JobEnd Job::Impl::finish() {
     return end;
   }
   end.cancelled = cancelled();
-  spooler.writeTrailer(end.cancelled);
+  // A cancelled job's output may have been shut by the cancel itself: its
+  // trailer is offered, and the job ends as cancelled all the same.
+  if (!spooler.writeTrailer(end.cancelled) && !end.cancelled) {
+    failWithErrno(FailureKind::OutputWrite, kOutput, errno);
+    end.kind = JobEnd::Kind::Failed;
+  }
   return end;
 }
 

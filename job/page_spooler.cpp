@@ -107,8 +107,8 @@ void PageSpooler::abandon() {
   spool_.removeAll();
 }
 
-void PageSpooler::writeHeader(const zeru::PageHeader& header, const JobHeaderInputs& inputs) {
-  setup(out_, &header, inputs, services_);
+bool PageSpooler::writeHeader(const zeru::PageHeader& header, const JobHeaderInputs& inputs) {
+  return setup(out_, &header, inputs, services_);
 }
 
 SendResult PageSpooler::sendPages(SendOrder order,
@@ -116,4 +116,4 @@ SendResult PageSpooler::sendPages(SendOrder order,
   return sendSpooledPages(out_, spool_, std::move(order), copyBuffer_, services_, announce);
 }
 
-void PageSpooler::writeTrailer(bool cancelled) { WriteJobTrailer(out_, cancelled); }
+bool PageSpooler::writeTrailer(bool cancelled) { return WriteJobTrailer(out_, cancelled); }

@@ -81,11 +81,13 @@ class PageSpooler {
   // a job that fails.
   void abandon();
 
-  // The job header (its geometry line goes to the log).
-  void writeHeader(const zeru::PageHeader& header, const JobHeaderInputs& inputs);
+  // The job header (its geometry line goes to the log); false when the
+  // output refused it (errno set).
+  bool writeHeader(const zeru::PageHeader& header, const JobHeaderInputs& inputs);
   // The spooled pages in `order`; `announce` gets each two-sided page's sending.
   SendResult sendPages(SendOrder order, const std::function<void(const zeru::Sending&)>& announce);
-  void writeTrailer(bool cancelled);
+  // False when the output refused the trailer (errno set).
+  bool writeTrailer(bool cancelled);
 
   PageSpool& spool() { return spool_; }
   const JobServices& services() const { return services_; }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstring>
@@ -88,12 +89,12 @@ std::string headerText(const std::string& field) {
   return field.substr(0, std::min(strnlen(field.c_str(), field.size()), kHeaderTextMax));
 }
 
-void writeText(zeru::ByteSink& out, const std::string& text) {
-  // The envelope writers report nothing: a sink that refuses the job header
-  // refuses the pages after it too, and the page sender reports that (a job
-  // of no pages has nothing after its header to report it); the trailer
-  // comes after everything there is to report.
-  (void)out.write(text.data(), text.size());
+// The job header's and trailer's writers report a refusal: a job of no pages
+// has nothing else to write, and a stream without its trailer is not a
+// whole job. The comment line of a failing job reports nothing: the job
+// fails already.
+bool writeText(zeru::ByteSink& out, const std::string& text) {
+  return out.write(text.data(), text.size());
 }
 
 }  // namespace
@@ -164,11 +165,14 @@ void readSystemJobAttributes(JobHeaderInputs& inputs) {
   inputs.time = clockText("%H:%M:%S");
 }
 
-void setup(zeru::ByteSink& out, const zeru::PageHeader* header, const JobHeaderInputs& inputs,
+bool setup(zeru::ByteSink& out, const zeru::PageHeader* header, const JobHeaderInputs& inputs,
            const JobServices& services) {
-  if (header == nullptr) return;
-  writeText(out, buildJobHeader(*header, inputs));
+  if (header == nullptr) return true;
+  const bool written = writeText(out, buildJobHeader(*header, inputs));
+  const int writeError = errno;
   services.log(jobHeaderLogLine(*header, inputs.paperIndex).c_str());
+  errno = writeError;
+  return written;
 }
 
 std::string buildJobTrailer(bool cancelled) {
@@ -177,10 +181,12 @@ std::string buildJobTrailer(bool cancelled) {
   return out;
 }
 
-void WriteJobTrailer(zeru::ByteSink& out, bool cancelled) { writeText(out, buildJobTrailer(cancelled)); }
+bool WriteJobTrailer(zeru::ByteSink& out, bool cancelled) {
+  return writeText(out, buildJobTrailer(cancelled));
+}
 
 void WritePjlComment(zeru::ByteSink& out, const char* text) {
   std::string line;
   appendLine(line, "@PJL COMMENT ", blankControlBytes(text ? text : ""));
-  writeText(out, line);
+  (void)writeText(out, line);
 }

@@ -38,13 +38,15 @@ std::string jobHeaderLogLine(const zeru::PageHeader& header, int paperIndex);
 // Fills the inputs' host, date and time from the system.
 void readSystemJobAttributes(JobHeaderInputs& inputs);
 
-// Writes the job header to `out` and gives the geometry line to the log.
-// A null header writes nothing.
-void setup(zeru::ByteSink& out, const zeru::PageHeader* header, const JobHeaderInputs& inputs,
+// Writes the job header to `out` and gives the geometry line to the log;
+// false when `out` refused the header (errno set). A null header writes
+// nothing.
+bool setup(zeru::ByteSink& out, const zeru::PageHeader* header, const JobHeaderInputs& inputs,
            const JobServices& services);
 
 std::string buildJobTrailer(bool cancelled);
-void WriteJobTrailer(zeru::ByteSink& out, bool cancelled);
+// False when `out` refused the trailer (errno set).
+bool WriteJobTrailer(zeru::ByteSink& out, bool cancelled);
 
 // "@PJL COMMENT %s\r\n".
 void WritePjlComment(zeru::ByteSink& out, const char* text);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <optional>
 #include <regex>
@@ -162,6 +163,52 @@ TEST(CoreApi, TwoJobsAtOnceInOneProcessGiveTheFiltersStreams) {
   EXPECT_GT(expected[0].size(), 1000u);
   EXPECT_TRUE(withoutClock(colour) == expected[0]) << "colour job differs";
   EXPECT_TRUE(withoutClock(gray) == expected[1]) << "grayscale job differs";
+}
+
+// A printer connection that takes `room` bytes and refuses the rest.
+class NarrowSink : public zeru::ByteSink {
+ public:
+  explicit NarrowSink(size_t room) : room_(room) {}
+  bool write(const void* data, size_t length) override {
+    if (length > room_) {
+      errno = EIO;
+      return false;
+    }
+    room_ -= length;
+    bytes.append(static_cast<const char*>(data), length);
+    return true;
+  }
+  std::string bytes;
+
+ private:
+  size_t room_;
+};
+
+// A job of no pages is its header and trailer alone: the printer refusing
+// either is the job failing, not a job printed.
+TEST(CoreApi, AJobWhoseHeaderOrTrailerIsRefusedFails) {
+  TempDir dir("core-api-refused");
+  PpdBuilder().writeTo(dir.file("job.ppd"));
+  DefaultChoices choices(dir.file("job.ppd"));
+  ASSERT_TRUE(choices.ok());
+  zeru::JobOptions options;
+  options.choices = &choices;
+  options.model = modelOf(choices.product());
+  const std::string trailer = "\x1b%-12345X@PJL EOJ\r\n";
+
+  zeru::StringSink whole;
+  ASSERT_FALSE(zeru::Job(whole, options, {}).finish().failed());
+  ASSERT_GT(whole.bytes.size(), trailer.size());
+  ASSERT_EQ(whole.bytes.substr(whole.bytes.size() - trailer.size()), trailer);
+
+  for (size_t room : {size_t{0}, whole.bytes.size() - trailer.size()}) {
+    NarrowSink sink(room);
+    zeru::Job job(sink, options, {});
+    EXPECT_TRUE(job.finish().failed()) << "room for " << room << " bytes";
+    EXPECT_EQ(job.failure().kind, zeru::FailureKind::OutputWrite) << room;
+    EXPECT_NE(job.failure().message.find("Input/output error"), std::string::npos)
+        << job.failure().message;
+  }
 }
 
 // A two-sided job whose kept pages are odd in number once blank-sheet saving
