@@ -4,7 +4,7 @@
 # server runs is advertised within seconds on the server's port with the
 # TXT keys clients choose on (added with the command line or IPP's
 # Create-Printer), a printer's new DNS-SD name replaces its old record, a
-# deleted printer's records go, and a restart on another port advertises that port. The command
+# new host name moves the records to it, a deleted printer's records go, and a restart on another port advertises that port. The command
 # line's printer sub-commands (default, modify, pause, resume, delete,
 # shutdown) act on the running server, and shutdown ends it cleanly
 # (status 0, no sanitizer report) after printers were added and deleted,
@@ -77,6 +77,16 @@ timeout "$(scaled 30)" curl -sS --fail -o /dev/null --data-urlencode "session=$s
 wait_for 10 has_record desk-upstairs || fail "the new name desk-upstairs is not advertised: $(browse _ipp._tcp)"
 wait_for 10 no_record desk || fail "desk's old name is still advertised"
 [ "$(advertised desk-upstairs | cut -d';' -f9)" = "$port" ] || fail "desk-upstairs is not on port $port"
+
+note "a new host name moves the records to it"
+timeout "$(scaled 10)" avahi-set-host-name zeru-moved || fail "avahi-set-host-name failed"
+moved() {
+  local record
+  record=$(advertised hall)
+  [ "$(cut -d';' -f7 <<<"$record")" = zeru-moved.local ] &&
+    grep -qF "adminurl=http://zeru-moved.local:$port/" <<<"$record"
+}
+wait_for 10 moved || fail "hall is not advertised on the new host name: $(advertised hall)"
 
 note "the command line's sub-commands act on the running server"
 client default -d hall || fail "default -d hall failed"
