@@ -2,8 +2,8 @@
 # A running Printer Application with a D-Bus system bus and avahi-daemon, as
 # on a desktop, all in the test's own namespaces: a printer added while the
 # server runs is advertised within seconds on the server's port with the
-# TXT keys clients choose on (added with the command line or IPP's
-# Create-Printer), a printer's new DNS-SD name replaces its old record, a
+# TXT keys clients choose on (added with the command line, IPP's
+# Create-Printer or the web page's Add Printer), a printer's new DNS-SD name replaces its old record, a
 # new host name moves the records to it, a deleted printer's records go, and a restart on another port advertises that port. The command
 # line's printer sub-commands (default, modify, pause, resume, delete,
 # shutdown) act on the running server, and shutdown ends it cleanly
@@ -50,7 +50,17 @@ timeout "$(scaled 30)" python3 "$2/tests/e2e/ipp_post.py" "ipp://127.0.0.1:$port
   op.keyword.smi55357-driver=zemro_tx7 "op.uri.smi55357-device-uri=file://$work/out/hall?ext=zeru" \
   >"$work/create.out" || fail "Create-Printer of hall failed"
 grep -q '^HTTP 200 IPP 0x000[0-2]$' "$work/create.out" || fail "Create-Printer of hall: $(cat "$work/create.out")"
-for name in desk hall; do
+mkdir -p "$work/out/lobby"
+add=http://127.0.0.1:$port/addprinter
+timeout "$(scaled 60)" curl -sS --fail -o "$work/add.html" "$add" || fail "cannot fetch $add"
+session=$(sed -n 's/.*name="session" value="\([^"]*\)".*/\1/p' "$work/add.html" | head -n 1)
+[ -n "$session" ] || fail "no session key in the Add Printer page"
+timeout "$(scaled 30)" curl -sS -o /dev/null -w '%{http_code}' --data-urlencode "session=$session" \
+  --data-urlencode printer_name=lobby --data-urlencode driver_name=zemro_tx7mn \
+  --data-urlencode "device_uri=file://$work/out/lobby?ext=zeru" "$add" >"$work/add.status" ||
+  fail "cannot post to $add"
+[ "$(cat "$work/add.status")" = 302 ] || fail "the web page's Add Printer answered $(cat "$work/add.status")"
+for name in desk hall lobby; do
   wait_for 10 has_record "$name" || fail "$name is not advertised as _ipp._tcp: $(browse _ipp._tcp)"
   record=$(advertised "$name")
   port_field=$(cut -d';' -f9 <<<"$record")
