@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # A running Printer Application with a D-Bus system bus and avahi-daemon, as
-# on a desktop, all in the test's own namespaces: a printer added while the
-# server runs is advertised within seconds on the server's port with the
-# TXT keys clients choose on (added with the command line, IPP's
-# Create-Printer or the web page's Add Printer), a printer's new DNS-SD name replaces its old record, a
-# new host name moves the records to it, a deleted printer's records go, and a restart on another port advertises that port. The command
-# line's printer sub-commands (default, modify, pause, resume, delete,
-# shutdown) act on the running server, and shutdown ends it cleanly
-# (status 0, no sanitizer report) after printers were added and deleted,
-# while clients keep asking for a printer's state.
-# A private server (no TCP listener) advertises nothing.
+# on a desktop, all in the test's own namespaces:
+# - a printer added while the server runs (with the command line, IPP's
+#   Create-Printer or the web page's Add Printer) is advertised within
+#   seconds as _ipp._tcp and _ipps._tcp on the server's port, with the TXT
+#   keys clients choose on;
+# - a printer's new DNS-SD name replaces its old record, a new host name
+#   moves the records to it, a deleted printer's records go, and a restart
+#   on another port advertises that port;
+# - the command line's printer sub-commands (default, modify, pause,
+#   resume, delete, shutdown) act on the running server, and shutdown ends
+#   it cleanly (status 0, no sanitizer report) after printers were added and
+#   deleted, while clients keep asking for a printer's state;
+# - a private server (no TCP listener) advertises nothing.
 # Usage: app_discovery_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 
@@ -74,6 +77,8 @@ for name in desk hall lobby; do
     grep -qF "$format" <<<"$pdl" || fail "$name's pdl lacks $format: $pdl"
   done
   browse _printer._tcp | grep -qF ";$name;" || fail "$name has no _printer._tcp record"
+  ipps=$(browse _ipps._tcp | grep -F ";$name;" | head -n 1)
+  [ "$(cut -d';' -f9 <<<"$ipps")" = "$port" ] || fail "$name has no _ipps._tcp record on port $port: $ipps"
 done
 record_says desk '"Duplex=T"' || fail "desk (two-sided) is not advertised Duplex=T"
 
@@ -110,6 +115,7 @@ client resume -d desk || fail "resume -d desk failed"
 client delete -d desk || fail "delete -d desk failed"
 if client printers | grep -qx desk; then fail "desk is still listed after delete"; fi
 wait_for 10 no_record desk-upstairs || fail "the deleted desk is still advertised"
+if browse _ipps._tcp | grep -qF ";desk-upstairs;"; then fail "the deleted desk is still advertised as _ipps._tcp"; fi
 if client delete -d nowhere 2>"$work/delete.err"; then fail "delete of an unknown printer succeeded"; fi
 grep -q nowhere "$work/delete.err" || fail "delete of an unknown printer does not say which"
 
