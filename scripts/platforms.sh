@@ -159,7 +159,7 @@ cross() {
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends \
       crossbuild-essential-$arch cmake pkg-config git ca-certificates python3 \
-      file cups-ppdc libcups2-dev:$arch libcupsimage2-dev:$arch libjbig-dev:$arch \
+      file cups-ppdc ghostscript libcups2-dev:$arch libcupsimage2-dev:$arch libjbig-dev:$arch \
       libpng-dev:$arch libgtest-dev:$arch libgmock-dev:$arch >/dev/null"
   timed "$target: cross build" in_root private "
     cd /src/rastertozeru
@@ -172,7 +172,8 @@ cross() {
     file build/rastertozeru | grep -q '$( [ "$arch" = arm64 ] && echo aarch64 || echo ARM)'"
   timed "$target: unit and integration tests under qemu-$qemu" in_root private "
     cd /src/rastertozeru/build
-    ZERU_TIME_SCALE=\${ZERU_TIME_SCALE:-4} ctest --output-on-failure -j$jobs --timeout 1800 \
+    ZERU_EMULATED=qemu-user ZERU_TIME_SCALE=\${ZERU_TIME_SCALE:-4} \
+      ctest --output-on-failure -j$jobs --timeout 1800 \
       -L '^(unit|integration)$'"
 }
 

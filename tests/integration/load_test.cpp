@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <span>
 #include <string>
 #include <vector>
@@ -28,6 +29,17 @@ constexpr bool kPeakMemoryMeaningful = false;
 #else
 constexpr bool kPeakMemoryMeaningful = true;
 #endif
+
+// Under qemu-user (the arm builds' test runs, which set ZERU_EMULATED)
+// memory that a thread frees stays resident: with qemu 7.2, a thread a round
+// that allocates and frees 2.3 MB adds about 285 KiB of resident memory a
+// round, where the same program stays flat natively. The peak then grows
+// with the pages however the job releases them, and only the figures are
+// reported.
+bool peakMemoryMeaningful() {
+  const char* emulated = getenv("ZERU_EMULATED");
+  return kPeakMemoryMeaningful && (emulated == nullptr || *emulated == '\0');
+}
 #if defined(__SANITIZE_THREAD__)
 constexpr int kLargeJobShare = 10;
 #else
@@ -117,7 +129,7 @@ TEST(LoadJob, ThousandsOfGrayPagesRunFlatInMemory) {
   // table: a file name buffer per kept page. 30 times the pages may cost no
   // more than those and a megabyte of allocator slack.
   long slotTableKb = static_cast<long>((kManyGrayPages - 100) * (kSpoolNameSize + 64) / 1024);
-  if (kPeakMemoryMeaningful) {
+  if (peakMemoryMeaningful()) {
     EXPECT_LE(largeResult.peakRssKb, smallResult.peakRssKb + slotTableKb + 1024);
   }
 }
@@ -131,7 +143,7 @@ TEST(LoadJob, TwoHundredColourPagesRunToCompletion) {
   fprintf(stderr, "filter peak RSS (VmHWM): 20 colour pages %ld KiB, %d colour pages %ld KiB\n",
           smallResult.peakRssKb, kManyColourPages, largeResult.peakRssKb);
   ASSERT_GT(smallResult.peakRssKb, 0);
-  if (kPeakMemoryMeaningful) {
+  if (peakMemoryMeaningful()) {
     EXPECT_LE(largeResult.peakRssKb, smallResult.peakRssKb + 1024);
   }
 }
