@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,23 +57,23 @@ ssize_t readPipe(void* context, unsigned char* buffer, size_t bytes) {
 }
 
 // Sends the raster's pages into the core, starting the job with its first
-// page. False when the core or the raster failed; `started` says whether
-// the job was started, `pages` how many pages began.
+// page. False when the core or the raster failed; `rj` holds the job once
+// it started, `pages` says how many pages began.
 bool printPages(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
-                cups_raster_t* raster, bool& started, unsigned& pages,
+                cups_raster_t* raster, std::unique_ptr<RasterJob>& rj, unsigned& pages,
                 GhostscriptProcess* process = nullptr) {
   std::vector<unsigned char> line;
   cups_page_header2_t header;
   while (!papplJobIsCanceled(job) && cupsRasterReadHeader2(raster, &header)) {
-    if (!started) {
-      if (!rasterStartJob(job, options, device)) return false;
-      started = true;
+    if (!rj) {
+      rj = RasterJob::start(job, options, device);
+      if (!rj) return false;
     }
     ++pages;
     if (process) process->pageStarted();
     papplJobSetImpressionsCompleted(job, 1);
     options->header = header;
-    if (!rasterStartPage(job, options, device, pages)) return false;
+    if (!rj->startPage(options)) return false;
     line.resize(header.cupsBytesPerLine);
     bool ok = true;
     for (unsigned y = 0; y < header.cupsHeight && !papplJobIsCanceled(job); ++y) {
@@ -80,9 +81,9 @@ bool printPages(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* d
         ok = papplJobIsCanceled(job);
         break;
       }
-      rasterWriteLine(job, options, device, y, line.data());
+      rj->writeLine(y, line.data());
     }
-    if (!rasterEndPage(job, options, device, pages) || !ok) return false;
+    if (!rj->endPage() || !ok) return false;
   }
   return true;
 }
@@ -125,9 +126,10 @@ bool renderDocument(pappl_job_t* job, pappl_device_t* device, void*) {
               logNumber(process.pid()).c_str(), logNumber(request.resolution).c_str());
 
   cups_raster_t* raster = cupsRasterOpenIO(readPipe, &process, CUPS_RASTER_READ);
-  bool started = false;
+  std::unique_ptr<RasterJob> rj;
   unsigned pages = 0;
-  bool ok = raster == nullptr || printPages(job, options, device, raster, started, pages, &process);
+  bool ok = raster == nullptr || printPages(job, options, device, raster, rj, pages, &process);
+  const bool started = rj != nullptr;
   if (raster) cupsRasterClose(raster);
 
   // Ghostscript is done, or is told to stop: a cancelled job, a job that
@@ -156,11 +158,12 @@ bool renderDocument(pappl_job_t* job, pappl_device_t* device, void*) {
 
   if (started) {
     if (!failure.empty()) {
-      rasterAbortJob(job, failure.c_str());
+      rj->abort(failure.c_str());
       ok = false;
-    } else if (!rasterEndJob(job, options, device)) {
+    } else if (!rj->finish()) {
       ok = false;
     }
+    rj.reset();
   } else if (!failure.empty()) {
     papplJobSetMessage(job, "%s", failure.c_str());
     papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
@@ -185,14 +188,15 @@ bool printRasterFile(pappl_job_t* job, pappl_device_t* device, void*) {
   }
   pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, true);
   cups_raster_t* raster = options ? cupsRasterOpen(fd, CUPS_RASTER_READ) : nullptr;
-  bool started = false;
+  std::unique_ptr<RasterJob> rj;
   unsigned pages = 0;
-  bool ok = raster != nullptr && printPages(job, options, device, raster, started, pages);
+  bool ok = raster != nullptr && printPages(job, options, device, raster, rj, pages);
   if (raster) cupsRasterClose(raster);
   close(fd);
 
-  if (started) {
-    if (!rasterEndJob(job, options, device)) ok = false;
+  if (rj) {
+    if (!rj->finish()) ok = false;
+    rj.reset();
   } else if (!papplJobIsCanceled(job)) {
     papplJobSetMessage(job, "%s", kNoRasterPages);
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", kNoRasterPages);

@@ -4,11 +4,80 @@
 
 #include <pappl/pappl.h>
 
+#include <memory>
+#include <string>
+
+#include "printer-app/device_sink.h"
+#include "printer-app/device_turn.h"
+#include "printer-app/job_options.h"
+#include "printer-app/mapping/choices_map.h"
+#include "printer-app/mapping/models.h"
+#include "printer-app/mapping/raster_geometry.h"
+#include "zeru/job.h"
+
 namespace zeruapp {
 
 // Where the core spools a job's pages; "" for /tmp. Set at start-up.
 void setCoreSpoolDirectory(const char* directory);
 
+// One job from its start to its end: what it asks for, the core's job, the
+// page being cut, and the job's turn at the device with its watched writes.
+// PAPPL's raster callbacks drive it for a client's raster; the document
+// path drives it for the raster Ghostscript renders or a spooled file holds.
+class RasterJob {
+ public:
+  // The job, its turn at the device taken; null when it cannot print, with
+  // the PAPPL job's message set where there is one to give.
+  static std::unique_ptr<RasterJob> start(pappl_job_t* job, pappl_pr_options_t* options,
+                                          pappl_device_t* device);
+  ~RasterJob();
+  RasterJob(const RasterJob&) = delete;
+  RasterJob& operator=(const RasterJob&) = delete;
+
+  // The page whose header `options` carries. False once the job failed.
+  bool startPage(pappl_pr_options_t* options);
+  // Line `y` of the page's raster. False once the job failed.
+  bool writeLine(unsigned y, const unsigned char* line);
+  bool endPage();
+  // Ends the job's stream and sends it; false when the job failed.
+  bool finish();
+  // Ends a job that cannot be finished, with `message` for its state.
+  void abort(const char* message);
+
+ private:
+  RasterJob(pappl_job_t* papplJob, pappl_device_t* device, const Model& printerModel);
+  bool fail(const std::string& message, pappl_jreason_t reason);
+  bool failCore();
+  void startCore(const char* pageSize, int resolution);
+
+  // Taken first and given back last: the job's writes to the device.
+  DeviceTurn turn_;
+  pappl_job_t* job_;
+  const Model& model_;
+  JobRequest request_;
+  ChoiceMap choices_;
+  DeviceSink sink_;
+  std::unique_ptr<zeru::Job> core_;
+  unsigned copies_ = 1;
+  unsigned mediaTypeCode_ = 0;
+  // The job's media-type, which request_.mediaType points at: PAPPL frees
+  // the options the job started with when a page brings its own.
+  std::string mediaType_;
+  bool failed_ = false;
+  bool stopped_ = false;
+  // Pages the core kept for the job stream.
+  unsigned pagesKept_ = 0;
+
+  // The page between its start and its end.
+  bool pageOpen_ = false;
+  PageCut cut_;
+  unsigned sourceWidth_ = 0;
+  unsigned sourceBytesPerPixel_ = 0;
+  unsigned bytesPerPixel_ = 0;
+  unsigned linesPushed_ = 0;
+};
+
+// PAPPL's raster callbacks: the job's RasterJob, kept as the job's data.
 bool rasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 bool rasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
                      unsigned page);
@@ -17,7 +86,5 @@ bool rasterWriteLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
 bool rasterEndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
                    unsigned page);
 bool rasterEndJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
-// Ends a started job that cannot be finished, with `message` for its state.
-void rasterAbortJob(pappl_job_t* job, const char* message);
 
 }  // namespace zeruapp
