@@ -1,21 +1,22 @@
-// A job of PWG or Apple raster, streamed line by line into the printing
-// core, and the core's job stream to the printer's device.
+// A raster job, what PAPPL gives it, and the colour library it prints with.
 #pragma once
-
-#include <pappl/pappl.h>
 
 #include <memory>
 #include <string>
 
-#include "printer-app/device_sink.h"
-#include "printer-app/device_turn.h"
-#include "printer-app/job_options.h"
+#include <pappl/pappl.h>
+
+#include "printer-app/device.h"
 #include "printer-app/mapping/choices_map.h"
 #include "printer-app/mapping/models.h"
 #include "printer-app/mapping/raster_geometry.h"
+#include "zeru/colour_library.h"
 #include "zeru/job.h"
 
 namespace zeruapp {
+
+// A job of PWG or Apple raster, streamed line by line into the printing
+// core, and the core's job stream to the printer's device.
 
 // Where the core spools a job's pages; "" for /tmp. Set at start-up.
 void setCoreSpoolDirectory(const char* directory);
@@ -86,5 +87,50 @@ bool rasterWriteLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
 bool rasterEndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
                    unsigned page);
 bool rasterEndJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+
+// What PAPPL gives a job, read as the printers mean it: the job's IPP
+// options in the mapping's terms, its page header at the resolution the
+// printers' print-quality means, and what PAPPL does not say about a
+// client's streamed raster (that a page is of a type the printer does not
+// list, and why PAPPL ended a job itself).
+
+Sides sidesOf(pappl_sides_t sides);
+Quality qualityOf(ipp_quality_t quality);
+// The job's printer-resolution, when it names one: 0 otherwise.
+int requestedResolution(pappl_job_t* job);
+// Whether the job's copies are collated (multiple-document-handling).
+bool collateOf(pappl_job_t* job);
+
+// Sets the job's page header to the resolution its print-quality means.
+void applyQualityResolution(pappl_job_t* job, pappl_pr_options_t* options);
+
+// The resolution a document is rendered at: print-quality as the PPDs mean
+// it, or the job's printer-resolution for normal quality.
+int documentResolution(pappl_job_t* job, const pappl_pr_options_t* options);
+
+// The message for a page whose raster type the printers do not take.
+inline constexpr const char* kUnlistedRasterType =
+    "The document's raster is 1-bit or of a type this printer does not take (sgray_8 or srgb_8)";
+
+// True when the page header PAPPL hands to the page's start is PAPPL's own
+// rather than the client's. PAPPL 1.3.1 keeps its own 8/24-bit header when
+// the client's page is 1-bit, and then hands the client's 1-bit lines to the
+// driver as 8/24-bit lines.
+bool papplKeptItsOwnHeader(pappl_job_t* job, const pappl_pr_options_t* options);
+
+// A job PAPPL aborted by itself (a page header it refuses, a page cut short)
+// without a message gets one that says why.
+void explainPapplAbort(pappl_job_t* job);
+
+// The colour library of the whole process: loaded once at start-up, shared
+// by every printer's jobs.
+
+// Loads the library from its install paths; false (with the reason) when
+// none of them opens.
+bool loadColourLibrary(std::string& error);
+// The library, or nullptr when it could not be loaded.
+const zeru::ColourLibrary* colourLibrary();
+// Why it could not be loaded, for the printers' and jobs' messages.
+const std::string& colourLibraryError();
 
 }  // namespace zeruapp
