@@ -1,4 +1,4 @@
-// The four printer models as PAPPL drivers.
+// The printers' drivers, and the texts of their options on the web pages.
 #pragma once
 
 #include <pappl/pappl.h>
@@ -6,6 +6,8 @@
 #include "printer-app/mapping/models.h"
 
 namespace zeruapp {
+
+// The four printer models as PAPPL drivers.
 
 // PAPPL's list of drivers, one a model.
 int driverCount();
@@ -18,5 +20,15 @@ bool driverCallback(pappl_system_t* system, const char* driverName, const char* 
                     void* context);
 const char* autoAddCallback(const char* deviceInfo, const char* deviceUri, const char* deviceId,
                             void* context);
+
+// The vendor options' labels on the web pages, in the client's language,
+// and the printers' printer-strings-languages-supported that lists them.
+
+// Registers the strings files; called once, before any printer is made.
+void addWebStrings(pappl_system_t* system);
+
+// Adds printer-strings-languages-supported, once, to a printer's
+// attributes: the languages addWebStrings registered.
+void addStringsLanguages(ipp_t* attrs);
 
 }  // namespace zeruapp

@@ -10,7 +10,7 @@
 #include <jpeglib.h>
 #include <png.h>
 
-#include "printer-app/device_turn.h"
+#include "printer-app/device.h"
 #include "printer-app/raw_job.h"
 
 namespace zeruapp {

@@ -5,18 +5,10 @@
 #include <string>
 #include <utility>
 
-#include "printer-app/colour_library.h"
-#include "printer-app/device_sink.h"
-#include "printer-app/device_turn.h"
-#include "printer-app/job_options.h"
-#include "printer-app/mapping/choices_map.h"
-#include "printer-app/mapping/models.h"
-#include "printer-app/mapping/paper.h"
-#include "printer-app/mapping/raster_geometry.h"
-#include "printer-app/printer_state.h"
-#include "zeru/job.h"
-#include "zeru/page_header.h"
 #include "printer-app/log_number.h"
+#include "printer-app/mapping/paper.h"
+#include "printer-app/printer_state.h"
+#include "zeru/page_header.h"
 
 namespace zeruapp {
 
@@ -32,79 +24,60 @@ std::string& spoolDirectory() {
   return directory;
 }
 
-// One job from its start to its end: what it asks for, the core's job and
-// the page being cut.
-struct RasterJob {
-  RasterJob(pappl_job_t* papplJob, pappl_device_t* device, const Model& printerModel)
-      : turn(papplJob, device), job(papplJob), model(printerModel), sink(papplJob, turn.device()) {}
-
-  // Taken first and given back last: the job's writes to the device.
-  DeviceTurn turn;
-  pappl_job_t* job;
-  const Model& model;
-  JobRequest request;
-  ChoiceMap choices;
-  DeviceSink sink;
-  std::unique_ptr<zeru::Job> core;
-  unsigned copies = 1;
-  unsigned mediaTypeCode = 0;
-  // The job's media-type, which request.mediaType points at: PAPPL frees the
-  // options the job started with when a page brings its own.
-  std::string mediaType;
-  bool failed = false;
-  bool stopped = false;
-  // Pages the core kept for the job stream.
-  unsigned pagesKept = 0;
-
-  // The page between its start and its end.
-  bool pageOpen = false;
-  PageCut cut;
-  unsigned sourceWidth = 0;
-  unsigned sourceBytesPerPixel = 0;
-  unsigned bytesPerPixel = 0;
-  unsigned linesPushed = 0;
-};
-
 RasterJob* rasterJobOf(pappl_job_t* job) { return static_cast<RasterJob*>(papplJobGetData(job)); }
+
+}  // namespace
+
+void setCoreSpoolDirectory(const char* directory) { spoolDirectory() = directory ? directory : ""; }
+
+RasterJob::RasterJob(pappl_job_t* papplJob, pappl_device_t* device, const Model& printerModel)
+    : turn_(papplJob, device), job_(papplJob), model_(printerModel),
+      sink_(papplJob, turn_.device()) {}
+
+RasterJob::~RasterJob() {
+  // What the device still buffers of a job that failed is sent here, where
+  // the write is watched, not in PAPPL's close, where it is not.
+  if (failed_ && !sink_.failed()) sink_.flush();
+}
 
 // The job ends here: its message for the person who sent it, the reason,
 // and nothing of it left on disk.
-bool failJob(RasterJob& rj, const std::string& message, pappl_jreason_t reason) {
-  papplLogJob(rj.job, PAPPL_LOGLEVEL_ERROR, "%s", message.c_str());
-  papplJobSetMessage(rj.job, "%s", message.c_str());
-  papplJobSetReasons(rj.job, reason, PAPPL_JREASON_NONE);
-  rj.failed = true;
-  rj.pageOpen = false;
-  if (rj.core) rj.core->abandon();
+bool RasterJob::fail(const std::string& message, pappl_jreason_t reason) {
+  papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "%s", message.c_str());
+  papplJobSetMessage(job_, "%s", message.c_str());
+  papplJobSetReasons(job_, reason, PAPPL_JREASON_NONE);
+  failed_ = true;
+  pageOpen_ = false;
+  if (core_) core_->abandon();
   return false;
 }
 
 // The core's own reason, or the device's when the core gave none.
-bool failCore(RasterJob& rj) {
-  std::string message = rj.core->failure().message;
-  if (message.empty() || rj.sink.failed()) {
+bool RasterJob::failCore() {
+  std::string message = core_->failure().message;
+  if (message.empty() || sink_.failed()) {
     if (message.empty()) message = kSendFailed;
     // A cancelled job's connection may have been shut by the job itself.
-    if (rj.sink.failed() && !papplJobIsCanceled(rj.job))
-      reportRefusedJob(papplJobGetPrinter(rj.job));
+    if (sink_.failed() && !papplJobIsCanceled(job_))
+      reportRefusedJob(papplJobGetPrinter(job_));
   }
-  return failJob(rj, message, PAPPL_JREASON_ABORTED_BY_SYSTEM);
+  return fail(message, PAPPL_JREASON_ABORTED_BY_SYSTEM);
 }
 
 // The core's job, made when the first page shows what the job's raster is.
-void startCore(RasterJob& rj, const char* pageSize, int resolution) {
-  rj.request.pageSize = pageSize;
-  rj.request.resolution = resolution;
+void RasterJob::startCore(const char* pageSize, int resolution) {
+  request_.pageSize = pageSize;
+  request_.resolution = resolution;
   std::string unused;
-  mapJobChoices(rj.request, rj.choices, unused);
+  mapJobChoices(request_, choices_, unused);
 
   zeru::JobOptions options;
-  const char* title = papplJobGetName(rj.job);
-  const char* user = papplJobGetUsername(rj.job);
+  const char* title = papplJobGetName(job_);
+  const char* user = papplJobGetUsername(job_);
   options.title = title ? title : "";
   options.user = user ? user : "";
-  options.choices = &rj.choices;
-  options.model = rj.model.model;
+  options.choices = &choices_;
+  options.model = model_.model;
   options.customSizes = zeru::kCustomSizes;
   // The pages are cut to the imageable area before they reach the core.
   options.rasterArea = zeru::RasterArea::AsGiven;
@@ -112,7 +85,7 @@ void startCore(RasterJob& rj, const char* pageSize, int resolution) {
   options.spoolDirectory = spoolDirectory();
 
   zeru::JobEvents events;
-  pappl_job_t* job = rj.job;
+  pappl_job_t* job = job_;
   events.cancelled = [job] { return papplJobIsCanceled(job); };
   // The filter's diagnostic lines: its errors at PAPPL's error level, its
   // trace lines at the debug level.
@@ -130,29 +103,17 @@ void startCore(RasterJob& rj, const char* pageSize, int resolution) {
   events.sending = [job](const zeru::Sending& sending) {
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "%s", zeru::progressText(sending).c_str());
   };
-  rj.core = std::make_unique<zeru::Job>(rj.sink, std::move(options), std::move(events));
+  core_ = std::make_unique<zeru::Job>(sink_, std::move(options), std::move(events));
 }
 
-void endJob(pappl_job_t* job) {
-  // What the device still buffers of a job that failed is sent here, where
-  // the write is watched, not in PAPPL's close, where it is not.
-  if (RasterJob* rj = rasterJobOf(job); rj != nullptr && rj->failed && !rj->sink.failed())
-    rj->sink.flush();
-  delete rasterJobOf(job);
-  papplJobSetData(job, nullptr);
-}
-
-}  // namespace
-
-void setCoreSpoolDirectory(const char* directory) { spoolDirectory() = directory ? directory : ""; }
-
-bool rasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
-  if (cancelledBeforeStart(job)) return false;
+std::unique_ptr<RasterJob> RasterJob::start(pappl_job_t* job, pappl_pr_options_t* options,
+                                            pappl_device_t* device) {
+  if (cancelledBeforeStart(job)) return nullptr;
   pappl_printer_t* printer = papplJobGetPrinter(job);
   const Model* model = modelForDriver(papplPrinterGetDriverName(printer));
   if (model == nullptr) {
     papplJobSetMessage(job, "%s", kNoModel);
-    return false;
+    return nullptr;
   }
   if (colourLibrary() == nullptr) {
     // Without the colour library no job of any printer can print: the
@@ -162,19 +123,19 @@ bool rasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
     papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
     papplPrinterSetReasons(printer, PAPPL_PREASON_OTHER, PAPPL_PREASON_NONE);
     papplPrinterPause(printer);
-    return false;
+    return nullptr;
   }
 
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, kJobStarted, model->makeAndModel, papplJobGetFormat(job));
-  auto rj = std::make_unique<RasterJob>(job, device, *model);
-  if (!rj->turn.held()) return false;  // cancelled while another job printed
-  readJobDeviceStatus(job, rj->turn.device());
-  JobRequest& request = rj->request;
+  std::unique_ptr<RasterJob> rj(new RasterJob(job, device, *model));
+  if (!rj->turn_.held()) return nullptr;  // cancelled while another job printed
+  readJobDeviceStatus(job, rj->turn_.device());
+  JobRequest& request = rj->request_;
   request.sides = sidesOf(options->sides);
   request.quality = qualityOf(options->print_quality);
   request.colour = options->print_color_mode == PAPPL_COLOR_MODE_COLOR;
-  rj->mediaType = options->media.type;
-  request.mediaType = rj->mediaType.empty() ? nullptr : rj->mediaType.c_str();
+  rj->mediaType_ = options->media.type;
+  request.mediaType = rj->mediaType_.empty() ? nullptr : rj->mediaType_.c_str();
   request.collate = collateOf(job);
   for (int i = 0; i < options->num_vendor; ++i)
     request.vendor.emplace_back(options->vendor[i].name, options->vendor[i].value);
@@ -182,127 +143,274 @@ bool rasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
   if (const Paper* paper = paperForPwgName(options->media.size_name))
     request.pageSize = paper->keyword;
   request.resolution = resolutionForQuality(request.quality, requestedResolution(job));
-  rj->copies = coreCopies(papplJobGetFormat(job), options->copies);
-  rj->mediaTypeCode = mediaTypeChoice(request.mediaType).code;
+  rj->copies_ = coreCopies(papplJobGetFormat(job), options->copies);
+  rj->mediaTypeCode_ = mediaTypeChoice(request.mediaType).code;
 
   std::string error;
-  if (!mapJobChoices(request, rj->choices, error)) {
+  if (!mapJobChoices(request, rj->choices_, error)) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
     papplJobSetMessage(job, "%s", error.c_str());
     papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
-    return false;
+    return nullptr;
   }
   applyQualityResolution(job, options);
+  return rj;
+}
+
+bool RasterJob::startPage(pappl_pr_options_t* options) {
+  if (failed_) return false;
+  if (stopped_) return true;
+
+  if (papplKeptItsOwnHeader(job_, options))
+    return fail(kUnlistedRasterType, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
+  zeru::PageHeader raster = zeru::pageHeaderFrom(options->header);
+  if (const char* problem = rasterPageProblem(raster))
+    return fail(problem, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
+  if (std::string problem = rasterSizeProblem(raster); !problem.empty())
+    return fail(problem, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
+
+  unsigned sheetWidth = 0, sheetHeight = 0;
+  sheetForRaster(raster.pageSize[0], raster.pageSize[1], sheetWidth, sheetHeight);
+  cut_ = imageableCut(sheetWidth, sheetHeight, raster.hwResolution[0], raster.hwResolution[1]);
+  const bool toGray = !request_.colour && raster.bitsPerPixel == 24;
+
+  if (!core_) {
+    const Paper* paper = paperForPoints(sheetWidth, sheetHeight);
+    startCore(paper ? paper->keyword : "Custom", static_cast<int>(raster.hwResolution[0]));
+  }
+
+  zeru::PageHeader page =
+      cutPageHeader(raster, cut_, toGray, copies_, request_.collate, mediaTypeCode_);
+  switch (core_->startPage(page)) {
+    case zeru::PageStart::Render: break;
+    case zeru::PageStart::Stop: stopped_ = true; return true;
+    case zeru::PageStart::Failed: return failCore();
+  }
+  pageOpen_ = true;
+  sourceWidth_ = raster.width;
+  sourceBytesPerPixel_ = raster.bitsPerPixel / 8;
+  bytesPerPixel_ = page.bitsPerPixel / 8;
+  linesPushed_ = 0;
+  return true;
+}
+
+bool RasterJob::writeLine(unsigned y, const unsigned char* line) {
+  if (failed_) return false;
+  if (!pageOpen_) return true;
+  if (y < cut_.top || y >= cut_.top + cut_.height) return true;
+  // Lines the client left out are white.
+  while (linesPushed_ < y - cut_.top) {
+    whiteLine(cut_, bytesPerPixel_, core_->line().data());
+    core_->pushLine();
+    ++linesPushed_;
+  }
+  cutLine(line, sourceWidth_, sourceBytesPerPixel_, cut_, bytesPerPixel_, core_->line().data());
+  core_->pushLine();
+  ++linesPushed_;
+  return true;
+}
+
+bool RasterJob::endPage() {
+  if (failed_) return false;
+  if (!pageOpen_) return true;
+  // A client's page shorter than the imageable area ends in white.
+  while (linesPushed_ < cut_.height) {
+    whiteLine(cut_, bytesPerPixel_, core_->line().data());
+    core_->pushLine();
+    ++linesPushed_;
+  }
+  pageOpen_ = false;
+  zeru::PageEnd end = core_->endPage();
+  if (end.failed()) return failCore();
+  if (end.kind == zeru::PageEnd::Kind::Kept) ++pagesKept_;
+  if (end.stop) stopped_ = true;
+  return true;
+}
+
+bool RasterJob::finish() {
+  explainPapplAbort(job_);
+  bool ok = !failed_;
+  // PAPPL aborts the job itself when it refuses a page's raster: a job
+  // stream of no pages is not sent to the printer.
+  if (ok && papplJobGetState(job_) == IPP_JSTATE_ABORTED && pagesKept_ == 0) {
+    if (core_) core_->abandon();
+    ok = false;
+  }
+  if (ok) {
+    if (!core_) startCore(request_.pageSize ? request_.pageSize : "A4", request_.resolution);
+    zeru::JobEnd end = core_->finish();
+    if (end.failed()) ok = failCore();
+    else if (!sink_.flush()) {
+      reportRefusedJob(papplJobGetPrinter(job_));
+      ok = fail(kSendFailed, PAPPL_JREASON_ABORTED_BY_SYSTEM);
+    }
+  }
+  return ok;
+}
+
+void RasterJob::abort(const char* message) {
+  if (!failed_) fail(message, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
+}
+
+bool rasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+  std::unique_ptr<RasterJob> rj = RasterJob::start(job, options, device);
+  if (!rj) return false;
   papplJobSetData(job, rj.release());
   return true;
 }
 
-bool rasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*,
-                     unsigned) {
+bool rasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned) {
   RasterJob* rj = rasterJobOf(job);
-  if (rj == nullptr || rj->failed) return false;
-  if (rj->stopped) return true;
-
-  if (papplKeptItsOwnHeader(job, options))
-    return failJob(*rj, kUnlistedRasterType, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
-  zeru::PageHeader raster = zeru::pageHeaderFrom(options->header);
-  if (const char* problem = rasterPageProblem(raster))
-    return failJob(*rj, problem, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
-  if (std::string problem = rasterSizeProblem(raster); !problem.empty())
-    return failJob(*rj, problem, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
-
-  unsigned sheetWidth = 0, sheetHeight = 0;
-  sheetForRaster(raster.pageSize[0], raster.pageSize[1], sheetWidth, sheetHeight);
-  rj->cut = imageableCut(sheetWidth, sheetHeight, raster.hwResolution[0], raster.hwResolution[1]);
-  const bool toGray = !rj->request.colour && raster.bitsPerPixel == 24;
-
-  if (!rj->core) {
-    const Paper* paper = paperForPoints(sheetWidth, sheetHeight);
-    startCore(*rj, paper ? paper->keyword : "Custom", static_cast<int>(raster.hwResolution[0]));
-  }
-
-  zeru::PageHeader page =
-      cutPageHeader(raster, rj->cut, toGray, rj->copies, rj->request.collate, rj->mediaTypeCode);
-  switch (rj->core->startPage(page)) {
-    case zeru::PageStart::Render: break;
-    case zeru::PageStart::Stop: rj->stopped = true; return true;
-    case zeru::PageStart::Failed: return failCore(*rj);
-  }
-  rj->pageOpen = true;
-  rj->sourceWidth = raster.width;
-  rj->sourceBytesPerPixel = raster.bitsPerPixel / 8;
-  rj->bytesPerPixel = page.bitsPerPixel / 8;
-  rj->linesPushed = 0;
-  return true;
+  return rj != nullptr && rj->startPage(options);
 }
 
 bool rasterWriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y,
                      const unsigned char* line) {
   RasterJob* rj = rasterJobOf(job);
-  if (rj == nullptr || rj->failed) return false;
-  if (!rj->pageOpen) return true;
-  if (y < rj->cut.top || y >= rj->cut.top + rj->cut.height) return true;
-  // Lines the client left out are white.
-  while (rj->linesPushed < y - rj->cut.top) {
-    whiteLine(rj->cut, rj->bytesPerPixel, rj->core->line().data());
-    rj->core->pushLine();
-    ++rj->linesPushed;
-  }
-  cutLine(line, rj->sourceWidth, rj->sourceBytesPerPixel, rj->cut, rj->bytesPerPixel,
-          rj->core->line().data());
-  rj->core->pushLine();
-  ++rj->linesPushed;
-  return true;
+  return rj != nullptr && rj->writeLine(y, line);
 }
 
 bool rasterEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned) {
   RasterJob* rj = rasterJobOf(job);
-  if (rj == nullptr || rj->failed) return false;
-  if (!rj->pageOpen) return true;
-  // A client's page shorter than the imageable area ends in white.
-  while (rj->linesPushed < rj->cut.height) {
-    whiteLine(rj->cut, rj->bytesPerPixel, rj->core->line().data());
-    rj->core->pushLine();
-    ++rj->linesPushed;
-  }
-  rj->pageOpen = false;
-  zeru::PageEnd end = rj->core->endPage();
-  if (end.failed()) return failCore(*rj);
-  if (end.kind == zeru::PageEnd::Kind::Kept) ++rj->pagesKept;
-  if (end.stop) rj->stopped = true;
-  return true;
+  return rj != nullptr && rj->endPage();
 }
 
 bool rasterEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   RasterJob* rj = rasterJobOf(job);
   if (rj == nullptr) return false;
-  explainPapplAbort(job);
-  bool ok = !rj->failed;
-  // PAPPL aborts the job itself when it refuses a page's raster: a job
-  // stream of no pages is not sent to the printer.
-  if (ok && papplJobGetState(job) == IPP_JSTATE_ABORTED && rj->pagesKept == 0) {
-    if (rj->core) rj->core->abandon();
-    ok = false;
-  }
-  if (ok) {
-    if (!rj->core) startCore(*rj, rj->request.pageSize ? rj->request.pageSize : "A4",
-                             rj->request.resolution);
-    zeru::JobEnd end = rj->core->finish();
-    if (end.failed()) ok = failCore(*rj);
-    else if (!rj->sink.flush()) {
-      reportRefusedJob(papplJobGetPrinter(job));
-      ok = failJob(*rj, kSendFailed, PAPPL_JREASON_ABORTED_BY_SYSTEM);
-    }
-  }
-  endJob(job);
+  const bool ok = rj->finish();
+  delete rj;
+  papplJobSetData(job, nullptr);
   return ok;
 }
 
-void rasterAbortJob(pappl_job_t* job, const char* message) {
-  RasterJob* rj = rasterJobOf(job);
-  if (rj == nullptr) return;
-  if (!rj->failed) failJob(*rj, message, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
-  endJob(job);
+namespace {
+
+constexpr const char* kPapplRefused =
+    "The document's raster could not be printed: a page has a header the printer cannot take "
+    "(such as banded colour order or a line length that does not match its width) or ends "
+    "before its last line";
+
+}  // namespace
+
+Sides sidesOf(pappl_sides_t sides) {
+  if (sides == PAPPL_SIDES_TWO_SIDED_LONG_EDGE) return Sides::LongEdge;
+  if (sides == PAPPL_SIDES_TWO_SIDED_SHORT_EDGE) return Sides::ShortEdge;
+  return Sides::OneSided;
 }
+
+Quality qualityOf(ipp_quality_t quality) {
+  if (quality == IPP_QUALITY_DRAFT) return Quality::Draft;
+  if (quality == IPP_QUALITY_HIGH) return Quality::High;
+  return Quality::Normal;
+}
+
+int requestedResolution(pappl_job_t* job) {
+  ipp_attribute_t* attr = papplJobGetAttribute(job, "printer-resolution");
+  if (attr == nullptr) return 0;
+  int y = 0;
+  ipp_res_t units;
+  return ippGetResolution(attr, 0, &y, &units);
+}
+
+bool collateOf(pappl_job_t* job) {
+  ipp_attribute_t* attr = papplJobGetAttribute(job, "multiple-document-handling");
+  const char* value = attr ? ippGetString(attr, 0, nullptr) : nullptr;
+  return value == nullptr || strcmp(value, "separate-documents-uncollated-copies") != 0;
+}
+
+// PAPPL takes print-quality=normal as the middle resolution of the driver's
+// list (1200 dpi); the printers' Normal is 600 dpi. A client's raster keeps
+// its own. A JPEG or PNG image keeps PAPPL's: PAPPL has sized the image's
+// lines for it before the job starts, and lines of another resolution would
+// print a corner of the image, enlarged.
+void applyQualityResolution(pappl_job_t* job, pappl_pr_options_t* options) {
+  if (papplRendersImage(papplJobGetFormat(job))) return;
+  int resolution =
+      resolutionForQuality(qualityOf(options->print_quality), requestedResolution(job));
+  if (options->printer_resolution[0] == resolution && options->printer_resolution[1] == resolution)
+    return;
+  options->printer_resolution[0] = options->printer_resolution[1] = resolution;
+  const bool colour = options->print_color_mode == PAPPL_COLOR_MODE_COLOR;
+  static const char* const kSheetBack = "normal";
+  const char* sides = options->sides == PAPPL_SIDES_TWO_SIDED_LONG_EDGE    ? "two-sided-long-edge"
+                      : options->sides == PAPPL_SIDES_TWO_SIDED_SHORT_EDGE ? "two-sided-short-edge"
+                                                                           : "one-sided";
+  unsigned total = options->header.cupsInteger[CUPS_RASTER_PWG_TotalPageCount];
+  cupsRasterInitPWGHeader(&options->header, pwgMediaForPWG(options->media.size_name),
+                          colour ? "srgb_8" : "sgray_8", resolution, resolution, sides,
+                          kSheetBack);
+  options->header.cupsInteger[CUPS_RASTER_PWG_TotalPageCount] = total;
+}
+
+int documentResolution(pappl_job_t* job, const pappl_pr_options_t* options) {
+  return resolutionForQuality(qualityOf(options->print_quality), requestedResolution(job));
+}
+
+bool papplKeptItsOwnHeader(pappl_job_t* job, const pappl_pr_options_t* options) {
+  // Only a client's streamed page: the app's own filters pass the header of
+  // the raster they read.
+  if (papplJobGetFilename(job) != nullptr) return false;
+  const char* format = papplJobGetFormat(job);
+  if (format == nullptr ||
+      (strcmp(format, "image/pwg-raster") != 0 && strcmp(format, "image/urf") != 0))
+    return false;
+  // PAPPL makes its header with the job's options as a gray job when the
+  // client's page has fewer than 9 bits a pixel; the same call here gives
+  // the same header byte for byte. A client's page has its own page size
+  // name, resolution and page count fields, so that its header equals
+  // PAPPL's only when it was made the same way for the same job.
+  pappl_pr_options_t* own =
+      papplJobCreatePrintOptions(job, static_cast<unsigned>(papplJobGetImpressions(job)), false);
+  if (own == nullptr) return false;
+  const bool same = memcmp(&own->header, &options->header, sizeof own->header) == 0;
+  papplJobDeletePrintOptions(own);
+  return same;
+}
+
+void explainPapplAbort(pappl_job_t* job) {
+  // PAPPL 1.3.1 sets the state of a job it aborts before it ends the job
+  // (papplJobIsCanceled is true for an aborted job as well); a cancelled
+  // job is still processing here.
+  if (papplJobGetState(job) != IPP_JSTATE_ABORTED) return;
+  const char* message = papplJobGetMessage(job);
+  if (message != nullptr && *message != '\0') return;
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", kPapplRefused);
+  papplJobSetMessage(job, "%s", kPapplRefused);
+}
+
+namespace {
+
+// Never unloaded: when the server stops, a client's thread may still be
+// rendering a streamed page inside the library while the process exits.
+zeru::ColourLibrary& library() {
+  static zeru::ColourLibrary* instance = new zeru::ColourLibrary;
+  return *instance;
+}
+
+std::string& loadError() {
+  static std::string error;
+  return error;
+}
+
+}  // namespace
+
+bool loadColourLibrary(std::string& error) {
+  if (library().loaded()) return true;
+  zeru::ColourLibrary::LoadResult loaded = library().load(zeru::ColourLibrary::installedPaths());
+  if (loaded.failed()) {
+    loadError() = "The colour library cannot be loaded: " + loaded.message;
+    error = loadError();
+    return false;
+  }
+  loadError().clear();
+  return true;
+}
+
+const zeru::ColourLibrary* colourLibrary() {
+  return library().loaded() ? &library() : nullptr;
+}
+
+const std::string& colourLibraryError() { return loadError(); }
 
 }  // namespace zeruapp

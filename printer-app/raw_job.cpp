@@ -7,8 +7,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "printer-app/device_sink.h"
-#include "printer-app/device_turn.h"
+#include "printer-app/device.h"
 #include "printer-app/printer_state.h"
 
 namespace zeruapp {

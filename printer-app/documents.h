@@ -1,7 +1,5 @@
-// Ghostscript as a child process the job keeps under control: its raster
-// read with a time-out so that a cancel is seen at once, a wall-clock limit
-// per page and a CPU-time limit, its messages in the job's log, and a
-// private temporary folder that goes when the job ends.
+// PDF and PostScript documents, rendered by Ghostscript in a process of its
+// own, and spooled raster files: both go into the job as raster.
 #pragma once
 
 #include <sys/types.h>
@@ -13,6 +11,23 @@
 #include <pappl/pappl.h>
 
 namespace zeruapp {
+
+// PDF and PostScript jobs: Ghostscript, run as a separate process, renders
+// them into a PWG raster of whole sheets, which goes the way of a client's
+// PWG job, line by line into the core. A spooled PWG raster file goes the
+// same way.
+
+// PAPPL's filter callback for application/pdf and application/postscript.
+bool renderDocument(pappl_job_t* job, pappl_device_t* device, void* data);
+
+// PAPPL's filter callback for a PWG raster file that was spooled rather than
+// streamed (the test page): its pages go the same way, from the file.
+bool printRasterFile(pappl_job_t* job, pappl_device_t* device, void* data);
+
+// Ghostscript as a child process the job keeps under control: its raster
+// read with a time-out so that a cancel is seen at once, a wall-clock limit
+// per page and a CPU-time limit, its messages in the job's log, and a
+// private temporary folder that goes when the job ends.
 
 // How long Ghostscript may take, set once at start-up from the server's
 // options.
