@@ -87,12 +87,9 @@ void RasterJob::startCore(const char* pageSize, int resolution) {
   zeru::JobEvents events;
   pappl_job_t* job = job_;
   events.cancelled = [job] { return papplJobIsCanceled(job); };
-  // The filter's diagnostic lines: its errors at PAPPL's error level, its
-  // trace lines at the debug level.
-  events.log = [job](const char* line) {
-    const bool error = strncmp(line, "ERROR:", 6) == 0;
-    papplLogJob(job, error ? PAPPL_LOGLEVEL_ERROR : PAPPL_LOGLEVEL_DEBUG, "%s", line);
-  };
+  // The core's diagnostic trace (the filter's log file lines), at the debug
+  // level: its failures come as values, which the job's message carries.
+  events.log = [job](const char* line) { papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "%s", line); };
   // Whoever reads the pages counts each page once as it starts; the copies
   // the core makes of it count here.
   events.pageCounted = [job](int page, unsigned copies) {

@@ -98,7 +98,8 @@ struct JobEvents {
   // True once the job is to stop. Read between pages, between lines of the
   // output and while waiting; must be cheap.
   std::function<bool()> cancelled = [] { return false; };
-  // One line for the diagnostic log, without its newline.
+  // One line of the diagnostic trace (STATE:, INFO: and geometry lines), without
+  // its newline; failures are reported as values, never here.
   std::function<void(const char* line)> log = [](const char*) {};
   // The page counts as printed, with its copies (CUPS's "PAGE:" line).
   std::function<void(int page, unsigned copies)> pageCounted = [](int, unsigned) {};
