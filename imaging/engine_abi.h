@@ -2,11 +2,21 @@
 // points. Shared by the filter and by our own stand-in library in engine/.
 //
 // Both records are read by the library in native byte order; their layout is
-// pinned below with static_asserts.
+// pinned below with static_asserts. It is the same on 32-bit platforms: each
+// address has an 8-byte slot, of which it takes the first four bytes there
+// (little-endian, so the slot reads as the address), the rest zero.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+
+#if UINTPTR_MAX == UINT32_MAX
+// The upper half of an address's 8-byte slot on a 32-bit platform.
+#define ZERU_ADDRESS_SLOT_REST(name) uint32_t name;
+#else
+#define ZERU_ADDRESS_SLOT_REST(name)
+#endif
 
 extern "C" {
 
@@ -18,7 +28,9 @@ typedef int (*LineReadyFn)(void);
 
 struct EngineSetup {
   GetOutputLineFn getOutputLine;   // 0
+  ZERU_ADDRESS_SLOT_REST(getOutputLineRest)
   LineReadyFn lineReady;           // 8
+  ZERU_ADDRESS_SLOT_REST(lineReadyRest)
   uint64_t reserved0;              // 16
   uint32_t renderFlags;            // 24: 0x44, or 0x48 complementary; +0x2000 gray guarantee
   uint32_t lineWidth;              // 28: dots
@@ -36,6 +48,7 @@ struct EngineSetup {
   uint32_t modeWord;               // 64: 2 colour, 0 grayscale
   uint32_t reserved2;              // 68
   const char* modelPath;           // 72
+  ZERU_ADDRESS_SLOT_REST(modelPathRest)
 };
 
 struct AdjustRecord {
@@ -71,6 +84,8 @@ typedef int (*ZeruConcurrentPagesFn)(void);
 
 }  // extern "C"
 
+static_assert(sizeof(void*) == 8 || std::endian::native == std::endian::little,
+              "a 32-bit address fills the first half of its slot only when little-endian");
 static_assert(sizeof(EngineSetup) == 80);
 static_assert(offsetof(EngineSetup, lineReady) == 8);
 static_assert(offsetof(EngineSetup, renderFlags) == 24);
