@@ -31,6 +31,7 @@
 #include "printer-app/image_filter.h"
 #include "printer-app/printer_state.h"
 #include "printer-app/raster_job.h"
+#include "printer-app/shared_collections.h"
 
 namespace zeruapp {
 
@@ -174,6 +175,7 @@ void stopWithoutLibrary(pappl_printer_t* printer, void*) {
 }
 
 void printerCreated(pappl_printer_t* printer, void* data) {
+  holdSharedCollections(printer);
   stopWithoutLibrary(printer, data);
   printerAdded(printer);
   advertiseNewPrinter(printer);

@@ -9,10 +9,13 @@
       "HTTP <status> IPP <0xstatus>", then "NAME=VALUE" for each attribute
       of the response (first value).
 
-  ipp_post.py --repeat URL COUNT CONNECTIONS NAME
-      COUNT Get-Printer-Attributes for everything, over CONNECTIONS kept-alive
-      connections in parallel. Prints one line per distinct (copies of NAME,
-      response size): "COPIES SIZE REQUESTS".
+  ipp_post.py --repeat URL COUNT CONNECTIONS NAME [REQUESTED] [--garbled-ok]
+      COUNT Get-Printer-Attributes for REQUESTED (comma-separated; default
+      all), over CONNECTIONS kept-alive connections in parallel. Prints one
+      line per distinct (copies of NAME, response size): "COPIES SIZE
+      REQUESTS". With --garbled-ok, a response cut short (or not finished
+      within 5 s) or unreadable is counted (a line "garbled REQUESTS")
+      rather than an error.
 """
 import base64
 import collections
@@ -95,9 +98,9 @@ def parse(data):
     return status, attrs
 
 
-def post(url, body, user=None, connection=None):
+def post(url, body, user=None, connection=None, timeout=60):
     parts = urllib.parse.urlsplit(url.replace("ipp://", "http://", 1))
-    conn = connection or http.client.HTTPConnection(parts.hostname, parts.port, timeout=60)
+    conn = connection or http.client.HTTPConnection(parts.hostname, parts.port, timeout=timeout)
     headers = {"Content-Type": "application/ipp"}
     if user:
         headers["Authorization"] = "Basic " + base64.b64encode(user.encode()).decode()
@@ -106,15 +109,19 @@ def post(url, body, user=None, connection=None):
     return response.status, response.read(), conn
 
 
-def repeat(url, count, connections, name):
+def repeat(url, count, connections, name, requested="all", garbled_ok=False):
     results = collections.Counter()
     lock = threading.Lock()
-    body = request("Get-Printer-Attributes", url, ["op.keyword.requested-attributes=all"])
+    body = request("Get-Printer-Attributes", url, ["op.keyword.requested-attributes=" + requested])
     shares = [count // connections + (1 if i < count % connections else 0)
               for i in range(connections)]
     errors = []
 
     retried = []
+    # A response cut short keeps its client waiting for the rest until the
+    # server's idle time-out (30 s): where that is expected, it is waited
+    # for only a few seconds.
+    timeout = 5 if garbled_ok else 60
 
     def worker(share):
         conn = None
@@ -124,17 +131,26 @@ def repeat(url, count, connections, name):
             # is an error.
             for attempt in range(3):
                 try:
-                    status, data, conn = post(url, body, connection=conn)
+                    status, data, conn = post(url, body, connection=conn, timeout=timeout)
                     break
                 except (OSError, http.client.HTTPException) as error:
                     if conn is not None:
                         conn.close()
                     conn = None
+                    if garbled_ok and isinstance(error, (http.client.IncompleteRead, TimeoutError)):
+                        status, data = "garbled", b""
+                        break
                     if attempt == 2:
                         errors.append(str(error))
                         return
                     retried.append(str(error))
-            copies = sum(1 for attr, _ in parse(data)[1] if attr == name)
+            try:
+                copies = sum(1 for attr, _ in parse(data)[1] if attr == name)
+            except (struct.error, IndexError):
+                if not garbled_ok:
+                    errors.append(f"an unreadable response of {len(data)} bytes")
+                    return
+                status, copies = "garbled", 0
             with lock:
                 results[(status, copies, len(data))] += 1
 
@@ -148,14 +164,21 @@ def repeat(url, count, connections, name):
     if errors:
         print("error: " + errors[0], file=sys.stderr)
         return 1
-    for (status, copies, size), requests in sorted(results.items()):
+    garbled = sum(n for (status, _, _), n in results.items() if status == "garbled")
+    if garbled:
+        print(f"garbled {garbled}")
+    for (status, copies, size), requests in sorted((key, n) for key, n in results.items()
+                                                   if key[0] != "garbled"):
         print(f"{copies} {size} {requests}" if status == 200 else f"HTTP {status} {requests}")
     return 0
 
 
 def main(argv):
     if argv[1] == "--repeat":
-        return repeat(argv[2], int(argv[3]), int(argv[4]), argv[5])
+        garbled_ok = "--garbled-ok" in argv
+        rest = [arg for arg in argv[6:] if arg != "--garbled-ok"]
+        return repeat(argv[2], int(argv[3]), int(argv[4]), argv[5], *rest[:1],
+                      garbled_ok=garbled_ok)
     url, operation, rest = argv[1], argv[2], argv[3:]
     user = document = None
     attrs = []
