@@ -64,7 +64,7 @@ timeout "$(scaled 30)" curl -sS -o /dev/null -w '%{http_code}' --data-urlencode 
   fail "cannot post to $add"
 [ "$(cat "$work/add.status")" = 302 ] || fail "the web page's Add Printer answered $(cat "$work/add.status")"
 for name in desk hall lobby; do
-  wait_for 10 has_record "$name" || fail "$name is not advertised as _ipp._tcp: $(browse _ipp._tcp)"
+  wait_for 30 has_record "$name" || fail "$name is not advertised as _ipp._tcp: $(browse _ipp._tcp)"
   record=$(advertised "$name")
   port_field=$(cut -d';' -f9 <<<"$record")
   [ "$port_field" = "$port" ] || fail "$name is advertised on port $port_field, not $port: $record"
@@ -89,8 +89,8 @@ session=$(sed -n 's/.*name="session" value="\([^"]*\)".*/\1/p' "$work/config.htm
 [ -n "$session" ] || fail "no session key in desk's configuration page"
 timeout "$(scaled 30)" curl -sS --fail -o /dev/null --data-urlencode "session=$session" \
   --data-urlencode "dns_sd_name=desk-upstairs" "$config" || fail "cannot post to $config"
-wait_for 10 has_record desk-upstairs || fail "the new name desk-upstairs is not advertised: $(browse _ipp._tcp)"
-wait_for 10 no_record desk || fail "desk's old name is still advertised"
+wait_for 30 has_record desk-upstairs || fail "the new name desk-upstairs is not advertised: $(browse _ipp._tcp)"
+wait_for 30 no_record desk || fail "desk's old name is still advertised"
 [ "$(advertised desk-upstairs | cut -d';' -f9)" = "$port" ] || fail "desk-upstairs is not on port $port"
 
 note "a new host name moves the records to it"
@@ -101,7 +101,7 @@ moved() {
   [ "$(cut -d';' -f7 <<<"$record")" = zeru-moved.local ] &&
     grep -qF "adminurl=http://zeru-moved.local:$port/" <<<"$record"
 }
-wait_for 10 moved || fail "hall is not advertised on the new host name: $(advertised hall)"
+wait_for 30 moved || fail "hall is not advertised on the new host name: $(advertised hall)"
 
 note "the command line's sub-commands act on the running server"
 client default -d hall || fail "default -d hall failed"
@@ -114,7 +114,7 @@ client resume -d desk || fail "resume -d desk failed"
 [ "$(attribute desk printer-state)" = idle ] || fail "desk is not idle after resume"
 client delete -d desk || fail "delete -d desk failed"
 if client printers | grep -qx desk; then fail "desk is still listed after delete"; fi
-wait_for 10 no_record desk-upstairs || fail "the deleted desk is still advertised"
+wait_for 30 no_record desk-upstairs || fail "the deleted desk is still advertised"
 if browse _ipps._tcp | grep -qF ";desk-upstairs;"; then fail "the deleted desk is still advertised as _ipps._tcp"; fi
 if client delete -d nowhere 2>"$work/delete.err"; then fail "delete of an unknown printer succeeded"; fi
 grep -q nowhere "$work/delete.err" || fail "delete of an unknown printer does not say which"
@@ -152,14 +152,14 @@ stop_app
 
 note "a restart on another port advertises that port"
 start_app
-wait_for 10 has_record hall || fail "hall is not advertised after a restart"
+wait_for 30 has_record hall || fail "hall is not advertised after a restart"
 [ "$(advertised hall | cut -d';' -f9)" = "$port" ] || fail "hall is not on the new port $port"
 if has_record desk; then fail "the deleted desk came back after a restart"; fi
 note "a printer advertised since the start is deleted, then the server shuts down"
 client delete -d hall || fail "delete -d hall failed"
-wait_for 10 no_record hall || fail "the deleted hall is still advertised"
+wait_for 30 no_record hall || fail "the deleted hall is still advertised"
 add_printer desk tx7m
-wait_for 10 has_record desk || fail "desk is not advertised when added again"
+wait_for 30 has_record desk || fail "desk is not advertised when added again"
 client shutdown || fail "the second shutdown failed"
 wait_for 20 app_exited || fail "the server still runs after the second shutdown"
 status=0
