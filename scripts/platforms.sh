@@ -8,9 +8,12 @@
 #                             stage (package.sh, package-check.sh)
 #   platforms.sh bookworm     the same on a fresh Debian 12 root
 #   platforms.sh arm64|armhf  Debian 13 with Debian's cross compiler and the
-#                             architecture's -dev packages: the cross build,
-#                             then its unit and integration tests (the filter
-#                             binary's among them) run under qemu-user
+#                             architecture's -dev packages: the cross build
+#                             (the Printer Application's with it), then its
+#                             unit and integration tests (the filter
+#                             binary's among them) and two of the Printer
+#                             Application's end-to-end tests run under
+#                             qemu-user
 #
 # The roots are cached in ZERU_PLATFORM_CACHE (default
 # /var/cache/zeru-platforms) and made again when missing; a root keeps the
@@ -159,8 +162,9 @@ cross() {
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends \
       crossbuild-essential-$arch cmake pkg-config git ca-certificates python3 \
-      file cups-ppdc ghostscript libcups2-dev:$arch libcupsimage2-dev:$arch libjbig-dev:$arch \
-      libpng-dev:$arch libgtest-dev:$arch libgmock-dev:$arch >/dev/null"
+      file cups-ppdc ghostscript cups-ipp-utils libcups2-dev:$arch libcupsimage2-dev:$arch \
+      libjbig-dev:$arch libpng-dev:$arch libjpeg-dev:$arch libgtest-dev:$arch libgmock-dev:$arch \
+      libpappl-dev:$arch libpam0g-dev:$arch >/dev/null"
   timed "$target: cross build" in_root private "
     cd /src/rastertozeru
     cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -169,12 +173,21 @@ cross() {
       -DPKG_CONFIG_EXECUTABLE=/usr/bin/$triplet-pkg-config >/dev/null
     cmake --build build -j$jobs >build.log 2>&1 || { tail -n 60 build.log; exit 1; }
     ! grep -n 'warning:' build.log || { echo 'the build has warnings'; exit 1; }
-    file build/rastertozeru | grep -q '$( [ "$arch" = arm64 ] && echo aarch64 || echo ARM)'"
+    for binary in rastertozeru printer-app/zeru-printer-app; do
+      file build/\$binary | grep -q '$( [ "$arch" = arm64 ] && echo aarch64 || echo ARM)' ||
+        { echo \"build/\$binary is not an $arch program\"; exit 1; }
+    done"
   timed "$target: unit and integration tests under qemu-$qemu" in_root private "
     cd /src/rastertozeru/build
     ZERU_EMULATED=qemu-user ZERU_TIME_SCALE=\${ZERU_TIME_SCALE:-4} \
       ctest --output-on-failure -j$jobs --timeout 1800 \
       -L '^(unit|integration)$'"
+  # The architecture's Printer Application serving a job over IPP, and
+  # refusing a bad one, through the host's ipptool and Ghostscript.
+  timed "$target: the Printer Application under qemu-$qemu (two end-to-end tests)" in_root private "
+    cd /src/rastertozeru/build
+    ZERU_EMULATED=qemu-user ZERU_TIME_SCALE=\${ZERU_TIME_SCALE:-4} \
+      ctest --output-on-failure --timeout 900 -R '^e2e\.printer_app_(job_name|aborted)_test\$'"
 }
 
 timed "$release: root (debootstrap, cached)" base_root
