@@ -11,8 +11,14 @@
 // which many client threads hold at once, and deletes each response with no
 // lock at all. Parallel requests lose some of those updates: a count that
 // drifts down to zero frees a collection the printer still holds, and the
-// next responses read freed memory (short and garbled responses, then a
-// segmentation fault, within a few thousand requests over 8 connections).
+// next responses read freed memory (a segmentation fault within a few
+// thousand requests over 8 connections).
+//
+// A second fault of the same sharing is not mended here: libcups 2 keeps its
+// place in a collection it writes inside the collection, so two responses
+// written at once can cut each other's copy short (a client then gets a
+// garbled answer, or waits for bytes that never come). Only clients asking
+// for these collections over several connections at once meet it.
 //
 // PAPPL's API offers no lock around those copies, so the app holds many
 // uses of each such collection itself: the count must drift down by that
