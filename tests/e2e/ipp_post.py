@@ -118,6 +118,7 @@ def repeat(url, count, connections, name, requested="all", garbled_ok=False):
     errors = []
 
     retried = []
+    garbled = []
     # A response cut short keeps its client waiting for the rest until the
     # server's idle time-out (30 s): where that is expected, it is waited
     # for only a few seconds.
@@ -138,19 +139,22 @@ def repeat(url, count, connections, name, requested="all", garbled_ok=False):
                         conn.close()
                     conn = None
                     if garbled_ok and isinstance(error, (http.client.IncompleteRead, TimeoutError)):
-                        status, data = "garbled", b""
+                        data = None
                         break
                     if attempt == 2:
                         errors.append(str(error))
                         return
                     retried.append(str(error))
             try:
-                copies = sum(1 for attr, _ in parse(data)[1] if attr == name)
+                copies = None if data is None else sum(1 for attr, _ in parse(data)[1] if attr == name)
             except (struct.error, IndexError):
                 if not garbled_ok:
                     errors.append(f"an unreadable response of {len(data)} bytes")
                     return
-                status, copies = "garbled", 0
+                copies = None
+            if copies is None:
+                garbled.append(1)
+                continue
             with lock:
                 results[(status, copies, len(data))] += 1
 
@@ -164,11 +168,9 @@ def repeat(url, count, connections, name, requested="all", garbled_ok=False):
     if errors:
         print("error: " + errors[0], file=sys.stderr)
         return 1
-    garbled = sum(n for (status, _, _), n in results.items() if status == "garbled")
     if garbled:
-        print(f"garbled {garbled}")
-    for (status, copies, size), requests in sorted((key, n) for key, n in results.items()
-                                                   if key[0] != "garbled"):
+        print(f"garbled {len(garbled)}")
+    for (status, copies, size), requests in sorted(results.items()):
         print(f"{copies} {size} {requests}" if status == 200 else f"HTTP {status} {requests}")
     return 0
 
