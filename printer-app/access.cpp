@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "printer-app/client_stream.h"
+#include "printer-app/file_devices.h"
 #include "printer-app/raw_job.h"
 
 namespace zeruapp {
@@ -179,8 +181,15 @@ bool isOwnJobRequest(pappl_client_t* client) {
 // password is told apart here.
 // Requests over PAPPL's local socket never reach this callback: PAPPL lets
 // them all through, so the socket's folder is the gate there.
+//
+// It is also the one place where the app meets a job's request before PAPPL
+// makes the job, in the thread that then reads its document: the job's name
+// is fitted to a file printer's folder, and the document's connection noted
+// so that its reads end (client_stream.h).
 http_status_t authorize(pappl_client_t* client, const char* group, gid_t groupId, void* data) {
   const auto& state = *static_cast<const PolicyState*>(data);
+  fitJobNameToFolder(client);
+  noteDocumentConnection(client);
   const bool adminCheck = group != nullptr && state.policy.adminGroup == group;
   // The raw format first: a document sent to one's own job is no exception.
   if (asksForRawFormat(client))

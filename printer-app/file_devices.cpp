@@ -8,6 +8,7 @@
 #include <pappl/pappl.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -87,9 +88,12 @@ namespace {
 
 constexpr const char* kNameTooLong =
     "The job's name is too long for a file name in the printer's folder.";
+constexpr const char* kNameCut =
+    "The job's name is cut to '%s' to be a file name in the printer's folder.";
 
-void onEvent(pappl_system_t*, pappl_printer_t* printer, pappl_job_t* job, pappl_event_t event,
-             void*) {
+}  // namespace
+
+void checkJobName(pappl_printer_t* printer, pappl_job_t* job, pappl_event_t event) {
   if (printer == nullptr || job == nullptr || (event & PAPPL_EVENT_JOB_STATE_CHANGED) == 0)
     return;
   // Both read without PAPPL's locks, which PAPPL may hold while it calls.
@@ -106,16 +110,14 @@ void onEvent(pappl_system_t*, pappl_printer_t* printer, pappl_job_t* job, pappl_
   }).detach();
 }
 
-}  // namespace
-
-bool jobNameTooLongForFile(const char* deviceUri, const char* name) {
-  if (deviceUri == nullptr || name == nullptr || strncmp(deviceUri, "file:", 5) != 0) return false;
+size_t jobNameRoom(const char* deviceUri) {
+  if (deviceUri == nullptr || strncmp(deviceUri, "file:", 5) != 0) return 0;
   char scheme[32], userpass[32], host[256], resource[1024];
   int port = 0;
   if (httpSeparateURI(HTTP_URI_CODING_ALL, deviceUri, scheme, sizeof scheme, userpass,
                       sizeof userpass, host, sizeof host, &port, resource,
                       sizeof resource) < HTTP_URI_STATUS_OK)
-    return false;
+    return 0;
   // The extension PAPPL gives the file: "ext=" in the URI, or "prn".
   std::string ext = "prn";
   if (char* options = strchr(resource, '?')) {
@@ -123,14 +125,32 @@ bool jobNameTooLongForFile(const char* deviceUri, const char* name) {
     if (strncmp(options, "ext=", 4) == 0 && strchr(options, '/') == nullptr) ext = options + 4;
   }
   struct stat info {};
-  if (stat(resource, &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+  if (stat(resource, &info) != 0 || !S_ISDIR(info.st_mode)) return 0;
   long longest = pathconf(resource, _PC_NAME_MAX);
   if (longest <= 0) longest = 255;
-  return static_cast<long>(strlen(name) + 1 + ext.size()) > longest;
+  const size_t suffix = 1 + ext.size();
+  // An extension that leaves no room at all: the name cannot help it.
+  return static_cast<size_t>(longest) > suffix ? static_cast<size_t>(longest) - suffix : 0;
 }
 
-void watchJobNames(pappl_system_t* system) {
-  papplSystemSetEventCallback(system, onEvent, nullptr);
+bool jobNameTooLongForFile(const char* deviceUri, const char* name) {
+  const size_t room = jobNameRoom(deviceUri);
+  return room > 0 && name != nullptr && strlen(name) > room;
+}
+
+void fitJobNameToFolder(pappl_client_t* client) {
+  const ipp_op_t operation = papplClientGetOperation(client);
+  if (operation != IPP_OP_PRINT_JOB && operation != IPP_OP_CREATE_JOB) return;
+  pappl_printer_t* printer = papplClientGetPrinter(client);
+  ipp_t* request = papplClientGetRequest(client);
+  ipp_attribute_t* name = ippFindAttribute(request, "job-name", IPP_TAG_NAME);
+  const char* value = name ? ippGetString(name, 0, nullptr) : nullptr;
+  if (printer == nullptr || value == nullptr) return;
+  const size_t room = jobNameRoom(papplPrinterGetDeviceURI(printer));
+  if (room == 0 || strlen(value) <= room) return;
+  const std::string fitted = fitFileName(value, room);
+  papplLogClient(client, PAPPL_LOGLEVEL_INFO, kNameCut, fitted.c_str());
+  ippSetString(request, &name, 0, fitted.c_str());
 }
 
 }  // namespace zeruapp

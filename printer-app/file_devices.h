@@ -5,6 +5,7 @@
 
 #include <pappl/pappl.h>
 
+#include <cstddef>
 #include <string>
 
 namespace zeruapp {
@@ -22,13 +23,25 @@ std::string fileDeviceRefusal(const char* deviceUri);
 // after the job-name ("FOLDER/NAME.EXT"), before any of the driver's
 // callbacks, and while that open fails it retries every 5 s for as long as
 // the job is not cancelled: a name longer than the file system takes keeps
-// the printer busy for ever. PAPPL's API gives no way to change the name its
-// open uses, so such a job is cancelled once it is processing, and says why.
+// the printer busy for ever. PAPPL takes the job's name from the request
+// that makes the job, and its API gives no way to change the name later.
+// A request checked by the access policy has its job-name cut to fit before
+// PAPPL makes the job; a job made otherwise (over the local socket, or on a
+// server that checks no access) is cancelled once it is processing, and
+// says why.
+
+// The bytes a job's name may have as a file name in the folder a file: URI
+// names, with PAPPL's extension after it; 0 when the URI names no folder.
+size_t jobNameRoom(const char* deviceUri);
 
 // Whether a file: URI names a folder in which NAME cannot be a file's name.
 bool jobNameTooLongForFile(const char* deviceUri, const char* name);
 
-// Watches the system's jobs for such names.
-void watchJobNames(pappl_system_t* system);
+// Cuts the job-name of a Print-Job or Create-Job request for a file: folder
+// printer to what a file name there takes, before PAPPL makes the job.
+void fitJobNameToFolder(pappl_client_t* client);
+
+// From PAPPL's events: cancels a processing job whose name is such a name.
+void checkJobName(pappl_printer_t* printer, pappl_job_t* job, pappl_event_t event);
 
 }  // namespace zeruapp

@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "printer-app/client_stream.h"
 #include "printer-app/log_number.h"
 #include "printer-app/mapping/paper.h"
 #include "printer-app/printer_state.h"
@@ -207,8 +208,16 @@ bool RasterJob::writeLine(unsigned y, const unsigned char* line) {
   return true;
 }
 
+// A client that fell silent while its raster was read ends the job: what it
+// sent of the page is not what it meant to print.
+bool RasterJob::clientFellSilent() {
+  if (documentReadStop(job_) != DocumentReadStop::ClientSilent) return false;
+  fail(kClientSilent, PAPPL_JREASON_ABORTED_BY_SYSTEM);
+  return true;
+}
+
 bool RasterJob::endPage() {
-  if (failed_) return false;
+  if (failed_ || clientFellSilent()) return false;
   if (!pageOpen_) return true;
   // A client's page shorter than the imageable area ends in white.
   while (linesPushed_ < cut_.height) {
@@ -225,6 +234,7 @@ bool RasterJob::endPage() {
 }
 
 bool RasterJob::finish() {
+  if (!failed_) clientFellSilent();
   explainPapplAbort(job_);
   bool ok = !failed_;
   // PAPPL aborts the job itself when it refuses a page's raster: a job
@@ -250,6 +260,8 @@ void RasterJob::abort(const char* message) {
 }
 
 bool rasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+  // PAPPL reads a client's raster in the client's thread, which calls here.
+  watchDocumentReads(job);
   std::unique_ptr<RasterJob> rj = RasterJob::start(job, options, device);
   if (!rj) return false;
   papplJobSetData(job, rj.release());

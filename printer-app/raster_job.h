@@ -49,6 +49,7 @@ class RasterJob {
   RasterJob(pappl_job_t* papplJob, pappl_device_t* device, const Model& printerModel);
   bool fail(const std::string& message, pappl_jreason_t reason);
   bool failCore();
+  bool clientFellSilent();
   void startCore(const char* pageSize, int resolution);
 
   // Taken first and given back last: the job's writes to the device.

@@ -25,6 +25,7 @@
 
 #include "printer-app/access.h"
 #include "printer-app/cli.h"
+#include "printer-app/client_stream.h"
 #include "printer-app/documents.h"
 #include "printer-app/drivers.h"
 #include "printer-app/file_devices.h"
@@ -174,6 +175,14 @@ void stopWithoutLibrary(pappl_printer_t* printer, void*) {
   papplPrinterPause(printer);
 }
 
+// PAPPL calls this with its job and printer locks held, in the thread that
+// changed the job.
+void onJobEvent(pappl_system_t*, pappl_printer_t* printer, pappl_job_t* job, pappl_event_t event,
+                void*) {
+  if (job != nullptr && (event & PAPPL_EVENT_JOB_COMPLETED) != 0) endDocumentWatch(job);
+  checkJobName(printer, job, event);
+}
+
 void printerCreated(pappl_printer_t* printer, void* data) {
   holdSharedCollections(printer);
   stopWithoutLibrary(printer, data);
@@ -268,7 +277,7 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void*) {
   papplSystemAddMIMEFilter(system, "image/pwg-raster", "image/pwg-raster", printRasterFile,
                            nullptr);
   papplSystemSetFooterHTML(system, kFooter);
-  watchJobNames(system);
+  papplSystemSetEventCallback(system, onJobEvent, nullptr);
   // The vendor options' labels on the web pages, in the client's language.
   addWebStrings(system);
   pappl_version_t version{};

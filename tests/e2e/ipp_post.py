@@ -16,10 +16,16 @@
       REQUESTS". With --garbled-ok, a response cut short (or not finished
       within 5 s) or unreadable is counted (a line "garbled REQUESTS")
       rather than an error.
+
+  ipp_post.py --stall SECONDS BYTES URL OPERATION [--file DOC] ATTR...
+      The request in chunks, with only the first BYTES of DOC, and then
+      nothing more (no last chunk): a client that falls silent. Waits up to
+      SECONDS for the answer and prints it as above, or "no answer".
 """
 import base64
 import collections
 import http.client
+import socket
 import struct
 import sys
 import threading
@@ -175,7 +181,25 @@ def repeat(url, count, connections, name, requested="all", garbled_ok=False):
     return 0
 
 
+def stall(url, seconds, body):
+    parts = urllib.parse.urlsplit(url.replace("ipp://", "http://", 1))
+    with socket.create_connection((parts.hostname, parts.port), timeout=seconds) as sock:
+        head = (f"POST {parts.path} HTTP/1.1\r\nHost: {parts.hostname}:{parts.port}\r\n"
+                "Content-Type: application/ipp\r\nTransfer-Encoding: chunked\r\n\r\n")
+        sock.sendall(head.encode() + b"%x\r\n" % len(body) + body + b"\r\n")
+        response = http.client.HTTPResponse(sock)
+        try:
+            response.begin()
+            return response.status, response.read()
+        except (TimeoutError, socket.timeout):
+            return None, b""
+
+
 def main(argv):
+    stall_for = None
+    if argv[1] == "--stall":
+        stall_for, sent = float(argv[2]), int(argv[3])
+        argv = argv[:1] + argv[4:]
     if argv[1] == "--repeat":
         garbled_ok = "--garbled-ok" in argv
         rest = [arg for arg in argv[6:] if arg != "--garbled-ok"]
@@ -195,8 +219,14 @@ def main(argv):
     body = request(operation, url, attrs)
     if document:
         with open(document, "rb") as f:
-            body += f.read()
-    status, data, _ = post(url, body, user)
+            body += f.read() if stall_for is None else f.read(sent)
+    if stall_for is not None:
+        status, data = stall(url, stall_for, body)
+        if status is None:
+            print("no answer")
+            return 0
+    else:
+        status, data, _ = post(url, body, user)
     ipp_status, response = parse(data) if status == 200 else (None, [])
     print(f"HTTP {status} IPP " + ("-" if ipp_status is None else f"0x{ipp_status:04x}"))
     for name, value in response:
