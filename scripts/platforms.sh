@@ -2,6 +2,10 @@
 # Builds and tests the project on a platform other than this machine's own,
 # in a Debian root made with debootstrap:
 #
+#   platforms.sh PLATFORM setup   only makes the platform's root and installs
+#                                 its packages (what the test command does
+#                                 while this machine builds)
+#
 #   platforms.sh trixie       Debian 13, x86-64: scripts/setup.sh, the plain
 #                             build and its suite (ZERU_PLATFORM_SUITE: all,
 #                             some labels, or none), then the Debian package
@@ -27,7 +31,12 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-target=${1:?usage: platforms.sh trixie|bookworm|arm64|armhf}
+target=${1:?usage: platforms.sh trixie|bookworm|arm64|armhf [setup]}
+case ${2:-} in
+  "") setup_only=false ;;
+  setup) setup_only=true ;;
+  *) echo "usage: platforms.sh trixie|bookworm|arm64|armhf [setup]" >&2; exit 2 ;;
+esac
 cache=${ZERU_PLATFORM_CACHE:-/var/cache/zeru-platforms}
 mirror=${ZERU_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 # Which of the plain suite a release's root runs: "all", a ctest label
@@ -136,6 +145,7 @@ native() {
     /src/rastertozeru/scripts/setup.sh >/dev/null
     cd /src/rastertozeru
     git init -q . && git add -A && git -c user.name=zeru -c user.email=zeru@localhost commit -qm tree'
+  "$setup_only" && return
   [ "$suite" = none ] || native_suite
   timed "$target: Debian packages" in_root private "
     cd /src/rastertozeru
@@ -165,6 +175,7 @@ cross() {
       file cups-ppdc ghostscript cups-ipp-utils libcups2-dev:$arch libcupsimage2-dev:$arch \
       libjbig-dev:$arch libpng-dev:$arch libjpeg-dev:$arch libgtest-dev:$arch libgmock-dev:$arch \
       libpappl-dev:$arch libpam0g-dev:$arch >/dev/null"
+  "$setup_only" && return
   timed "$target: cross build" in_root private "
     cd /src/rastertozeru
     cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -177,11 +188,17 @@ cross() {
       file build/\$binary | grep -q '$( [ "$arch" = arm64 ] && echo aarch64 || echo ARM)' ||
         { echo \"build/\$binary is not an $arch program\"; exit 1; }
     done"
+  # The load tests judge no memory under emulation (qemu-user keeps what a
+  # thread frees resident) and take minutes there: the 32-bit armhf runs
+  # them, for its sizes and spool offsets over thousands of pages; arm64,
+  # whose sizes are x86-64's, leaves them out.
+  local skip=
+  [ "$arch" = arm64 ] && skip="-E '^LoadJob\.'"
   timed "$target: unit and integration tests under qemu-$qemu" in_root private "
     cd /src/rastertozeru/build
     ZERU_EMULATED=qemu-user ZERU_TIME_SCALE=\${ZERU_TIME_SCALE:-4} \
       ctest --output-on-failure -j$jobs --timeout 1800 \
-      -L '^(unit|integration)$'"
+      -L '^(unit|integration)$' $skip"
   # The architecture's Printer Application serving a job over IPP, and
   # refusing a bad one, through the host's ipptool and Ghostscript.
   timed "$target: the Printer Application under qemu-$qemu (two end-to-end tests)" in_root private "
@@ -197,4 +214,4 @@ case $arch in
   amd64) native ;;
   *) cross ;;
 esac
-note "$target: passed"
+if "$setup_only"; then note "$target: set up"; else note "$target: passed"; fi

@@ -14,19 +14,35 @@
 #   6. other platforms (scripts/platforms.sh): a Debian 13 root with the
 #      plain build, its whole suite and the package stage; the arm64 and
 #      armhf cross builds with their unit and integration tests under qemu.
-#      ZERU_PLATFORMS lists which: "trixie armhf" when unset (armhf is the
-#      32-bit one; arm64 takes as long again and is run by hand), "trixie
-#      arm64 armhf" for all, "" for none.
+#      ZERU_PLATFORMS lists which: "trixie arm64 armhf" when unset, "" for
+#      none. Their roots are made, and their packages installed, while this
+#      machine makes its plain build: on a machine without the cached roots
+#      that is downloading and unpacking, mostly.
 # Exits non-zero on the first stage that fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 "$root/scripts/setup.sh"
 
+platforms=${ZERU_PLATFORMS-trixie arm64 armhf}
+
 stage() { printf '\n==== %s ====\n' "$*"; }
+
+platform_setup_log=$(mktemp)
+trap 'rm -f "$platform_setup_log"' EXIT
+(for platform in $platforms; do "$root/scripts/platforms.sh" "$platform" setup || exit 1; done) \
+  >"$platform_setup_log" 2>&1 &
+platform_setup=$!
 
 stage "plain build: whole suite"
 BUILD_DIR="$root/build" "$root/scripts/build.sh"
+# The suite runs on a machine that does nothing else.
+if ! wait "$platform_setup"; then
+  cat "$platform_setup_log" >&2
+  echo "test: the platforms' roots could not be set up" >&2
+  exit 1
+fi
+grep '^platforms: ' "$platform_setup_log" || true
 (cd "$root/build" && ctest --output-on-failure -j"$jobs" --timeout 900)
 
 stage "Debian packages: build, lintian, install, autopkgtest, purge"
@@ -54,7 +70,7 @@ CC=clang CXX=clang++ BUILD_DIR="$root/build-fuzz" BUILD_TYPE=RelWithDebInfo \
   "$root/scripts/build.sh" -DZERU_SANITIZE=fuzzer
 (cd "$root/build-fuzz" && ctest --output-on-failure -j"$jobs" -L fuzz)
 
-for platform in ${ZERU_PLATFORMS-trixie armhf}; do
+for platform in $platforms; do
   stage "platform: $platform"
   platform_start=$SECONDS
   "$root/scripts/platforms.sh" "$platform"
