@@ -22,17 +22,12 @@ constexpr double kPlainTimeoutSeconds = 60.0;
 // thread has one of these, written and read in that thread alone.
 struct DocumentStream {
   http_t* http = nullptr;
+  // The job whose reads are watched; none before the job's start.
   pappl_job_t* job = nullptr;
-  bool watching = false;
   DocumentReadStop stop = DocumentReadStop::None;
 };
 
 thread_local DocumentStream stream;
-
-bool isRaster(const char* format) {
-  return format != nullptr &&
-         (strcmp(format, "image/pwg-raster") == 0 || strcmp(format, "image/urf") == 0);
-}
 
 // Every further read ends at once: the reading side of the connection is
 // shut, its writing side (the answer) kept. Only ever after a read has
@@ -47,7 +42,7 @@ void endReads(DocumentStream& s, DocumentReadStop why) {
 int keepWaiting(http_t* http, void* data) {
   auto& s = *static_cast<DocumentStream*>(data);
   const bool silent = time(nullptr) - httpGetActivity(http) >= kClientSilenceLimit;
-  if (!s.watching) return silent ? 0 : 1;
+  if (s.job == nullptr) return silent ? 0 : 1;
   // A server's connection is in POST_RECV until the request's body ends.
   if (httpGetState(http) != HTTP_STATE_POST_RECV) {
     endReads(s, DocumentReadStop::BodyEnded);
@@ -66,33 +61,38 @@ int keepWaiting(http_t* http, void* data) {
 
 }  // namespace
 
+bool isClientRaster(const char* format) {
+  return format != nullptr &&
+         (strcmp(format, "image/pwg-raster") == 0 || strcmp(format, "image/urf") == 0);
+}
+
 void noteDocumentConnection(pappl_client_t* client) {
   const ipp_op_t operation = papplClientGetOperation(client);
   if (operation != IPP_OP_PRINT_JOB && operation != IPP_OP_SEND_DOCUMENT) return;
   ipp_attribute_t* format =
       ippFindAttribute(papplClientGetRequest(client), "document-format", IPP_TAG_MIMETYPE);
-  if (!isRaster(format ? ippGetString(format, 0, nullptr) : nullptr)) return;
-  if (stream.watching) return;
+  if (!isClientRaster(format ? ippGetString(format, 0, nullptr) : nullptr)) return;
+  if (stream.job != nullptr) return;
   stream = DocumentStream{};
   stream.http = papplClientGetHTTP(client);
 }
 
 void watchDocumentReads(pappl_job_t* job) {
-  if (stream.http == nullptr || stream.watching || !isRaster(papplJobGetFormat(job))) return;
+  if (stream.http == nullptr || stream.job != nullptr || !isClientRaster(papplJobGetFormat(job)))
+    return;
   stream.job = job;
-  stream.watching = true;
   httpSetTimeout(stream.http, kReadWaitSeconds, keepWaiting, &stream);
 }
 
 DocumentReadStop documentReadStop(pappl_job_t* job) {
-  return stream.watching && stream.job == job ? stream.stop : DocumentReadStop::None;
+  return stream.job == job ? stream.stop : DocumentReadStop::None;
 }
 
 void endDocumentWatch(pappl_job_t* job) {
-  if (stream.http == nullptr || (stream.watching && stream.job != job)) return;
+  if (stream.http == nullptr || (stream.job != nullptr && stream.job != job)) return;
   // httpSetTimeout cannot take the time-out away again: the connection
   // keeps libcups' 60-second wait, without this file's callback.
-  if (stream.watching) httpSetTimeout(stream.http, kPlainTimeoutSeconds, nullptr, nullptr);
+  if (stream.job != nullptr) httpSetTimeout(stream.http, kPlainTimeoutSeconds, nullptr, nullptr);
   stream = DocumentStream{};
 }
 

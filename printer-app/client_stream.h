@@ -19,8 +19,9 @@
 // reading side is shut, every further read ends at once, and the client is
 // answered. A client that still sends is read as PAPPL reads it: what PAPPL
 // reads of a document only to throw it away (after a job was aborted) is
-// still read to its end, so that the client gets its answer. Only a server with an access policy checks access, as the
-// service does; elsewhere PAPPL's reads are left as they are.
+// still read to its end, so that the client gets its answer. Only a server
+// with an access policy checks access, as the service does; elsewhere
+// PAPPL's reads are left as they are.
 #pragma once
 
 #include <pappl/pappl.h>
@@ -44,6 +45,10 @@ enum class DocumentReadStop {
 // The message for a job whose client fell silent.
 inline constexpr const char* kClientSilent =
     "The client sent nothing of the document for 60 seconds: the job was stopped";
+
+// The formats PAPPL streams from the client's connection: PWG and Apple
+// raster.
+bool isClientRaster(const char* format);
 
 // From the access check of a request, in the client's thread: notes the
 // connection a Print-Job or Send-Document of raster will be read from.

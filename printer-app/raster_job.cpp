@@ -360,10 +360,7 @@ bool papplKeptItsOwnHeader(pappl_job_t* job, const pappl_pr_options_t* options) 
   // Only a client's streamed page: the app's own filters pass the header of
   // the raster they read.
   if (papplJobGetFilename(job) != nullptr) return false;
-  const char* format = papplJobGetFormat(job);
-  if (format == nullptr ||
-      (strcmp(format, "image/pwg-raster") != 0 && strcmp(format, "image/urf") != 0))
-    return false;
+  if (!isClientRaster(papplJobGetFormat(job))) return false;
   // PAPPL makes its header with the job's options as a gray job when the
   // client's page has fewer than 9 bits a pixel; the same call here gives
   // the same header byte for byte. A client's page has its own page size
